@@ -1,0 +1,202 @@
+/*
+ * iffjpeg.h - the public interface of the iffjpeg image-file-format driver.
+ *
+ * iffjpeg reads and writes JPEG/JFIF files one scan line at a time.
+ *
+ *   Reading: baseline (SOF0) and extended-sequential Huffman (SOF1) files of
+ *   8-bit precision are decoded into greyscale lines (one byte per pixel) or
+ *   RGB lines (three bytes per pixel: red, green, blue).
+ *
+ *   Writing: greyscale or RGB lines are encoded into a baseline JFIF file.
+ *   RGB is coded as YCbCr sampled 2x2,1x1,1x1 in one interleaved scan,
+ *   greyscale as one component; the quantization tables are the example
+ *   tables of ITU-T T.81 Annex K scaled by a quality factor (75 by default)
+ *   and the Huffman tables are the four Annex K tables.
+ *
+ * Memory use does not grow with the image height, the library starts no
+ * threads, and every outcome is one of the small integer codes below.
+ *
+ * ---------------------------------------------------------------------------
+ * Example: read a file line by line
+ *
+ *   IFFImageInfo info;
+ *   int32_t h = IFFOpen("photo.jpg", IFF_MODE_READ, &info);
+ *   if (h < 0) { printf("open failed: %d\n", -h); return; }
+ *   uint8_t *line = malloc((size_t)info.width * info.planes);
+ *   for (int32_t y = 0; y < info.height; y++) {
+ *     int32_t rc = IFFGetLine(h, 1, line);   // rc 10: data ended early,
+ *     if (rc != 0 && rc != IFF_ERR_DATA_ENDED) break;  // line still delivered
+ *     consume(line, info.width, info.planes);
+ *   }
+ *   free(line);
+ *   IFFClose(h);
+ *
+ * Example: write a file
+ *
+ *   IFFImageInfo info = {0};
+ *   info.width = w; info.height = h; info.planes = 3; info.bitsPerSample = 8;
+ *   int32_t f = IFFOpen("out.jpg", IFF_MODE_WRITE, &info);
+ *   IFFControl(f, IFF_CTL_QUALITY, 90, 0, NULL);         // before any line
+ *   for (int32_t y = 0; y < h; y++) IFFPutLine(f, 1, rgb + (size_t)y * w * 3);
+ *   int32_t rc = IFFClose(f);                            // 0, 9 or 11
+ * ---------------------------------------------------------------------------
+ *
+ * Calling order
+ *   Reading: IFFOpen (mode 0 or 3), then any sequence of IFFGetLine,
+ *   IFFSeek (mode 0 only) and IFFControl, then IFFClose.
+ *   Writing: IFFOpen (mode 1), optionally IFFControl (resolution, quality),
+ *   then IFFPutLine calls, then IFFClose. The first IFFPutLine writes the
+ *   headers, so settings must be made before it.
+ *
+ * Threads
+ *   A handle must be used by one thread at a time. Different handles are
+ *   independent and may be used from different threads at the same time.
+ *
+ * Handles
+ *   IFFOpen returns a positive handle value, or a negated error code. Any
+ *   value that is not a live handle (never issued, closed, zero, negative)
+ *   gives IFF_ERR_INVALID at every entry point, without touching memory.
+ */
+#ifndef IFFJPEG_H
+#define IFFJPEG_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(IFFJPEG_BUILDING)
+#define IFFJPEG_API __declspec(dllexport)
+#else
+#define IFFJPEG_API
+#endif
+#else
+#if defined(IFFJPEG_BUILDING)
+#define IFFJPEG_API __attribute__((visibility("default")))
+#else
+#define IFFJPEG_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes. IFFOpen returns them negated. ------------------------ */
+#define IFF_OK 0                  /* success */
+#define IFF_ERR_INVALID 2         /* invalid handle or parameter */
+#define IFF_ERR_UNSUPPORTED 3     /* unsupported request (mode 2, unknown control code, ...) */
+#define IFF_ERR_VARIANT 4         /* unsupported variant (arithmetic coding, unknown density unit) */
+#define IFF_ERR_MEMORY 5          /* out of memory */
+#define IFF_ERR_BAD_DATA 7        /* malformed or unsupported JPEG data */
+#define IFF_ERR_OPEN 8            /* the open callback failed */
+#define IFF_ERR_CLOSE 9           /* the close callback failed */
+#define IFF_ERR_DATA_ENDED 10     /* compressed data ended early or lost its restart sequence */
+#define IFF_ERR_WRITE 11          /* the write callback wrote fewer bytes than asked */
+
+/* ---- Open modes (IFFOpen's mode argument). ------------------------------ */
+#define IFF_MODE_READ 0           /* read a JPEG file */
+#define IFF_MODE_WRITE 1          /* create or truncate, then write a JPEG file */
+#define IFF_MODE_REFUSED 2        /* validated as for writing, then refused with 3 */
+#define IFF_MODE_READ_NOSEEK 3    /* read; IFFSeek refuses the handle, code 7 sets */
+#define IFF_MODE_CALLBACKS 0x80   /* OR-ed in: source points to an IFFFileOps */
+
+/* ---- IFFControl codes. Bit 15 of the code is ignored. ------------------- */
+#define IFF_CTL_LAST_ERROR 0      /* int32_t slot <- last recorded result code */
+#define IFF_CTL_LINE_BYTES 1      /* uint16_t slot <- bytes per line (low 16 bits) */
+#define IFF_CTL_OPTION 3          /* stores value (low 16 bits); no other effect */
+#define IFF_CTL_RESOLUTION 7      /* dots per inch: query when reading, set when writing */
+#define IFF_CTL_QUALITY 0x5701    /* writing: quality 1..100 (low 16 bits, signed) */
+
+/* Flags for IFF_CTL_RESOLUTION's value: which slots are read or written. */
+#define IFF_RES_HORIZONTAL 1
+#define IFF_RES_VERTICAL 2
+
+/* Open flags that the driver passes to the open callback. */
+#define IFF_OPEN_FLAGS_READ 0x8000  /* raw, read only */
+#define IFF_OPEN_FLAGS_WRITE 0x8302 /* raw, truncate, create, read and write */
+#define IFF_OPEN_PERMISSION 438     /* octal 666 */
+
+/* The image description exchanged at open.
+ * Writing: width, height (1..65535), planes (1 grey, 3 RGB), bitsPerSample
+ *   (8) and compression (0, 1 or 8) are read.
+ * Reading: width, height, planes (1 for greyscale files, else 3),
+ *   bitsPerSample (8) and compression (1) are written.
+ * clearedOnOpen is set to 0 by every IFFOpen that gets as far as allocating
+ * its handle; reserved is never used. */
+typedef struct IFFImageInfo {
+  int32_t reserved;
+  int32_t width;
+  int32_t height;
+  int32_t planes;
+  int32_t bitsPerSample;
+  uint32_t compression;
+  int32_t clearedOnOpen;
+} IFFImageInfo;
+
+/* File callbacks a host may supply (mode bit IFF_MODE_CALLBACKS).
+ *  open:  source is the pointer given to IFFOpen (the address of this very
+ *         record, so a host can keep its own data after the five pointers);
+ *         flags is IFF_OPEN_FLAGS_READ or IFF_OPEN_FLAGS_WRITE; returns a
+ *         file id, negative on failure.
+ *  close: returns 0 on success, non-zero on failure.
+ *  read:  returns the number of bytes read; 0 or negative means end of file
+ *         or failure.
+ *  write: returns the number of bytes written; fewer than asked is a failure.
+ *  seek:  origin 0 = from the start; returns the new position, negative on
+ *         failure. Used only to rewind for a backward IFFSeek. */
+typedef struct IFFFileOps {
+  int32_t (*open)(const void *source, int32_t flags, int32_t permission);
+  int32_t (*close)(int32_t fileId);
+  int32_t (*read)(int32_t fileId, void *buffer, int32_t count);
+  int32_t (*write)(int32_t fileId, const void *buffer, int32_t count);
+  int32_t (*seek)(int32_t fileId, int32_t offset, int32_t origin);
+} IFFFileOps;
+
+/* Opens a file. source: a file name (narrow string) with the default
+ * callbacks, or a pointer to an IFFFileOps with IFF_MODE_CALLBACKS.
+ * mode: IFF_MODE_* (bit 15 and above are ignored). info: the description.
+ * Returns a positive handle, or a negated code: -2 null source or info,
+ * mode above 3, bad compression code or size when writing; -3 mode 2, planes
+ * other than 1 or 3, bitsPerSample other than 8; -4 arithmetic-coded file;
+ * -5 out of memory; -7 malformed or unsupported JPEG data; -8 open failed. */
+IFFJPEG_API int32_t IFFOpen(const void *source, int32_t mode, IFFImageInfo *info);
+
+/* Closes a handle and releases everything it holds, whatever its state.
+ * For a written file it completes the data, writes EOI and flushes.
+ * Returns 9 if the close callback failed, otherwise the last recorded code
+ * (11 when bytes were lost in writing); 2 for an invalid handle. */
+IFFJPEG_API int32_t IFFClose(int32_t handle);
+
+/* Reads count lines into lines (count x line-bytes bytes, see
+ * IFF_CTL_LINE_BYTES). Returns 0, or the first line's non-zero code: 10 when
+ * the data ended early or a restart marker was lost (that line is still
+ * delivered, later lines decode from zero bits); 2 for an invalid handle, a
+ * handle opened for writing, or a null buffer with count > 0. Reading past
+ * the last line hands over the last band of lines again. */
+IFFJPEG_API int32_t IFFGetLine(int32_t handle, uint32_t count, uint8_t *lines);
+
+/* Writes count lines from lines. The first call (count may be 0) writes the
+ * headers. Lines beyond the image height are ignored. Returns 0, 11 when a
+ * write failed (the handle then refuses further lines with 11), or 2 for an
+ * invalid handle, a handle opened for reading, or a null buffer. */
+IFFJPEG_API int32_t IFFPutLine(int32_t handle, uint32_t count, const uint8_t *lines);
+
+/* Positions a read handle (mode 0) so that the next line read is target.
+ * Forward seeks decode and discard lines; backward seeks rewind the file
+ * through the seek callback and decode again from the top. Returns 0, 2 for
+ * an invalid handle, a handle not opened with mode 0 or a negative target,
+ * 3 when the seek callback fails, or a decoding code as IFFGetLine. */
+IFFJPEG_API int32_t IFFSeek(int32_t handle, int32_t target);
+
+/* Queries or sets a property (IFF_CTL_*). value: only its low 16 bits are
+ * used. unused: ignored. pointer: the caller's slots. Returns 0, 2 for an
+ * invalid handle or a null pointer, 3 for an unknown code, 4 for a density
+ * unit other than 0, 1 or 2, 5 when out of memory. Never changes the
+ * recorded last error. */
+IFFJPEG_API int32_t IFFControl(int32_t handle, int32_t code, int32_t value, int32_t unused,
+                               void *pointer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IFFJPEG_H */

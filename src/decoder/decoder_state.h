@@ -1,0 +1,85 @@
+// The decoder's record and its operation table.
+#pragma once
+
+#include <cstdint>
+
+#include "format/jpeg_records.h"
+#include "memory/memory_manager.h"
+
+namespace iffjpeg {
+
+struct IFFHandle;
+struct DecoderState;
+
+using UpsampleFn = void (*)(DecoderState& dec, int32_t componentPos, int32_t inputWidth,
+                            int32_t inputRows, int32_t outputWidth, int32_t outputRows,
+                            SampleRow* above, SampleRow* current, SampleRow* below,
+                            SampleRow* output);
+
+enum class ControllerKind : int32_t { kNone = 0, kLine = 1, kWholeImage = 2 };
+
+// Variable stages of decoding, selected once per file (or per scan).
+struct DecoderMethods {
+  // Resynchronise after an unexpected marker at a restart point.
+  int32_t (*resyncToRestart)(DecoderState& dec, int32_t marker);
+  int32_t (*startEntropyScan)(IFFHandle& handle, DecoderState& dec);
+  int32_t (*decodeMcu)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+  void (*finishEntropyScan)(DecoderState& dec);
+  void (*decodeMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
+  void (*reconstructMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
+                            SampleArray* sampleRows, int32_t firstRow);
+  UpsampleFn upsample[kMaxScanComponents];
+  void (*convertColour)(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                        SampleRow* output);
+  ControllerKind controller;
+  void (*prepareScan)(DecoderState& dec);
+};
+
+struct DecoderState {
+  DecoderMethods* methods;
+  MemoryManager* memory;
+  int32_t outputColourSpace;
+  int32_t imageWidth;
+  int32_t imageHeight;
+  int16_t dataPrecision;
+  int32_t jpegColourSpace;
+  uint8_t densityUnit;
+  uint16_t xDensity;
+  uint16_t yDensity;
+  int16_t numComponents;
+  ComponentInfo* components;
+  QuantTable* quantTables[kNumTables];
+  HuffTable* dcHuffTables[kNumTables];
+  HuffTable* acHuffTables[kNumTables];
+  uint8_t arithDcL[16];
+  uint8_t arithDcU[16];
+  uint8_t arithAcK[16];
+  int32_t arithCode;
+  uint16_t restartInterval;
+  int16_t maxHSampFactor;
+  int16_t maxVSampFactor;
+  int16_t outputComponents;
+  const uint8_t* rangeLimit;  // points at the centre of the 768-byte table
+  int16_t scanComponentCount;
+  ComponentInfo* scanComponents[kMaxScanComponents];
+  int32_t mcusPerRow;
+  int32_t mcuRowsInScan;
+  int16_t blocksInMcu;
+  int16_t mcuMembership[kMaxBlocksInMcu];
+  int16_t lastDcVal[kMaxScanComponents];
+  int16_t restartsToGo;
+  int16_t nextRestartNum;
+  // Set by the Huffman decoder when a restart marker was missing or out of
+  // sequence; the controller reports it as 10 for the line being decoded.
+  int32_t restartLost;
+  MemoryPool pool;
+
+  // The four YCbCr-to-RGB tables live in the pool so that freeAll releases
+  // them (they come from the runtime heap, not from the pool's lists).
+  int32_t*& crToR() { return pool.heapTables[0]; }
+  int32_t*& cbToB() { return pool.heapTables[1]; }
+  int32_t*& crToG() { return pool.heapTables[2]; }
+  int32_t*& cbToG() { return pool.heapTables[3]; }
+};
+
+}  // namespace iffjpeg

@@ -1,0 +1,257 @@
+// The exported entry points IFFOpen, IFFClose, IFFGetLine, IFFPutLine and
+// IFFSeek. IFFControl lives in control.cpp.
+#include <cstring>
+
+#include "driver/handle_registry.h"
+#include "driver/reading.h"
+#include "driver/stages.h"
+#include "driver/stream_buffer.h"
+#include "iffjpeg.h"
+#include "platform/platform.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kMaxFrameDimension = 65535;  // the frame header holds 16 bits
+
+void ReleaseCodecMemory(IFFHandle& handle) {
+  if (handle.memoryTable.freeAll == nullptr) return;
+  // Whichever record the table was installed for holds the lists.
+  if (handle.decoder.memory != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
+  if (handle.encoder.memory != nullptr) handle.memoryTable.freeAll(handle.encoder.pool);
+}
+
+// Releases what a failed open acquired, handle included.
+void DiscardHandle(IFFHandle* handle) {
+  if (handle->fileId >= 0) handle->fileOps.close(handle->fileId);
+  ReleaseStreamBuffer(*handle);
+  ReleaseCodecMemory(*handle);
+  platform::HeapFree(handle);
+}
+
+int32_t OpenForWriting(IFFHandle& handle, const void* source) {
+  if (handle.mode != IFF_MODE_WRITE) {
+    handle.lastError = 3;
+    return 3;
+  }
+  handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
+  if (handle.fileId < 0) return 8;
+
+  EncoderState& enc = handle.encoder;
+  enc.methods = &handle.encoderMethods;
+  enc.memory = &handle.memoryTable;
+  std::memset(&handle.encoderMethods, 0, sizeof handle.encoderMethods);
+  std::memset(&handle.memoryTable, 0, sizeof handle.memoryTable);
+  installMemoryManager(handle.memoryTable, enc.pool);
+
+  handle.lastError = SetCompressDefaults(enc, 75, 0);
+  if (handle.lastError != 0) return handle.lastError;
+
+  if (handle.planes == 1) {
+    enc.inputColourSpace = kColourGrey;
+    enc.inputComponents = 1;
+  } else {
+    enc.inputColourSpace = kColourRgb;
+    enc.inputComponents = 3;
+  }
+  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return 5;
+  enc.imageWidth = handle.width;
+  enc.imageHeight = handle.height;
+  enc.dataPrecision = 8;
+  handle.headerPending = 1;
+  return 0;
+}
+
+int32_t CheckWriteDescription(const IFFImageInfo& info) {
+  if (info.planes != 1 && info.planes != 3) return 3;
+  if (info.bitsPerSample != 8) return 3;
+  if (info.compression >= 2 && info.compression <= 7) return 3;
+  if (info.compression > 8) return 2;
+  if (info.width <= 0 || info.width > kMaxFrameDimension) return 2;
+  if (info.height <= 0 || info.height > kMaxFrameDimension) return 2;
+  return 0;
+}
+
+// The headers of a written file, at the first IFFPutLine.
+int32_t WriteHeaders(IFFHandle& handle) {
+  EncoderState& enc = handle.encoder;
+  if (enc.inputColourSpace == kColourGrey) {
+    enc.jpegColourSpace = kColourGrey;
+    enc.numComponents = 1;
+    enc.components[0].hSampFactor = 1;
+    enc.components[0].vSampFactor = 1;
+  }
+  handle.lastError = PrepareCompression(handle, enc);
+  if (handle.lastError != 0) return handle.lastError;
+  handle.lineCode = 0;
+  WriteFileHeader(enc, handle);
+  handle.lastError = RunCompressPipeline(handle, enc, 0);
+  if (handle.lastError == 0 && handle.lineCode != 0) handle.lastError = handle.lineCode;
+  if (handle.lastError != 0) {
+    if (handle.lastError == 11) handle.stickyError = 11;
+    return handle.lastError;
+  }
+  handle.headerPending = 0;
+  return 0;
+}
+
+bool IsReadMode(int32_t mode) { return mode == IFF_MODE_READ || mode == IFF_MODE_READ_NOSEEK; }
+
+}  // namespace
+
+// One line through the decompression controller; a code the stream buffer
+// or the Huffman decoder recorded during the line becomes the line's result.
+int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
+  handle.currentLine = line;
+  handle.lineCode = 0;
+  int32_t rc = DecompressControl(handle, handle.decoder, 1);
+  if (rc == 0) rc = handle.lineCode;
+  handle.lastError = rc;
+  return rc;
+}
+
+}  // namespace iffjpeg
+
+using namespace iffjpeg;
+
+extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImageInfo* info) {
+  if (source == nullptr || info == nullptr) return -2;
+  auto* handle = static_cast<IFFHandle*>(platform::HeapAllocZeroed(sizeof(IFFHandle)));
+  if (handle == nullptr) return -5;
+
+  if (mode & IFF_MODE_CALLBACKS) {
+    std::memcpy(&handle->fileOps, source, sizeof(IFFFileOps));
+    mode &= ~IFF_MODE_CALLBACKS;
+  } else {
+    handle->fileOps = platform::DefaultFileOps();
+  }
+  info->clearedOnOpen = 0;
+  handle->mode = mode & 0x7FFF;
+  handle->lineCounter = 0;
+  handle->lastError = 0;
+  handle->controlOption = 3;
+  handle->byteCount = 0;
+  handle->bufferStart = nullptr;
+  handle->fileId = -1;
+  handle->source = source;
+
+  int32_t rc;
+  if (IsReadMode(handle->mode)) {
+    rc = OpenForReading(*handle, source);
+    if (rc == 0) {
+      info->width = handle->width;
+      info->height = handle->height;
+      info->bitsPerSample = handle->bitsPerSample;
+      info->planes = handle->planes;
+      info->compression = 1;
+    }
+  } else if (handle->mode == IFF_MODE_WRITE || handle->mode == IFF_MODE_REFUSED) {
+    rc = CheckWriteDescription(*info);
+    if (rc == 0) {
+      handle->width = info->width;
+      handle->height = info->height;
+      handle->planes = info->planes;
+      handle->bitsPerSample = info->bitsPerSample;
+      rc = OpenForWriting(*handle, source);
+    }
+  } else {
+    rc = 3;  // modes 4 and above: refused before any file is touched
+  }
+  if (rc == 0) {
+    handle->lineStride = handle->planes == 3
+                             ? 3 * handle->width
+                             : ((handle->bitsPerSample + 7) / 8) * handle->width;
+    handle->lineBytes = handle->lineStride;
+    int32_t value = RegisterHandle(handle);
+    if (value > 0) return value;
+    rc = 5;  // every handle slot is in use
+  }
+  DiscardHandle(handle);
+  return -rc;
+}
+
+extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t* lines) {
+  IFFHandle* handle = LookUpHandle(value);
+  if (handle == nullptr || !IsReadMode(handle->mode)) return 2;
+  if (count > 0 && lines == nullptr) return 2;
+  if (handle->stickyError != 0) return handle->stickyError;
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t rc = DecodeOneLine(*handle, lines);
+    if (rc == 10) ++handle->lineCounter;  // the line was still delivered
+    if (rc != 0) return rc;
+    ++handle->lineCounter;
+    lines += handle->lineStride;
+  }
+  return 0;
+}
+
+extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const uint8_t* lines) {
+  IFFHandle* handle = LookUpHandle(value);
+  if (handle == nullptr || handle->mode != IFF_MODE_WRITE) return 2;
+  if (count > 0 && lines == nullptr) return 2;
+  if (handle->stickyError != 0) return handle->stickyError;
+  if (handle->headerPending) {
+    int32_t rc = WriteHeaders(*handle);
+    if (rc != 0) return rc;
+  }
+  for (uint32_t i = 0; i < count && handle->lastError == 0; ++i) {
+    handle->currentLine = const_cast<uint8_t*>(lines);
+    handle->lineCode = 0;
+    int32_t rc = RunCompressPipeline(*handle, handle->encoder, 1);
+    ++handle->lineCounter;
+    lines += handle->lineStride;
+    if (rc == 0) rc = handle->lineCode;
+    handle->lastError = rc;
+    // Bytes already lost cannot be recovered: the file is failed for good.
+    if (rc == 11) handle->stickyError = 11;
+  }
+  return handle->lastError;
+}
+
+extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
+  IFFHandle* handle = LookUpHandle(value);
+  if (handle == nullptr || handle->mode != IFF_MODE_READ) return 2;
+  if (target < 0) return 2;
+  if (handle->stickyError != 0) return handle->stickyError;
+  handle->lastError = 0;
+  if (target == handle->lineCounter) return 0;
+  if (target < handle->lineCounter) {
+    int32_t rc = RewindForReading(*handle);
+    if (rc != 0) return rc;
+  }
+  while (handle->lineCounter < target) {
+    int32_t rc = DecodeOneLine(*handle, nullptr);
+    if (rc == 10) ++handle->lineCounter;
+    if (rc != 0) return rc;
+    ++handle->lineCounter;
+  }
+  return 0;
+}
+
+extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
+  IFFHandle* handle = UnregisterHandle(value);
+  if (handle == nullptr) return 2;
+  if (handle->mode == IFF_MODE_WRITE) {
+    if (handle->headerPending) {
+      ReleaseCodecMemory(*handle);
+    } else {
+      RunCompressPipeline(*handle, handle->encoder, 2);
+      RunCompressPipeline(*handle, handle->encoder, 3);
+    }
+    PutMarker(*handle, 0xD9);
+    FlushBuffer(*handle);
+    if (handle->stickyError != 0) handle->lastError = handle->stickyError;
+  } else {
+    // After a failed rewind the decoder is half set up: only release it.
+    if (handle->stickyError == 0) {
+      DecompressControl(*handle, handle->decoder, 2);
+      DecompressControl(*handle, handle->decoder, 3);
+    }
+    ReleaseCodecMemory(*handle);
+  }
+  int32_t result = handle->lastError;
+  ReleaseStreamBuffer(*handle);
+  int32_t closed = handle->fileId >= 0 ? handle->fileOps.close(handle->fileId) : 0;
+  platform::HeapFree(handle);
+  return closed != 0 ? 9 : result;
+}

@@ -1,0 +1,68 @@
+#include "driver/reading.h"
+
+#include <cstring>
+
+#include "driver/stages.h"
+#include "driver/stream_buffer.h"
+#include "iffjpeg.h"
+
+namespace iffjpeg {
+namespace {
+
+// Steps 3 to 6 of opening for reading: bind and default the decoder, read
+// the header up to the first scan, choose the output colour space, set up
+// the decompression and start it.
+int32_t StartDecoder(IFFHandle& handle) {
+  DecoderState& dec = handle.decoder;
+  std::memset(&dec, 0, sizeof dec);
+  std::memset(&handle.decomp, 0, sizeof handle.decomp);
+  std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
+  dec.methods = &handle.decoderMethods;
+  dec.memory = &handle.memoryTable;
+  std::memset(&handle.decoderMethods, 0, sizeof handle.decoderMethods);
+  std::memset(&handle.memoryTable, 0, sizeof handle.memoryTable);
+  installMemoryManager(handle.memoryTable, dec.pool);
+  SetDecompressDefaults(dec);
+
+  int32_t rc = ReadFileHeader(handle, dec);
+  if (rc == 0) rc = ReadToFirstScan(handle, dec);
+  if (rc != 0) return rc;
+  if (dec.jpegColourSpace == kColourGrey) dec.outputColourSpace = kColourGrey;
+  rc = PrepareDecompress(dec);
+  if (rc == 0) rc = DecompressControl(handle, dec, 0);
+  if (rc != 0) return rc;
+
+  handle.height = dec.imageHeight;
+  handle.width = dec.imageWidth;
+  handle.bitsPerSample = 8;
+  handle.planes = dec.jpegColourSpace == kColourGrey ? 1 : 3;
+  return 0;
+}
+
+}  // namespace
+
+int32_t OpenForReading(IFFHandle& handle, const void* source) {
+  handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
+  if (handle.fileId < 0) return handle.lastError = 8;
+  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return handle.lastError = 5;
+  return handle.lastError = StartDecoder(handle);
+}
+
+int32_t RewindForReading(IFFHandle& handle) {
+  if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
+    return handle.lastError = 3;
+  }
+  if (handle.memoryTable.freeAll != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
+  handle.cursor = handle.bufferStart;
+  handle.byteCount = 0;
+  handle.lineCounter = 0;
+  int32_t width = handle.width, height = handle.height, planes = handle.planes;
+  int32_t rc = StartDecoder(handle);
+  if (rc == 0 && (handle.width != width || handle.height != height || handle.planes != planes)) {
+    rc = 7;  // the file changed underneath: its lines no longer fit the host's buffers
+  }
+  if (rc != 0) handle.stickyError = rc;
+  return handle.lastError = rc;
+}
+
+}  // namespace iffjpeg

@@ -1,0 +1,74 @@
+// Records shared by the reading and writing sides: components, quantization
+// and Huffman tables, and the zigzag order of ITU-T T.81 Figure A.6.
+#pragma once
+
+#include <cstdint>
+
+namespace iffjpeg {
+
+// Colour-space codes, used for input, coded and output colour spaces.
+enum ColourSpace : int32_t {
+  kColourUnknown = 0,
+  kColourGrey = 1,
+  kColourRgb = 2,
+  kColourYcc = 3,
+  kColourOtherThree = 4,  // recognised from component identifiers 1, 4, 5
+  kColourFour = 5,
+};
+
+struct ComponentInfo {
+  int16_t componentId;
+  int16_t componentIndex;
+  int16_t hSampFactor;
+  int16_t vSampFactor;
+  int16_t quantTableNo;
+  int16_t dcTableNo;
+  int16_t acTableNo;
+  int32_t trueWidth;
+  int32_t trueHeight;
+  int16_t mcuWidth;
+  int16_t mcuHeight;
+  int16_t mcuBlocks;
+  int32_t paddedWidth;
+  int32_t paddedHeight;
+};
+
+// 64 quantizers in zigzag order.
+struct QuantTable {
+  uint16_t quantval[64];
+};
+
+// Decoding tables derived from bits/huffval (T.81 Annex C, F.2.2.3).
+struct HuffDecodeTables {
+  int32_t minCode[17];
+  int32_t maxCode[18];  // [17] is the sentinel 0xFFFFF
+  int32_t valPtr[17];
+  int32_t lookNbits[256];
+  uint8_t lookSym[256];
+};
+
+// Encoding tables derived from bits/huffval (T.81 Annex C).
+struct HuffEncodeTables {
+  uint16_t codeOfSymbol[256];
+  uint8_t sizeOfSymbol[256];
+};
+
+struct HuffTable {
+  uint8_t bits[17];     // bits[l] = number of codes of length l, l = 1..16
+  uint8_t huffval[256]; // symbols in code order
+  int32_t written;      // the marker writer wrote it already
+  union {
+    HuffDecodeTables decode;
+    HuffEncodeTables encode;
+  };
+};
+
+inline constexpr int kMaxBlocksInMcu = 10;
+inline constexpr int kMaxScanComponents = 4;
+inline constexpr int kNumTables = 4;
+
+// zigzagToNatural[k]: natural position of the k-th zigzag coefficient;
+// followed by 16 zero entries so that a corrupt run past 63 lands on 0.
+extern const int32_t zigzagToNatural[64 + 16];
+
+}  // namespace iffjpeg

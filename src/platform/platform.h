@@ -1,0 +1,65 @@
+// The thin layer between the driver and the operating system: the process
+// heap (handle and stream buffer), the runtime heap (memory manager and colour
+// tables), default file callbacks, a lock for KVGuard and temporary files for
+// the memory manager's backing store. platform_posix.cpp implements it on
+// POSIX; the Windows build supplies the same functions on Win32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "iffjpeg.h"
+
+namespace iffjpeg::platform {
+
+// Process heap: zero-filled block for the handle and the stream buffer.
+void* HeapAllocZeroed(std::size_t bytes);
+void HeapFree(void* block);
+
+// Runtime heap (malloc/free): memory manager and colour tables.
+void* SystemAlloc(std::size_t bytes);
+void SystemFree(void* block);
+
+// The default file callbacks, in IFFFileOps order.
+IFFFileOps DefaultFileOps();
+
+// A non-recursive lock; KVGuard wraps one.
+class Lock {
+ public:
+  Lock();
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  alignas(std::max_align_t) unsigned char storage_[64];
+};
+
+// A temporary file that disappears when closed (or when the process ends).
+// Returns a non-negative id, or -1 on failure.
+std::intptr_t TempFileOpen();
+// Read or write count bytes at offset; returns true when all bytes moved.
+bool TempFileRead(std::intptr_t id, void* buffer, std::int64_t offset, std::size_t count);
+bool TempFileWrite(std::intptr_t id, const void* buffer, std::int64_t offset, std::size_t count);
+void TempFileClose(std::intptr_t id);
+
+}  // namespace iffjpeg::platform
+
+#if defined(IFFJPEG_FAULT_INJECTION)
+// Test builds only: make allocations and temporary files fail on demand.
+namespace iffjpeg::testing {
+// The n-th allocation from now (1 = the next one) fails; 0 disables.
+void FailAllocationNumber(long n);
+// Every allocation from the n-th on fails (n = 0 disables).
+void FailAllocationsFrom(long n);
+// Allocations counted since the last FailAllocation* call.
+long AllocationsCounted();
+// The next temporary-file open fails.
+void FailNextTempFile(bool fail);
+// Called by every allocation of the platform layer; true means "fail this one".
+bool ShouldFailAllocation();
+bool ShouldFailTempFile();
+}  // namespace iffjpeg::testing
+#endif

@@ -1,0 +1,146 @@
+// POSIX implementation of the platform layer.
+#if !defined(_WIN32)
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace iffjpeg::platform {
+
+#if defined(IFFJPEG_FAULT_INJECTION)
+#define IFFJPEG_ALLOC_FAULT() (::iffjpeg::testing::ShouldFailAllocation())
+#define IFFJPEG_TEMP_FAULT() (::iffjpeg::testing::ShouldFailTempFile())
+#else
+#define IFFJPEG_ALLOC_FAULT() false
+#define IFFJPEG_TEMP_FAULT() false
+#endif
+
+void* HeapAllocZeroed(std::size_t bytes) {
+  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  return std::calloc(1, bytes);
+}
+
+void HeapFree(void* block) { std::free(block); }
+
+void* SystemAlloc(std::size_t bytes) {
+  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+void SystemFree(void* block) { std::free(block); }
+
+namespace {
+
+// The driver's flag values use the Windows runtime numbering: 0x0002 read
+// and write, 0x0100 create, 0x0200 truncate, 0x8000 untranslated (binary).
+int32_t PosixOpen(const void* source, int32_t flags, int32_t permission) {
+  const char* name = static_cast<const char*>(source);
+  int oflags = (flags & 0x0002) ? O_RDWR : O_RDONLY;
+  if (flags & 0x0100) oflags |= O_CREAT;
+  if (flags & 0x0200) oflags |= O_TRUNC;
+#if defined(O_CLOEXEC)
+  oflags |= O_CLOEXEC;
+#endif
+  int fd = ::open(name, oflags, static_cast<mode_t>(permission));
+  return fd < 0 ? -1 : fd;
+}
+
+int32_t PosixClose(int32_t fileId) { return ::close(fileId) == 0 ? 0 : -1; }
+
+int32_t PosixRead(int32_t fileId, void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  // A short read from a pipe or a signal is not the end of the file: keep
+  // reading until the count is met or the file really ends.
+  int32_t total = 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (total < count) {
+    ssize_t n = ::read(fileId, out + total, static_cast<std::size_t>(count - total));
+    if (n < 0) return total > 0 ? total : -1;
+    if (n == 0) break;
+    total += static_cast<int32_t>(n);
+  }
+  return total;
+}
+
+int32_t PosixWrite(int32_t fileId, const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  int32_t total = 0;
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  while (total < count) {
+    ssize_t n = ::write(fileId, in + total, static_cast<std::size_t>(count - total));
+    if (n <= 0) break;
+    total += static_cast<int32_t>(n);
+  }
+  return total;
+}
+
+int32_t PosixSeek(int32_t fileId, int32_t offset, int32_t origin) {
+  int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+  off_t pos = ::lseek(fileId, static_cast<off_t>(offset), whence);
+  if (pos < 0 || pos > 0x7FFFFFFF) return -1;
+  return static_cast<int32_t>(pos);
+}
+
+}  // namespace
+
+IFFFileOps DefaultFileOps() {
+  return IFFFileOps{PosixOpen, PosixClose, PosixRead, PosixWrite, PosixSeek};
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "lock storage too small");
+
+Lock::Lock() { new (storage_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
+Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Lock::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Lock::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+std::intptr_t TempFileOpen() {
+  if (IFFJPEG_TEMP_FAULT()) return -1;
+  const char* dir = std::getenv("TMPDIR");
+  char path[4096];
+  const char* base = (dir != nullptr && dir[0] != '\0' && std::strlen(dir) < 4000) ? dir : "/tmp";
+  std::strcpy(path, base);
+  std::strcat(path, "/iffjpeg-XXXXXX");
+  int fd = ::mkstemp(path);
+  if (fd < 0) return -1;
+  // Unlinked at once: the store vanishes with its descriptor, even on a crash.
+  ::unlink(path);
+  return fd;
+}
+
+bool TempFileRead(std::intptr_t id, void* buffer, std::int64_t offset, std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::pread(static_cast<int>(id), out, count, static_cast<off_t>(offset));
+    if (n <= 0) return false;
+    out += n;
+    offset += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool TempFileWrite(std::intptr_t id, const void* buffer, std::int64_t offset, std::size_t count) {
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::pwrite(static_cast<int>(id), in, count, static_cast<off_t>(offset));
+    if (n <= 0) return false;
+    in += n;
+    offset += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void TempFileClose(std::intptr_t id) { ::close(static_cast<int>(id)); }
+
+}  // namespace iffjpeg::platform
+
+#endif  // !_WIN32
