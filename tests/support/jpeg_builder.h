@@ -1,0 +1,73 @@
+// A small, test-only JPEG stream builder with its own straightforward
+// encoder (floating-point DCT, standard Annex K Huffman tables), so the
+// reader can be tested on every layout T.81 allows for sequential Huffman
+// files, independently of the library's own writer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "support/images.h"
+
+namespace iffjpeg_test {
+
+struct BuilderComponent {
+  int id = 1;
+  int h = 1;  // sampling factors 1..4
+  int v = 1;
+  int quantTable = 0;
+  int dcTable = 0;
+  int acTable = 0;
+};
+
+struct JpegBuildOptions {
+  // Frame components. Empty: one 1x1 component for a grey image, YCbCr
+  // 2x2,1x1,1x1 (ids 1, 2, 3) for a colour image.
+  std::vector<BuilderComponent> components;
+  int quality = 75;              // scales the Annex K quantization tables
+  int frameMarker = 0xC0;        // SOF0; 0xC1 SOF1; others for refusal tests
+  int dataPrecision = 8;         // written as is (the pixels are still 8-bit)
+  bool sixteenBitQuant = false;  // DQT with Pq = 1
+  int restartInterval = 0;       // MCUs per interval, 0 = no DRI
+  // The k-th restart marker written (0-based) uses this marker code instead
+  // of RSTn: to write wrong numbers or other markers.
+  std::map<int, int> restartMarkerOverride;
+  bool jfif = true;
+  int jfifMajor = 1;
+  int jfifMinor = 1;
+  uint8_t densityUnit = 0;
+  uint16_t xDensity = 1;
+  uint16_t yDensity = 1;
+  bool tablesInOneSegment = false;  // all DQT in one segment, all DHT in one
+  bool fillBytes = false;           // extra 0xFF bytes before every marker
+  // Raw bytes inserted after the JFIF segment (whole segments, marker
+  // included: COM, APPn, DRI, ...).
+  std::vector<std::vector<uint8_t>> extraSegments;
+  // Scans as lists of frame-component indices. Empty: one interleaved scan
+  // of every component. Tables not yet written are written before the scan
+  // that first needs them.
+  std::vector<std::vector<int>> scans;
+  bool convertToYcc = true;  // 3 components: RGB -> YCbCr (JFIF) before coding
+  bool writeEoi = true;
+};
+
+// Default options for a grey image with the given sampling factors.
+JpegBuildOptions GreyOptions(int h = 1, int v = 1);
+// Default options for a colour image with Y (yh x yv) and both chroma
+// components (ch x cv).
+JpegBuildOptions ColourOptions(int yh, int yv, int ch = 1, int cv = 1);
+
+// Encodes image (1 or 3 channels; the channel count must match the component
+// count, except that a 1-channel image may not be used for 3 components).
+std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options);
+
+// Appends one segment: 0xFF, marker, big-endian length (payload + 2), payload.
+void AppendSegment(std::vector<uint8_t>& out, int marker, const std::vector<uint8_t>& payload);
+
+// Byte offset of the first occurrence of marker (0xFF then code) at or after
+// from; -1 when there is none. Does not look inside entropy-coded data any
+// more cleverly than a byte search.
+long FindMarker(const std::vector<uint8_t>& jpeg, int code, std::size_t from = 0);
+
+}  // namespace iffjpeg_test
