@@ -1,14 +1,97 @@
 // IFFControl: the host's door to the last error, the line size, the
-// resolution and the quality.
+// resolution (JFIF density) and the quality.
+#include <cstring>
+
 #include "driver/handle_registry.h"
+#include "driver/stages.h"
 #include "iffjpeg.h"
 
-using namespace iffjpeg;
+namespace iffjpeg {
+namespace {
 
-extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t, int32_t,
-                                          void*) {
-  IFFHandle* handle = LookUpHandle(value);
+constexpr int32_t kResolutionForAspectOnly = 300;
+
+// Reads the density of the file being read, in dots per inch (JFIF 1.02:
+// unit 0 gives only the aspect ratio, 1 dots per inch, 2 dots per cm).
+int32_t QueryResolution(const DecoderState& dec, int32_t flags, int32_t* slots) {
+  int32_t horizontal, vertical;
+  switch (dec.densityUnit) {
+    case 0:
+      horizontal = kResolutionForAspectOnly;
+      vertical = dec.xDensity == 0 ? kResolutionForAspectOnly
+                                   : kResolutionForAspectOnly * dec.yDensity / dec.xDensity;
+      break;
+    case 1:
+      horizontal = dec.xDensity;
+      vertical = dec.yDensity;
+      break;
+    case 2:
+      horizontal = static_cast<int32_t>(dec.xDensity * 2.54);
+      vertical = static_cast<int32_t>(dec.yDensity * 2.54);
+      break;
+    default:
+      return 4;
+  }
+  int32_t next = 0;
+  if (flags & IFF_RES_HORIZONTAL) slots[next++] = horizontal;
+  if (flags & IFF_RES_VERTICAL) slots[next] = vertical;
+  return 0;
+}
+
+// Sets the density the JFIF segment of a file being written will carry.
+void SetResolution(EncoderState& enc, int32_t flags, const int32_t* slots) {
+  int32_t next = 0;
+  if (flags & IFF_RES_HORIZONTAL) enc.xDensity = static_cast<uint16_t>(slots[next++]);
+  if (flags & IFF_RES_VERTICAL) enc.yDensity = static_cast<uint16_t>(slots[next]);
+  enc.densityUnit = 1;
+}
+
+// The headers of a written file are out once the first line call ran; a
+// later change could no longer reach them, and a new quality would make the
+// data disagree with the tables already in the file.
+bool HeadersWritten(const IFFHandle& handle) {
+  return handle.mode == IFF_MODE_WRITE && handle.headerPending == 0;
+}
+
+int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
+  code &= ~0x8000;
+  switch (code) {
+    case IFF_CTL_LAST_ERROR:
+      if (pointer == nullptr) return 2;
+      std::memcpy(pointer, &handle.lastError, sizeof(int32_t));
+      return 0;
+    case IFF_CTL_LINE_BYTES: {
+      if (pointer == nullptr) return 2;
+      auto bytes = static_cast<uint16_t>(handle.lineBytes);
+      std::memcpy(pointer, &bytes, sizeof bytes);
+      return 0;
+    }
+    case IFF_CTL_OPTION:
+      handle.controlOption = static_cast<int16_t>(value);
+      return 0;
+    case IFF_CTL_RESOLUTION: {
+      if (pointer == nullptr) return 2;
+      auto* slots = static_cast<int32_t*>(pointer);
+      int32_t flags = value & 0xFFFF;
+      if (handle.mode == IFF_MODE_READ) return QueryResolution(handle.decoder, flags, slots);
+      if (HeadersWritten(handle)) return 2;
+      SetResolution(handle.encoder, flags, slots);
+      return 0;
+    }
+    case IFF_CTL_QUALITY:
+      if (handle.mode != IFF_MODE_WRITE || HeadersWritten(handle)) return 2;
+      return SetQuality(handle.encoder, static_cast<int16_t>(value), 0);
+    default:
+      return 3;
+  }
+}
+
+}  // namespace
+}  // namespace iffjpeg
+
+extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t argument, int32_t,
+                                          void* pointer) {
+  iffjpeg::IFFHandle* handle = iffjpeg::LookUpHandle(value);
   if (handle == nullptr) return 2;
-  (void)code;
-  return 3;
+  return iffjpeg::Control(*handle, code, argument, pointer);
 }
