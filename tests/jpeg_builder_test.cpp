@@ -1,0 +1,185 @@
+// The test-only stream builder: its segment layout, its options, and its
+// pictures as an independent decoder (stb_image) sees them.
+#include "support/jpeg_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/images.h"
+
+namespace {
+
+using iffjpeg_test::BuildJpeg;
+using iffjpeg_test::ColourOptions;
+using iffjpeg_test::GreyOptions;
+using iffjpeg_test::Image;
+using iffjpeg_test::JpegBuildOptions;
+using iffjpeg_test::JpegSegment;
+using iffjpeg_test::ListSegments;
+using iffjpeg_test::MakeTestImage;
+
+std::vector<int> Markers(const std::vector<JpegSegment>& segments) {
+  std::vector<int> markers;
+  for (const auto& s : segments) markers.push_back(s.marker);
+  return markers;
+}
+
+std::vector<JpegSegment> OfMarker(const std::vector<JpegSegment>& segments, int marker) {
+  std::vector<JpegSegment> out;
+  for (const auto& s : segments) {
+    if (s.marker == marker) out.push_back(s);
+  }
+  return out;
+}
+
+// One plane of an image: the grey samples, or the JFIF Y, Cb or Cr of RGB.
+std::vector<double> Plane(const Image& image, int plane) {
+  static const double kWeights[3][3] = {
+      {0.299, 0.587, 0.114}, {-0.168736, -0.331264, 0.5}, {0.5, -0.418688, -0.081312}};
+  std::vector<double> out;
+  for (std::size_t i = 0; i < image.pixels.size(); i += image.channels) {
+    const uint8_t* p = &image.pixels[i];
+    out.push_back(image.channels == 1 ? p[0]
+                                      : kWeights[plane][0] * p[0] + kWeights[plane][1] * p[1] +
+                                            kWeights[plane][2] * p[2]);
+  }
+  return out;
+}
+
+double PlanePsnr(const std::vector<double>& a, const std::vector<double>& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
+// What stb_image makes of a file, against the source: PSNR over all RGB or
+// grey samples, and per Y/Cb/Cr plane, so that the luminance coding is judged
+// apart from the detail that chroma downsampling removes on purpose.
+struct StbResult {
+  bool decoded = false;
+  double all = 0, y = 0, cb = 0, cr = 0;
+};
+
+StbResult StbCompare(const Image& source, const std::vector<uint8_t>& jpeg) {
+  StbResult result;
+  Image decoded;
+  if (!iffjpeg_test::StbDecode(jpeg, &decoded) || decoded.width != source.width ||
+      decoded.height != source.height || decoded.channels != source.channels) {
+    return result;
+  }
+  result.decoded = true;
+  result.all = iffjpeg_test::Psnr(source, decoded);
+  result.y = PlanePsnr(Plane(source, 0), Plane(decoded, 0));
+  if (source.channels == 3) {
+    result.cb = PlanePsnr(Plane(source, 1), Plane(decoded, 1));
+    result.cr = PlanePsnr(Plane(source, 2), Plane(decoded, 2));
+  }
+  return result;
+}
+
+TEST(JpegBuilderStructure, GreyDefaultLayout) {
+  Image image = MakeTestImage(17, 9, 1, 1);
+  auto segments = ListSegments(BuildJpeg(image, JpegBuildOptions{}));
+  EXPECT_EQ(Markers(segments), (std::vector<int>{0xD8, 0xE0, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA, 0xD9}));
+  EXPECT_EQ(segments[1].payload,
+            (std::vector<uint8_t>{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
+  EXPECT_EQ(segments[2].payload.size(), 65u);
+  EXPECT_EQ(segments[2].payload[0], 0x00);
+  EXPECT_EQ(segments[2].payload[1], 8);  // quality 75: first luminance quantizer
+  EXPECT_EQ(segments[3].payload, (std::vector<uint8_t>{8, 0, 9, 0, 17, 1, 1, 0x11, 0}));
+  EXPECT_EQ(segments[4].payload.size(), 29u);   // DC 0: 17 + 12 symbols
+  EXPECT_EQ(segments[5].payload.size(), 179u);  // AC 0: 17 + 162 symbols
+  EXPECT_EQ(segments[6].payload, (std::vector<uint8_t>{1, 1, 0x00, 0x00, 0x3F, 0x00}));
+}
+
+TEST(JpegBuilderStructure, ColourDefaultLayout) {
+  Image image = MakeTestImage(33, 20, 3, 2);
+  auto segments = ListSegments(BuildJpeg(image, JpegBuildOptions{}));
+  EXPECT_EQ(Markers(segments),
+            (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA, 0xD9}));
+  EXPECT_EQ(segments[3].payload[0], 0x01);
+  EXPECT_EQ(segments[3].payload[1], 9);  // quality 75: first chrominance quantizer
+  EXPECT_EQ(segments[4].payload,
+            (std::vector<uint8_t>{8, 0, 20, 0, 33, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1}));
+  std::vector<int> tableBytes;
+  for (int i = 5; i < 9; ++i) tableBytes.push_back(segments[i].payload[0]);
+  EXPECT_EQ(tableBytes, (std::vector<int>{0x00, 0x10, 0x01, 0x11}));
+  EXPECT_EQ(segments[9].payload,
+            (std::vector<uint8_t>{3, 1, 0x00, 2, 0x11, 3, 0x11, 0x00, 0x3F, 0x00}));
+}
+
+// A typo in the Annex K tables would still give a decodable file for most
+// images; every AC table must code each of the 162 run/size symbols once.
+TEST(JpegBuilderStructure, HuffmanTablesAreComplete) {
+  auto segments = ListSegments(BuildJpeg(MakeTestImage(8, 8, 3, 3), JpegBuildOptions{}));
+  for (const auto& dht : OfMarker(segments, 0xC4)) {
+    const auto& p = dht.payload;
+    int total = 0;
+    for (int i = 1; i <= 16; ++i) total += p[i];
+    ASSERT_EQ(p.size(), 17u + total);
+    std::set<int> symbols(p.begin() + 17, p.end());
+    EXPECT_EQ(symbols.size(), static_cast<std::size_t>(total)) << "table " << int(p[0]);
+    if (p[0] & 0x10) {
+      EXPECT_EQ(total, 162);
+      for (int run = 0; run < 16; ++run) {
+        for (int size = 1; size <= 10; ++size) EXPECT_TRUE(symbols.count(run << 4 | size));
+      }
+      EXPECT_TRUE(symbols.count(0x00) && symbols.count(0xF0));
+    } else {
+      EXPECT_EQ(symbols, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    }
+    // Kraft: the codes of each length fit the space the shorter ones leave.
+    long space = 1;
+    for (int length = 1; length <= 16; ++length) {
+      space = space * 2 - p[length];
+      EXPECT_GE(space, 1) << "length " << length;  // all-ones code stays unused
+    }
+  }
+}
+
+// stb_image as an independent judge of the pictures, one layout per case:
+// the luminance (or grey) plane must reach minY, each chroma plane minChroma.
+struct StbCase {
+  const char* name;
+  int width, height, channels;
+  JpegBuildOptions options;
+  double minY, minChroma;
+};
+
+void ExpectStbDecodes(const StbCase& c) {
+  Image image = MakeTestImage(c.width, c.height, c.channels, 7);
+  StbResult r = StbCompare(image, BuildJpeg(image, c.options));
+  std::printf("[ builder  ] %-22s %3dx%-3d q%-3d all %5.2f  Y %5.2f  Cb %5.2f  Cr %5.2f dB\n",
+              c.name, c.width, c.height, c.options.quality, r.all, r.y, r.cb, r.cr);
+  ASSERT_TRUE(r.decoded) << c.name << ": stb_image refused the file";
+  EXPECT_GT(r.y, c.minY) << c.name;
+  if (c.channels == 3) {
+    EXPECT_GT(r.cb, c.minChroma) << c.name;
+    EXPECT_GT(r.cr, c.minChroma) << c.name;
+  }
+}
+
+JpegBuildOptions WithQuality(JpegBuildOptions options, int quality) {
+  options.quality = quality;
+  return options;
+}
+
+TEST(JpegBuilderStb, GreyAndColourInterleaved) {
+  const StbCase cases[] = {
+      {"grey", 100, 50, 1, WithQuality(GreyOptions(), 75), 30, 0},
+      {"grey", 100, 50, 1, WithQuality(GreyOptions(), 95), 40, 0},
+      {"grey", 1, 1, 1, GreyOptions(), 30, 0},
+      {"4:4:4", 100, 50, 3, WithQuality(ColourOptions(1, 1), 95), 40, 40},
+      {"4:2:0", 100, 50, 3, WithQuality(ColourOptions(2, 2), 75), 30, 30},
+      {"4:2:0", 100, 50, 3, WithQuality(ColourOptions(2, 2), 95), 40, 30},
+      {"4:2:0", 17, 9, 3, WithQuality(ColourOptions(2, 2), 95), 40, 25},
+  };
+  for (const auto& c : cases) ExpectStbDecodes(c);
+}
+
+}  // namespace
