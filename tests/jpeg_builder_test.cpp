@@ -182,4 +182,93 @@ TEST(JpegBuilderStb, GreyAndColourInterleaved) {
   for (const auto& c : cases) ExpectStbDecodes(c);
 }
 
+TEST(JpegBuilderStb, EverySamplingLayout) {
+  struct Layout {
+    const char* name;
+    JpegBuildOptions options;
+  };
+  JpegBuildOptions odd = ColourOptions(2, 2, 1, 2);
+  const Layout layouts[] = {
+      {"grey 2x2", GreyOptions(2, 2)}, {"4:2:2", ColourOptions(2, 1)},
+      {"4:4:0", ColourOptions(1, 2)},  {"4:1:1", ColourOptions(4, 1)},
+      {"4:1:0", ColourOptions(4, 2)},  {"2x2,1x2,1x2", odd},
+  };
+  for (const auto& layout : layouts) {
+    int channels = layout.options.components.size() == 1 ? 1 : 3;
+    for (auto [w, h] : {std::pair{100, 50}, std::pair{17, 9}}) {
+      ExpectStbDecodes({layout.name, w, h, channels, WithQuality(layout.options, 90), 36, 20});
+    }
+  }
+}
+
+// Options that change the bytes but not one coefficient must decode to the
+// very same picture.
+TEST(JpegBuilderStb, LosslessVariantsDecodeIdentically) {
+  struct Variant {
+    const char* name;
+    void (*apply)(JpegBuildOptions&);
+  };
+  const Variant variants[] = {
+      {"restart 1", [](JpegBuildOptions& o) { o.restartInterval = 1; }},
+      {"restart 3", [](JpegBuildOptions& o) { o.restartInterval = 3; }},
+      {"16-bit DQT", [](JpegBuildOptions& o) { o.sixteenBitQuant = true; }},
+      {"one DQT, one DHT", [](JpegBuildOptions& o) { o.tablesInOneSegment = true; }},
+      {"fill bytes", [](JpegBuildOptions& o) { o.fillBytes = true; }},
+      {"fill bytes, restart 2",
+       [](JpegBuildOptions& o) {
+         o.fillBytes = true;
+         o.restartInterval = 2;
+       }},
+      {"SOF1", [](JpegBuildOptions& o) { o.frameMarker = 0xC1; }},
+      // A lone component is coded non-interleaved whatever its factors.
+      {"factors 2x2",
+       [](JpegBuildOptions& o) {
+         if (o.components.size() == 1) o.components[0].h = o.components[0].v = 2;
+       }},
+      {"no JFIF, COM", [](JpegBuildOptions& o) {
+         o.jfif = false;
+         o.extraSegments = {{0xFF, 0xFE, 0x00, 0x05, 'a', 'b', 'c'}};
+       }}};
+  for (int channels : {1, 3}) {
+    Image image = MakeTestImage(45, 37, channels, 11);
+    JpegBuildOptions base = channels == 1 ? GreyOptions() : ColourOptions(2, 2);
+    Image reference;
+    ASSERT_TRUE(iffjpeg_test::StbDecode(BuildJpeg(image, base), &reference));
+    for (const auto& variant : variants) {
+      JpegBuildOptions options = base;
+      variant.apply(options);
+      Image decoded;
+      ASSERT_TRUE(iffjpeg_test::StbDecode(BuildJpeg(image, options), &decoded)) << variant.name;
+      EXPECT_EQ(decoded.pixels, reference.pixels) << variant.name << ", channels " << channels;
+    }
+  }
+}
+
+// The same coefficients, coded in one scan or in several (T.81 A.2.2: a lone
+// component covers ceil(width/8) blocks, not the MCU grid).
+TEST(JpegBuilderStb, SeparateScansDecodeLikeInterleaved) {
+  struct Split {
+    const char* name;
+    std::vector<std::vector<int>> scans;
+  };
+  const Split splits[] = {
+      {"Y, Cb, Cr", {{0}, {1}, {2}}}, {"Y, CbCr", {{0}, {1, 2}}}, {"Cr, Cb, Y", {{2}, {1}, {0}}}};
+  for (const auto& layout : {ColourOptions(2, 2), ColourOptions(2, 1), ColourOptions(1, 1)}) {
+    Image image = MakeTestImage(41, 23, 3, 5);
+    Image reference;
+    ASSERT_TRUE(iffjpeg_test::StbDecode(BuildJpeg(image, layout), &reference));
+    for (const auto& split : splits) {
+      for (int interval : {0, 2}) {
+        JpegBuildOptions options = layout;
+        options.scans = split.scans;
+        options.restartInterval = interval;
+        Image decoded;
+        bool ok = iffjpeg_test::StbDecode(BuildJpeg(image, options), &decoded);
+        ASSERT_TRUE(ok) << split.name << ": stb_image refused the file";
+        EXPECT_EQ(decoded.pixels, reference.pixels) << split.name << ", restart " << interval;
+      }
+    }
+  }
+}
+
 }  // namespace
