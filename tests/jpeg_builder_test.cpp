@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -140,6 +141,130 @@ TEST(JpegBuilderStructure, HuffmanTablesAreComplete) {
       EXPECT_GE(space, 1) << "length " << length;  // all-ones code stays unused
     }
   }
+}
+
+TEST(JpegBuilderStructure, HeaderOptionsAreWrittenAsGiven) {
+  Image image = MakeTestImage(20, 10, 3, 4);
+  JpegBuildOptions options = ColourOptions(1, 1);
+  options.frameMarker = 0xC1;
+  options.dataPrecision = 12;
+  options.sixteenBitQuant = true;
+  options.tablesInOneSegment = true;
+  options.jfifMajor = 2;
+  options.jfifMinor = 7;
+  options.densityUnit = 2;
+  options.xDensity = 300;
+  options.yDensity = 150;
+  options.extraSegments = {{0xFF, 0xE1, 0x00, 0x04, 1, 2}, {0xFF, 0xFE, 0x00, 0x03, 'x'}};
+  options.writeEoi = false;
+  std::vector<uint8_t> jpeg = BuildJpeg(image, options);
+  auto segments = ListSegments(jpeg);
+  EXPECT_EQ(Markers(segments), (std::vector<int>{0xD8, 0xE0, 0xE1, 0xFE, 0xDB, 0xC1, 0xC4, 0xDA}));
+  EXPECT_EQ(segments[1].payload,
+            (std::vector<uint8_t>{'J', 'F', 'I', 'F', 0, 2, 7, 2, 0x01, 0x2C, 0x00, 0x96, 0, 0}));
+  EXPECT_EQ(segments[2].payload, (std::vector<uint8_t>{1, 2}));
+  const auto& dqt = segments[4].payload;  // two 16-bit tables: 2 x 129 bytes
+  ASSERT_EQ(dqt.size(), 258u);
+  EXPECT_EQ(dqt[0], 0x10);
+  EXPECT_EQ(dqt[1] << 8 | dqt[2], 8);
+  EXPECT_EQ(dqt[129], 0x11);
+  EXPECT_EQ(dqt[130] << 8 | dqt[131], 9);
+  EXPECT_EQ(segments[5].payload[0], 12);
+  EXPECT_EQ(segments[6].payload.size(), 2u * (29 + 179));  // four tables in one DHT
+  EXPECT_NE(jpeg[jpeg.size() - 2] << 8 | jpeg.back(), 0xFFD9);
+
+  options = GreyOptions();
+  options.jfif = false;
+  options.quality = 1;  // quantizers beyond 8 bits are held at 255
+  segments = ListSegments(BuildJpeg(MakeTestImage(8, 8, 1, 4), options));
+  EXPECT_EQ(Markers(segments), (std::vector<int>{0xD8, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA, 0xD9}));
+  EXPECT_EQ(segments[1].payload[1], 255);
+}
+
+// Slot numbers choose the tables; slots above 1 carry copies of 0 (even) or
+// 1 (odd), and are written under their own numbers.
+TEST(JpegBuilderStructure, TableSlotsFollowTheComponents) {
+  JpegBuildOptions options = ColourOptions(2, 2);
+  options.components[0].quantTable = 2;
+  options.components[1].dcTable = 3;
+  options.components[2].acTable = 2;
+  auto segments = ListSegments(BuildJpeg(MakeTestImage(16, 16, 3, 6), options));
+  auto dqt = OfMarker(segments, 0xDB);
+  ASSERT_EQ(dqt.size(), 2u);
+  EXPECT_EQ(dqt[0].payload[0], 0x01);
+  EXPECT_EQ(dqt[1].payload[0], 0x02);
+  EXPECT_EQ(dqt[1].payload[1], 8);  // a luminance copy
+  std::vector<int> dht;
+  for (const auto& s : OfMarker(segments, 0xC4)) dht.push_back(s.payload[0]);
+  EXPECT_EQ(dht, (std::vector<int>{0x00, 0x10, 0x03, 0x11, 0x01, 0x12}));
+  EXPECT_EQ(OfMarker(segments, 0xDA)[0].payload,
+            (std::vector<uint8_t>{3, 1, 0x00, 2, 0x31, 3, 0x12, 0x00, 0x3F, 0x00}));
+  Image decoded;
+  EXPECT_TRUE(iffjpeg_test::StbDecode(BuildJpeg(MakeTestImage(16, 16, 3, 6), options), &decoded));
+}
+
+TEST(JpegBuilderStructure, RestartMarkersCycleAndCanBeOverridden) {
+  // 4:2:0 at 70x20: 5 x 2 = 10 MCUs; interval 1 gives RST0..7, RST0 and no
+  // marker after the last MCU.
+  Image image = MakeTestImage(70, 20, 3, 8);
+  JpegBuildOptions options = ColourOptions(2, 2);
+  options.restartInterval = 1;
+  auto segments = ListSegments(BuildJpeg(image, options));
+  auto dri = OfMarker(segments, 0xDD);
+  ASSERT_EQ(dri.size(), 1u);
+  EXPECT_EQ(dri[0].payload, (std::vector<uint8_t>{0, 1}));
+  std::vector<int> markers = Markers(segments);
+  std::vector<int> afterSos(std::find(markers.begin(), markers.end(), 0xDA) + 1, markers.end());
+  EXPECT_EQ(afterSos,
+            (std::vector<int>{0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD0, 0xD9}));
+
+  options.restartInterval = 3;  // 10 MCUs: markers after MCUs 3, 6, 9
+  options.restartMarkerOverride = {{1, 0xD5}, {2, 0xD9}};
+  markers = Markers(ListSegments(BuildJpeg(image, options)));
+  afterSos.assign(std::find(markers.begin(), markers.end(), 0xDA) + 1, markers.end());
+  EXPECT_EQ(afterSos, (std::vector<int>{0xD0, 0xD5, 0xD9}));
+}
+
+TEST(JpegBuilderStructure, FillBytesStandBeforeEveryMarkerButSoi) {
+  JpegBuildOptions options = GreyOptions();
+  options.fillBytes = true;
+  options.restartInterval = 2;
+  std::vector<uint8_t> jpeg = BuildJpeg(MakeTestImage(40, 8, 1, 9), options);
+  EXPECT_EQ(jpeg[0], 0xFF);
+  EXPECT_EQ(jpeg[1], 0xD8);
+  EXPECT_NE(jpeg[2], 0xD8);
+  auto segments = ListSegments(jpeg);
+  EXPECT_EQ(Markers(segments),
+            (std::vector<int>{0xD8, 0xE0, 0xDB, 0xC0, 0xC4, 0xC4, 0xDD, 0xDA, 0xD0, 0xD1, 0xD9}));
+  for (std::size_t i = 1; i < segments.size(); ++i) {
+    std::size_t at = segments[i].offset;
+    ASSERT_GE(at, 2u);
+    EXPECT_EQ(jpeg[at - 1] & jpeg[at - 2], 0xFF) << "marker " << segments[i].marker;
+  }
+}
+
+// Tables and intervals not yet in force are written before the scan that
+// first needs them.
+TEST(JpegBuilderStructure, SeparateScansCarryTheirOwnTablesAndIntervals) {
+  JpegBuildOptions options = ColourOptions(2, 2);
+  options.scans = {{0}, {1, 2}};
+  options.scanRestartInterval = {{1, 2}};
+  Image image = MakeTestImage(64, 32, 3, 10);
+  auto segments = ListSegments(BuildJpeg(image, options));
+  std::vector<int> markers = Markers(segments);
+  markers.erase(
+      std::remove_if(markers.begin(), markers.end(), [](int m) { return m >= 0xD0 && m <= 0xD7; }),
+      markers.end());
+  EXPECT_EQ(markers, (std::vector<int>{0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xDA, 0xC4, 0xC4,
+                                       0xDD, 0xDA, 0xD9}));
+  auto sos = OfMarker(segments, 0xDA);
+  EXPECT_EQ(sos[0].payload, (std::vector<uint8_t>{1, 1, 0x00, 0x00, 0x3F, 0x00}));
+  EXPECT_EQ(sos[1].payload, (std::vector<uint8_t>{2, 2, 0x11, 3, 0x11, 0x00, 0x3F, 0x00}));
+  // The luminance scan has no interval; the chroma scan is interleaved over
+  // 4 x 2 MCUs of 16x16 pixels, so interval 2 puts markers after MCUs 2, 4, 6.
+  std::vector<int> all = Markers(segments);
+  std::vector<int> afterSecondSos(std::find(all.begin(), all.end(), 0xDD), all.end());
+  EXPECT_EQ(afterSecondSos, (std::vector<int>{0xDD, 0xDA, 0xD0, 0xD1, 0xD2, 0xD9}));
 }
 
 // stb_image as an independent judge of the pictures, one layout per case:
