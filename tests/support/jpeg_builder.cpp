@@ -278,31 +278,38 @@ struct CodingComponent {
   HuffCodes dc, ac;
 };
 
-// The forward DCT of T.81 A.3.3 straight from its formula, on one 8x8 block
-// of level-shifted samples, followed by rounding quantization; the result is
-// in zigzag order.
+// The forward DCT of T.81 A.3.3 on one 8x8 block of level-shifted samples,
+// computed as its two separable halves (rows, then columns), followed by
+// rounding quantization; the result is in zigzag order.
 void TransformBlock(const Plane& plane, int blockX, int blockY, const double* quant, int* zigzag) {
-  static const auto kCos = [] {
+  // kBasis[u][x] = C(u)/2 cos((2x + 1) u pi / 16), so that
+  // F(v,u) = sum_y kBasis[v][y] sum_x kBasis[u][x] f(y,x).
+  static const auto kBasis = [] {
     std::array<std::array<double, 8>, 8> table{};
-    for (int x = 0; x < 8; ++x) {
-      for (int u = 0; u < 8; ++u) table[x][u] = std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+    for (int u = 0; u < 8; ++u) {
+      double c = u == 0 ? std::numbers::sqrt2 / 2 : 1.0;
+      for (int x = 0; x < 8; ++x) {
+        table[u][x] = 0.5 * c * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+      }
     }
     return table;
   }();
-  double shifted[8][8];
+  double rows[8][8];  // rows[y][u]: each row transformed horizontally
   for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) shifted[y][x] = plane.At(blockX * 8 + x, blockY * 8 + y) - 128.0;
+    double shifted[8];
+    for (int x = 0; x < 8; ++x) shifted[x] = plane.At(blockX * 8 + x, blockY * 8 + y) - 128.0;
+    for (int u = 0; u < 8; ++u) {
+      double sum = 0;
+      for (int x = 0; x < 8; ++x) sum += kBasis[u][x] * shifted[x];
+      rows[y][u] = sum;
+    }
   }
   int natural[64];
   for (int v = 0; v < 8; ++v) {
     for (int u = 0; u < 8; ++u) {
       double sum = 0;
-      for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) sum += shifted[y][x] * kCos[x][u] * kCos[y][v];
-      }
-      double cu = u == 0 ? std::numbers::sqrt2 / 2 : 1.0;
-      double cv = v == 0 ? std::numbers::sqrt2 / 2 : 1.0;
-      natural[v * 8 + u] = static_cast<int>(std::lround(0.25 * cu * cv * sum / quant[v * 8 + u]));
+      for (int y = 0; y < 8; ++y) sum += kBasis[v][y] * rows[y][u];
+      natural[v * 8 + u] = static_cast<int>(std::lround(sum / quant[v * 8 + u]));
     }
   }
   for (int k = 0; k < 64; ++k) zigzag[k] = natural[iffjpeg::zigzagToNatural[k]];
