@@ -333,8 +333,9 @@ unsigned MagnitudeBits(int value, int size) {
 
 // Huffman-codes one block (T.81 F.1.2.1 and F.1.2.2).
 void EncodeBlock(const int* zigzag, int& dcPrediction, const CodingComponent& c, BitWriter& bits) {
-  // Baseline categories stop at 11 (DC difference) and 10 (AC value).
-  int dc = std::clamp(zigzag[0], -1023, 1023);
+  // Baseline categories stop at 11 (DC difference) and 10 (AC value); 8-bit
+  // samples stay inside both, so the clamps only guard the code tables.
+  int dc = std::clamp(zigzag[0], -1024, 1023);
   int diff = dc - dcPrediction;
   dcPrediction = dc;
   int size = Category(diff);
