@@ -84,7 +84,7 @@ bool IsLuminanceSlot(int slot) { return slot % 2 == 0; }
 
 // One Huffman table as written (BITS and HUFFVAL) and as used for coding
 // (EHUFCO and EHUFSI of T.81 C.2 and C.3, indexed by symbol).
-struct HuffTableSpec {
+struct HuffTableDef {
   const uint8_t* bits;
   const uint8_t* values;
   int count;
@@ -95,26 +95,26 @@ struct HuffCodes {
   uint8_t size[256] = {};
 };
 
-HuffTableSpec DcSpec(int slot) {
+HuffTableDef StandardDcTable(int slot) {
   return {IsLuminanceSlot(slot) ? kDcLuminanceBits : kDcChrominanceBits, kDcValues, 12};
 }
 
-HuffTableSpec AcSpec(int slot) {
-  return IsLuminanceSlot(slot) ? HuffTableSpec{kAcLuminanceBits, kAcLuminanceValues, 162}
-                               : HuffTableSpec{kAcChrominanceBits, kAcChrominanceValues, 162};
+HuffTableDef StandardAcTable(int slot) {
+  return IsLuminanceSlot(slot) ? HuffTableDef{kAcLuminanceBits, kAcLuminanceValues, 162}
+                               : HuffTableDef{kAcChrominanceBits, kAcChrominanceValues, 162};
 }
 
 // T.81 C.1 (Generate_size_table), C.2 (Generate_code_table) and C.3
 // (Order_codes) folded together: codes of one length are consecutive, and
 // each longer length starts at twice the next code of the shorter one.
-HuffCodes MakeCodes(const HuffTableSpec& spec) {
+HuffCodes MakeCodes(const HuffTableDef& def) {
   HuffCodes codes;
   int k = 0;
   unsigned code = 0;
   for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < spec.bits[length - 1]; ++i, ++k, ++code) {
-      codes.code[spec.values[k]] = static_cast<uint16_t>(code);
-      codes.size[spec.values[k]] = static_cast<uint8_t>(length);
+    for (int i = 0; i < def.bits[length - 1]; ++i, ++k, ++code) {
+      codes.code[def.values[k]] = static_cast<uint16_t>(code);
+      codes.size[def.values[k]] = static_cast<uint8_t>(length);
     }
     code <<= 1;
   }
@@ -422,10 +422,10 @@ void AppendQuantTable(std::vector<uint8_t>& payload, int slot, const JpegBuildOp
 }
 
 void AppendHuffmanTable(std::vector<uint8_t>& payload, int tableClass, int slot) {
-  HuffTableSpec spec = tableClass == 0 ? DcSpec(slot) : AcSpec(slot);
+  HuffTableDef def = tableClass == 0 ? StandardDcTable(slot) : StandardAcTable(slot);
   payload.push_back(static_cast<uint8_t>((tableClass << 4) | (slot & 15)));
-  payload.insert(payload.end(), spec.bits, spec.bits + 16);
-  payload.insert(payload.end(), spec.values, spec.values + spec.count);
+  payload.insert(payload.end(), def.bits, def.bits + 16);
+  payload.insert(payload.end(), def.values, def.values + def.count);
 }
 
 // DQT for every table number a component uses, ascending.
@@ -524,8 +524,8 @@ std::vector<CodingComponent> MakeCodingComponents(const Image& image,
     std::vector<int> table =
         QuantTableZigzag(c.frame.quantTable, options.quality, options.sixteenBitQuant);
     for (int k = 0; k < 64; ++k) c.quant[iffjpeg::zigzagToNatural[k]] = table[k];
-    c.dc = MakeCodes(DcSpec(c.frame.dcTable));
-    c.ac = MakeCodes(AcSpec(c.frame.acTable));
+    c.dc = MakeCodes(StandardDcTable(c.frame.dcTable));
+    c.ac = MakeCodes(StandardAcTable(c.frame.acTable));
   }
   return coding;
 }
