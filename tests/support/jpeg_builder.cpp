@@ -82,14 +82,15 @@ constexpr int kMarkerRst0 = 0xD0;
 // chrominance table when n is odd, so slots 0 and 1 are the usual pair.
 bool IsLuminanceSlot(int slot) { return slot % 2 == 0; }
 
-// One Huffman table as written (BITS and HUFFVAL) and as used for coding
-// (EHUFCO and EHUFSI of T.81 C.2 and C.3, indexed by symbol).
+// One Huffman table as written: BITS and HUFFVAL.
 struct HuffTableDef {
   const uint8_t* bits;
   const uint8_t* values;
   int count;
 };
 
+// The same table as used for coding: EHUFCO and EHUFSI of T.81 C.2 and C.3,
+// indexed by symbol.
 struct HuffCodes {
   uint16_t code[256] = {};
   uint8_t size[256] = {};
@@ -580,7 +581,7 @@ std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& optio
       intervalInForce = interval;
     }
     WriteScanHeader(scan, out);
-    EncodeScan(scan, frame, interval, options, restartsWritten, out);
+    if (!scan.empty()) EncodeScan(scan, frame, interval, options, restartsWritten, out);
   }
   if (options.writeEoi) out.Marker(kMarkerEoi);
   return std::move(out.bytes());

@@ -55,7 +55,8 @@ struct JpegBuildOptions {
   std::vector<std::vector<uint8_t>> extraSegments;
   // Scans as lists of frame-component indices. Empty: one interleaved scan
   // of every component. Tables not yet written are written before the scan
-  // that first needs them.
+  // that first needs them. An empty list writes a scan header with Ns = 0 and
+  // no data (refusal tests).
   std::vector<std::vector<int>> scans;
   // Per-scan restart intervals (scan index -> MCUs per interval, 0 = none);
   // scans without an entry use restartInterval. A DRI segment is written
