@@ -17,7 +17,10 @@ namespace iffjpeg::platform {
 #if defined(IFFJPEG_FAULT_INJECTION)
 #define IFFJPEG_ALLOC_FAULT() (::iffjpeg::testing::ShouldFailAllocation())
 #define IFFJPEG_TEMP_FAULT() (::iffjpeg::testing::ShouldFailTempFile())
+#define IFFJPEG_COUNT_FREE(block) \
+  ((block) != nullptr ? ::iffjpeg::testing::CountFree() : static_cast<void>(0))
 #else
+#define IFFJPEG_COUNT_FREE(block) static_cast<void>(0)
 #define IFFJPEG_ALLOC_FAULT() false
 #define IFFJPEG_TEMP_FAULT() false
 #endif
@@ -27,14 +30,20 @@ void* HeapAllocZeroed(std::size_t bytes) {
   return std::calloc(1, bytes);
 }
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+  IFFJPEG_COUNT_FREE(block);
+  std::free(block);
+}
 
 void* SystemAlloc(std::size_t bytes) {
   if (IFFJPEG_ALLOC_FAULT()) return nullptr;
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
-void SystemFree(void* block) { std::free(block); }
+void SystemFree(void* block) {
+  IFFJPEG_COUNT_FREE(block);
+  std::free(block);
+}
 
 namespace {
 
