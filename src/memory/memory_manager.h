@@ -43,6 +43,16 @@ struct MemoryPool {
 
 // The table of sixteen memory operations, in slot order. Each takes the
 // pool of the codec record it works for as its last argument.
+//
+// Virtual arrays: a request returns null when the record cannot be had or
+// the array cannot be sized (zero width, no rows, accessHeight outside
+// 1..numRows). realizeVirtualArrays gives each unrealized array its buffer,
+// and a backing store when it does not fit; the first array for which
+// either cannot be had, and every array sized after it, stays unrealized
+// until a later call. Access returns null for an unrealized array and for
+// rows outside 0..numRows-accessHeight, which callers report as 5. Every
+// row of an array reads as zero until it is written, and a window is read
+// in whether or not the access is writable, so rows can be updated in place.
 struct MemoryManager {
   void* (*allocSmall)(std::size_t size, MemoryPool& pool);
   void (*freeSmall)(void* object, MemoryPool& pool);
