@@ -19,4 +19,8 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n);
 void TransformAndQuantize(const SampleArray rows, int32_t firstRow, int32_t firstColumn,
                           const QuantTable& table, int16_t* workspace, int16_t* destination);
 
+// Quantizes 64 coefficients in natural order into zigzag order, each
+// divided by its quantizer and rounded to nearest, halves away from zero.
+void QuantizeBlock(const int16_t* coefficients, const QuantTable& table, int16_t* destination);
+
 }  // namespace iffjpeg
