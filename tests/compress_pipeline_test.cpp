@@ -270,6 +270,31 @@ TEST(CompressSetUp, EveryAllocationFailureAtTheFirstLineGivesFive) {
   }
 }
 
+// Once the file header is out, a failed scan start cannot be retried: a
+// second attempt would write the headers twice. The handle stays failed.
+TEST(CompressSetUp, FailedScanStartIsNotRetried) {
+  Image img = MakeTestImage(40, 40, 3, 5);
+  MemoryFile file;
+  IFFImageInfo info{};
+  info.width = 40;
+  info.height = 40;
+  info.planes = 3;
+  info.bitsPerSample = 8;
+  int32_t h = IFFOpen(file.source(), IFF_MODE_WRITE | IFF_MODE_CALLBACKS, &info);
+  ASSERT_GT(h, 0);
+  IFFHandle* handle = HandleOf(h);
+  handle->encoder.components[1].acTableNo = 3;  // no table: the scan start fails
+  EXPECT_EQ(IFFPutLine(h, 1, img.row(0)), 2);
+  handle->encoder.components[1].acTableNo = 1;
+  EXPECT_EQ(IFFPutLine(h, 1, img.row(0)), 2);
+  EXPECT_EQ(IFFClose(h), 2);
+  int soi = 0;
+  for (std::size_t i = 0; i + 1 < file.data.size(); ++i) {
+    if (file.data[i] == 0xFF && file.data[i + 1] == 0xD8) ++soi;
+  }
+  EXPECT_EQ(soi, 1);
+}
+
 // YCbCr input is split into its three planes: feeding the planes of an RGB
 // image converted with the JFIF formulas gives the same file as the RGB.
 TEST(CompressSetUp, YccInputMatchesRgbInput) {
