@@ -88,7 +88,9 @@ int32_t WriteHeaders(IFFHandle& handle) {
   handle.lastError = RunCompressPipeline(handle, enc, 0);
   if (handle.lastError == 0 && handle.lineCode != 0) handle.lastError = handle.lineCode;
   if (handle.lastError != 0) {
-    if (handle.lastError == 11) handle.stickyError = 11;
+    // The file header is out: a retry would write it a second time, so the
+    // handle is failed for good.
+    handle.stickyError = handle.lastError;
     return handle.lastError;
   }
   handle.headerPending = 0;

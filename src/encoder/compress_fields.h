@@ -10,7 +10,7 @@ namespace iffjpeg {
 
 struct CompressFields {
   int32_t fullSizeWidth;
-  SampleArray* outputBuffers;  // per component
+  SampleArray* outputBuffers;     // per component
   SampleArray* fullSizeViews[2];  // per component, view 0 and view 1
   int32_t mcuRowsPerChunk;
   int32_t rowsPerChunk;
@@ -19,6 +19,7 @@ struct CompressFields {
   int32_t rowsLeft;
   int32_t currentView;
   int32_t chunkRows;
+  int32_t scanStarted;  // mode 0 succeeded: lines may be taken
   int16_t blockWorkspace[64];
   int16_t mcuBuffer[kMaxBlocksInMcu * 64];
 };

@@ -34,6 +34,56 @@ void FreeSampleArray(SampleArray array, MemoryPool& pool);
 BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
 void FreeBlockArray(BlockArray array, MemoryPool& pool);
 
+// The backing store of a virtual array whose rows do not all fit in memory:
+// its read, write and close operations followed by the store's own data. Read
+// and write move count bytes at a byte offset into the whole array and return
+// false when the bytes did not all move.
+struct BackingStore {
+  bool (*read)(BackingStore& store, void* buffer, int64_t offset, std::size_t count);
+  bool (*write)(BackingStore& store, const void* buffer, int64_t offset, std::size_t count);
+  void (*close)(BackingStore& store);
+  std::intptr_t file;  // the temporary file behind the store
+};
+
+// Control record shared by virtual sample and block arrays; only the row
+// size differs. The buffer is a SampleArray or a BlockArray, both arrays of
+// row pointers, held here as untyped row pointers.
+struct VirtualArrayControl {
+  int32_t numRows;
+  int32_t rowWidth;  // samples, or blocks, per row
+  int32_t accessHeight;
+  void** buffer;  // null until realized
+  int32_t rowsInMemory;
+  int32_t rowsPerChunk;
+  int32_t firstRowInMemory;
+  int32_t dirty;
+  int32_t usesBackingStore;
+  VirtualArrayControl* next;
+  BackingStore store;
+  // Rows 0 .. rowsInStore-1 have been written to the store at least once;
+  // rows above that have never been, and read back as zero.
+  int32_t rowsInStore;
+  // Cleared when a store transfer failed.
+  int32_t healthy;
+  std::size_t rowBytes;
+};
+
+}  // namespace iffjpeg::memory_internal
+
+namespace iffjpeg {
+struct VirtualSampleArray : memory_internal::VirtualArrayControl {};
+struct VirtualBlockArray : memory_internal::VirtualArrayControl {};
+}  // namespace iffjpeg
+
+namespace iffjpeg::memory_internal {
+
+// The system layer under the virtual arrays (backing_store.cpp).
+// The bytes the virtual arrays may occupy: a fixed figure, whatever is asked.
+long AvailableMemory(long minBytes, long maxBytes);
+// Opens a temporary file for an array of totalBytes and fills in the store's
+// operations; false when no temporary file could be had.
+bool OpenBackingStore(BackingStore& store, int64_t totalBytes);
+
 // Virtual arrays (virtual_arrays.cpp).
 VirtualSampleArray* RequestVirtualSampleArray(int32_t samplesPerRow, int32_t numRows,
                                               int32_t accessHeight, MemoryPool& pool);
@@ -41,8 +91,8 @@ VirtualBlockArray* RequestVirtualBlockArray(int32_t blocksPerRow, int32_t numRow
                                             int32_t accessHeight, MemoryPool& pool);
 void RealizeVirtualArrays(long extraSampleBytes, long extraBlocks, long extraBytes,
                           MemoryPool& pool);
-SampleArray AccessVirtualSampleArray(VirtualSampleArray* control, int32_t startRow,
-                                     bool writable, MemoryPool& pool);
+SampleArray AccessVirtualSampleArray(VirtualSampleArray* control, int32_t startRow, bool writable,
+                                     MemoryPool& pool);
 BlockArray AccessVirtualBlockArray(VirtualBlockArray* control, int32_t startRow, bool writable,
                                    MemoryPool& pool);
 void ReleaseVirtualSampleArray(VirtualSampleArray* control, MemoryPool& pool);

@@ -40,7 +40,9 @@ void FreeObject(void* object, void*& head) {
   if (UnlinkObject(object, head)) platform::SystemFree(static_cast<ObjectHeader*>(object) - 1);
 }
 
-void* AllocLarge(std::size_t size, MemoryPool& pool) { return AllocObject(size, pool.largeObjects); }
+void* AllocLarge(std::size_t size, MemoryPool& pool) {
+  return AllocObject(size, pool.largeObjects);
+}
 void FreeLarge(void* object, MemoryPool& pool) { FreeObject(object, pool.largeObjects); }
 
 bool UnlinkArray(ArrayHeader* header, void*& head) {
@@ -80,7 +82,8 @@ void** AllocRows(std::size_t rowBytes, int32_t numRows, void*& listHead, MemoryP
   while (header->rowsAllocated < numRows) {
     int32_t n = numRows - header->rowsAllocated;
     if (n > header->rowsPerChunk) n = header->rowsPerChunk;
-    auto* chunk = static_cast<uint8_t*>(platform::SystemAlloc(static_cast<std::size_t>(n) * rowBytes));
+    auto* chunk =
+        static_cast<uint8_t*>(platform::SystemAlloc(static_cast<std::size_t>(n) * rowBytes));
     if (chunk == nullptr) return nullptr;
     for (int32_t i = 0; i < n; ++i) rows[header->rowsAllocated + i] = chunk + i * rowBytes;
     header->rowsAllocated += n;
@@ -96,7 +99,9 @@ int32_t RowsPerChunk(std::size_t rowBytes) {
   return rows < 1 ? 1 : static_cast<int32_t>(rows);
 }
 
-void* AllocSmall(std::size_t size, MemoryPool& pool) { return AllocObject(size, pool.smallObjects); }
+void* AllocSmall(std::size_t size, MemoryPool& pool) {
+  return AllocObject(size, pool.smallObjects);
+}
 void FreeSmall(void* object, MemoryPool& pool) { FreeObject(object, pool.smallObjects); }
 
 SampleArray AllocSampleArray(int32_t samplesPerRow, int32_t numRows, MemoryPool& pool) {
@@ -117,7 +122,8 @@ void FreeSampleArray(SampleArray array, MemoryPool& pool) {
 
 BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool) {
   ArrayHeader* header;
-  std::size_t rowBytes = static_cast<std::size_t>(blocksPerRow > 0 ? blocksPerRow : 0) * sizeof(CoefBlock);
+  std::size_t rowBytes =
+      static_cast<std::size_t>(blocksPerRow > 0 ? blocksPerRow : 0) * sizeof(CoefBlock);
   void** rows = AllocRows(rowBytes, numRows, pool.blockArrays, pool, &header);
   if (rows == nullptr && header != nullptr) {
     // Take the header off both lists, releasing the chunks it already got.
@@ -140,13 +146,17 @@ namespace {
 
 void FreeAll(MemoryPool& pool) {
   releaseGuard().Enter();
-  while (pool.virtualSampleArrays != nullptr) ReleaseVirtualSampleArray(pool.virtualSampleArrays, pool);
-  while (pool.virtualBlockArrays != nullptr) ReleaseVirtualBlockArray(pool.virtualBlockArrays, pool);
+  while (pool.virtualSampleArrays != nullptr)
+    ReleaseVirtualSampleArray(pool.virtualSampleArrays, pool);
+  while (pool.virtualBlockArrays != nullptr)
+    ReleaseVirtualBlockArray(pool.virtualBlockArrays, pool);
   while (pool.sampleArrays != nullptr) {
-    FreeSampleArray(reinterpret_cast<SampleArray>(static_cast<ArrayHeader*>(pool.sampleArrays) + 1), pool);
+    FreeSampleArray(reinterpret_cast<SampleArray>(static_cast<ArrayHeader*>(pool.sampleArrays) + 1),
+                    pool);
   }
   while (pool.blockArrays != nullptr) {
-    FreeBlockArray(reinterpret_cast<BlockArray>(static_cast<ArrayHeader*>(pool.blockArrays) + 1), pool);
+    FreeBlockArray(reinterpret_cast<BlockArray>(static_cast<ArrayHeader*>(pool.blockArrays) + 1),
+                   pool);
   }
   for (void** head : {&pool.smallObjects, &pool.largeObjects}) {
     while (*head != nullptr) {

@@ -17,7 +17,7 @@ using CoefBlock = int16_t[64];
 using SampleRow = uint8_t*;
 using SampleArray = SampleRow*;  // array of row pointers
 using BlockRow = CoefBlock*;
-using BlockArray = BlockRow*;    // array of block-row pointers
+using BlockArray = BlockRow*;  // array of block-row pointers
 
 // Rows of an array are packed into chunks of at most this many bytes
 // (1.5 x 2^20 less 24).
@@ -43,6 +43,16 @@ struct MemoryPool {
 
 // The table of sixteen memory operations, in slot order. Each takes the
 // pool of the codec record it works for as its last argument.
+//
+// Virtual arrays: a request returns null when the record cannot be had or
+// the array cannot be sized (zero width, no rows, accessHeight outside
+// 1..numRows). realizeVirtualArrays gives each unrealized array its buffer,
+// and a backing store when it does not fit; the first array for which
+// either cannot be had, and every array sized after it, stays unrealized
+// until a later call. Access returns null for an unrealized array and for
+// rows outside 0..numRows-accessHeight, which callers report as 5. Every
+// row of an array reads as zero until it is written, and a window is read
+// in whether or not the access is writable, so rows can be updated in place.
 struct MemoryManager {
   void* (*allocSmall)(std::size_t size, MemoryPool& pool);
   void (*freeSmall)(void* object, MemoryPool& pool);
@@ -60,8 +70,8 @@ struct MemoryManager {
                                MemoryPool& pool);
   SampleArray (*accessVirtualSampleArray)(VirtualSampleArray* control, int32_t startRow,
                                           bool writable, MemoryPool& pool);
-  BlockArray (*accessVirtualBlockArray)(VirtualBlockArray* control, int32_t startRow,
-                                        bool writable, MemoryPool& pool);
+  BlockArray (*accessVirtualBlockArray)(VirtualBlockArray* control, int32_t startRow, bool writable,
+                                        MemoryPool& pool);
   void (*releaseVirtualSampleArray)(VirtualSampleArray* control, MemoryPool& pool);
   void (*releaseVirtualBlockArray)(VirtualBlockArray* control, MemoryPool& pool);
   void (*freeAll)(MemoryPool& pool);
@@ -71,14 +81,20 @@ struct MemoryManager {
 // guard. The caller zeroes the table first.
 void installMemoryManager(MemoryManager& table, MemoryPool& pool);
 
-// True when a virtual array was realized (has a buffer), and whether its
-// rows live partly in the backing store; for callers and tests.
+// Queries on a virtual array, for callers and tests. Realized: it has its
+// buffer (an array that realizeVirtualArrays could not give a buffer or a
+// backing store stays unrealized, and every access to it yields null).
+// Uses the backing store: only a window of its rows is held in memory.
+// Healthy: no transfer to or from the backing store has failed; after a
+// failure the window's rows hold whatever the buffer last held.
 bool virtualArrayRealized(const VirtualSampleArray* control);
-bool virtualArrayUsesBackingStore(const VirtualSampleArray* control);
 bool virtualArrayRealized(const VirtualBlockArray* control);
-// False once a backing-store transfer has failed for this array; its rows
-// then hold whatever the window last held.
+bool virtualArrayUsesBackingStore(const VirtualSampleArray* control);
+bool virtualArrayUsesBackingStore(const VirtualBlockArray* control);
 bool virtualArrayHealthy(const VirtualSampleArray* control);
+bool virtualArrayHealthy(const VirtualBlockArray* control);
+int32_t virtualArrayRowsInMemory(const VirtualSampleArray* control);
+int32_t virtualArrayRowsInMemory(const VirtualBlockArray* control);
 
 // Row helpers shared by both pipelines.
 int32_t roundUp(int32_t value, int32_t multiple);

@@ -13,21 +13,28 @@ std::atomic<long> failAt{0};
 std::atomic<bool> failOnwards{false};
 std::atomic<long> counted{0};
 std::atomic<bool> failTemp{false};
+std::atomic<long> freed{0};
 }  // namespace
 
 void FailAllocationNumber(long n) {
   counted = 0;
+  freed = 0;
   failOnwards = false;
   failAt = n;
 }
 
 void FailAllocationsFrom(long n) {
   counted = 0;
+  freed = 0;
   failOnwards = n > 0;
   failAt = n;
 }
 
 long AllocationsCounted() { return counted.load(); }
+
+long FreesCounted() { return freed.load(); }
+
+void CountFree() { ++freed; }
 
 void FailNextTempFile(bool fail) { failTemp = fail; }
 

@@ -56,10 +56,15 @@ void FailAllocationNumber(long n);
 void FailAllocationsFrom(long n);
 // Allocations counted since the last FailAllocation* call.
 long AllocationsCounted();
+// Blocks released (HeapFree and SystemFree of a non-null block) since the
+// last FailAllocation* call.
+long FreesCounted();
 // The next temporary-file open fails.
 void FailNextTempFile(bool fail);
 // Called by every allocation of the platform layer; true means "fail this one".
 bool ShouldFailAllocation();
 bool ShouldFailTempFile();
+// Called by every release of a non-null block.
+void CountFree();
 }  // namespace iffjpeg::testing
 #endif

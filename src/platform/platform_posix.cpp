@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #if !defined(_WIN32)
 
+#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdlib.h>
@@ -17,7 +18,10 @@ namespace iffjpeg::platform {
 #if defined(IFFJPEG_FAULT_INJECTION)
 #define IFFJPEG_ALLOC_FAULT() (::iffjpeg::testing::ShouldFailAllocation())
 #define IFFJPEG_TEMP_FAULT() (::iffjpeg::testing::ShouldFailTempFile())
+#define IFFJPEG_COUNT_FREE(block) \
+  ((block) != nullptr ? ::iffjpeg::testing::CountFree() : static_cast<void>(0))
 #else
+#define IFFJPEG_COUNT_FREE(block) static_cast<void>(0)
 #define IFFJPEG_ALLOC_FAULT() false
 #define IFFJPEG_TEMP_FAULT() false
 #endif
@@ -27,14 +31,20 @@ void* HeapAllocZeroed(std::size_t bytes) {
   return std::calloc(1, bytes);
 }
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+  IFFJPEG_COUNT_FREE(block);
+  std::free(block);
+}
 
 void* SystemAlloc(std::size_t bytes) {
   if (IFFJPEG_ALLOC_FAULT()) return nullptr;
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
-void SystemFree(void* block) { std::free(block); }
+void SystemFree(void* block) {
+  IFFJPEG_COUNT_FREE(block);
+  std::free(block);
+}
 
 namespace {
 
@@ -62,6 +72,9 @@ int32_t PosixRead(int32_t fileId, void* buffer, int32_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
   while (total < count) {
     ssize_t n = ::read(fileId, out + total, static_cast<std::size_t>(count - total));
+    // A signal is not a failure: without this, an interrupted read would end
+    // the data early.
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) return total > 0 ? total : -1;
     if (n == 0) break;
     total += static_cast<int32_t>(n);
@@ -75,6 +88,7 @@ int32_t PosixWrite(int32_t fileId, const void* buffer, int32_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   while (total < count) {
     ssize_t n = ::write(fileId, in + total, static_cast<std::size_t>(count - total));
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     total += static_cast<int32_t>(n);
   }
@@ -101,17 +115,32 @@ Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage
 void Lock::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void Lock::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
-std::intptr_t TempFileOpen() {
-  if (IFFJPEG_TEMP_FAULT()) return -1;
-  const char* dir = std::getenv("TMPDIR");
+namespace {
+
+int MakeTempFile(const char* dir) {
   char path[4096];
-  const char* base = (dir != nullptr && dir[0] != '\0' && std::strlen(dir) < 4000) ? dir : "/tmp";
-  std::strcpy(path, base);
+  if (std::strlen(dir) > sizeof path - 32) return -1;
+  std::strcpy(path, dir);
   std::strcat(path, "/iffjpeg-XXXXXX");
   int fd = ::mkstemp(path);
   if (fd < 0) return -1;
+  // Like the files the default callbacks open, the store is not inherited
+  // by programs the host starts.
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   // Unlinked at once: the store vanishes with its descriptor, even on a crash.
   ::unlink(path);
+  return fd;
+}
+
+}  // namespace
+
+std::intptr_t TempFileOpen() {
+  if (IFFJPEG_TEMP_FAULT()) return -1;
+  const char* dir = std::getenv("TMPDIR");
+  int fd = -1;
+  if (dir != nullptr && dir[0] != '\0') fd = MakeTempFile(dir);
+  // A TMPDIR that cannot take the file does not leave the array without a store.
+  if (fd < 0) fd = MakeTempFile("/tmp");
   return fd;
 }
 
@@ -119,6 +148,7 @@ bool TempFileRead(std::intptr_t id, void* buffer, std::int64_t offset, std::size
   auto* out = static_cast<unsigned char*>(buffer);
   while (count > 0) {
     ssize_t n = ::pread(static_cast<int>(id), out, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     out += n;
     offset += n;
@@ -131,6 +161,7 @@ bool TempFileWrite(std::intptr_t id, const void* buffer, std::int64_t offset, st
   const auto* in = static_cast<const unsigned char*>(buffer);
   while (count > 0) {
     ssize_t n = ::pwrite(static_cast<int>(id), in, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     in += n;
     offset += n;

@@ -1,0 +1,127 @@
+#include "encoder/compress_setup.h"
+
+#include "driver/handle.h"
+#include "driver/stages.h"
+#include "encoder/colour_convert.h"
+#include "encoder/downsample.h"
+#include "entropy/huffman_encoder.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kMaxSampFactor = 4;
+
+// A restart interval given in MCU rows becomes one in MCUs.
+void DeriveRestartInterval(EncoderState& enc) {
+  if (enc.restartRows <= 0) return;
+  int64_t interval = int64_t{enc.mcusPerRow} * enc.restartRows;
+  enc.restartInterval = static_cast<uint16_t>(interval > 65535 ? 65535 : interval);
+}
+
+bool HasTable(HuffTable* const* slots, int32_t tableNo) {
+  return tableNo >= 0 && tableNo < kNumTables && slots[tableNo] != nullptr;
+}
+
+// Every scan component needs both Huffman tables before anything of the
+// scan is written.
+int32_t CheckScanTables(const EncoderState& enc) {
+  for (int ci = 0; ci < enc.componentsInScan; ++ci) {
+    const ComponentInfo& c = *enc.scanComponents[ci];
+    if (!HasTable(enc.dcHuffTables, c.dcTableNo) || !HasTable(enc.acHuffTables, c.acTableNo)) {
+      return 2;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t ComputeComponentSizes(EncoderState& enc) {
+  if (enc.numComponents < 1 || enc.numComponents > kMaxScanComponents) return 2;
+  int16_t hMax = 1, vMax = 1;
+  for (int i = 0; i < enc.numComponents; ++i) {
+    const ComponentInfo& c = enc.components[i];
+    if (c.hSampFactor < 1 || c.hSampFactor > kMaxSampFactor || c.vSampFactor < 1 ||
+        c.vSampFactor > kMaxSampFactor) {
+      return 7;
+    }
+    if (c.hSampFactor > hMax) hMax = c.hSampFactor;
+    if (c.vSampFactor > vMax) vMax = c.vSampFactor;
+  }
+  // The header writer relies on every component's quantization table.
+  for (int i = 0; i < enc.numComponents; ++i) {
+    int32_t q = enc.components[i].quantTableNo;
+    if (q < 0 || q >= kNumTables || enc.quantTables[q] == nullptr) return 2;
+  }
+  enc.maxHSampFactor = hMax;
+  enc.maxVSampFactor = vMax;
+  for (int i = 0; i < enc.numComponents; ++i) {
+    ComponentInfo& c = enc.components[i];
+    c.trueWidth = (c.hSampFactor * enc.imageWidth + hMax - 1) / hMax;
+    c.trueHeight = (c.vSampFactor * enc.imageHeight + vMax - 1) / vMax;
+  }
+  return 0;
+}
+
+int32_t SelectCompressMethods(EncoderState& enc) {
+  int32_t rc = SelectColourConverter(enc);
+  if (rc != 0) return rc;
+  enc.arithCode = 0;
+  rc = selectHuffmanEncoder(enc);
+  if (rc != 0) return rc;
+  // Only the single-pass controller exists, and it codes every component
+  // in one scan: several components need the interleave flag.
+  if (!enc.interleave && enc.numComponents != 1) return 2;
+  enc.methods->controller = 1;
+  enc.methods->selectDownsamplers = SelectDownsamplers;
+  return 0;
+}
+
+int32_t SetUpInterleavedScan(EncoderState& enc) {
+  const int32_t hMax = enc.maxHSampFactor;
+  const int32_t vMax = enc.maxVSampFactor;
+  enc.mcusPerRow = (enc.imageWidth + 8 * hMax - 1) / (8 * hMax);
+  enc.mcuRows = (enc.imageHeight + 8 * vMax - 1) / (8 * vMax);
+  enc.blocksInMcu = 0;
+  for (int ci = 0; ci < enc.componentsInScan; ++ci) {
+    ComponentInfo& c = *enc.scanComponents[ci];
+    c.mcuWidth = c.hSampFactor;
+    c.mcuHeight = c.vSampFactor;
+    c.mcuBlocks = static_cast<int16_t>(c.mcuWidth * c.mcuHeight);
+    c.paddedWidth = roundUp(c.trueWidth, 8 * c.mcuWidth);
+    c.paddedHeight = roundUp(c.trueHeight, 8 * c.mcuHeight);
+    if (enc.blocksInMcu + c.mcuBlocks > kMaxBlocksInMcu) return 2;  // T.81 B.2.3
+    for (int b = 0; b < c.mcuBlocks; ++b) {
+      enc.mcuMembership[enc.blocksInMcu++] = static_cast<int16_t>(ci);
+    }
+  }
+  DeriveRestartInterval(enc);
+  int32_t rc = CheckScanTables(enc);
+  if (rc != 0) return rc;
+  return enc.methods->selectDownsamplers(enc);
+}
+
+int32_t SetUpSingleComponentScan(EncoderState& enc) {
+  ComponentInfo& c = *enc.scanComponents[0];
+  c.mcuWidth = 1;
+  c.mcuHeight = 1;
+  c.mcuBlocks = 1;
+  c.paddedWidth = roundUp(c.trueWidth, 8);
+  c.paddedHeight = roundUp(c.trueHeight, 8);
+  enc.mcusPerRow = c.paddedWidth / 8;
+  enc.mcuRows = c.paddedHeight / 8;
+  enc.blocksInMcu = 1;
+  enc.mcuMembership[0] = 0;
+  DeriveRestartInterval(enc);
+  int32_t rc = CheckScanTables(enc);
+  if (rc != 0) return rc;
+  return enc.methods->selectDownsamplers(enc);
+}
+
+int32_t PrepareCompression(IFFHandle&, EncoderState& enc) {
+  int32_t rc = ComputeComponentSizes(enc);
+  if (rc != 0) return rc;
+  return SelectCompressMethods(enc);
+}
+
+}  // namespace iffjpeg

@@ -1,0 +1,37 @@
+// The Huffman encoder of a sequential scan (T.81 F.1.2): DC differences and
+// AC run/size pairs, packed into bytes with 0xFF stuffing.
+#pragma once
+
+#include <cstdint>
+
+#include "encoder/encoder_state.h"
+#include "format/jpeg_records.h"
+
+namespace iffjpeg {
+
+struct IFFHandle;
+
+// Installs the three entropy entries unless arithmetic coding is asked for.
+int32_t selectHuffmanEncoder(EncoderState& enc);
+
+// Resets the bit writer, builds the scan's code tables and clears the DC
+// predictions. Returns 0, or 2 when a scan component has no DC or AC table
+// (tables of the components before it are built all the same).
+int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc);
+// Codes one MCU: blocksInMcu blocks of 64 quantized coefficients in zigzag
+// order. Block DC entries are replaced by the DC differences.
+void encodeHuffmanMcu(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
+// Completes the last byte with 1-bits. Returns 0.
+int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState& enc);
+
+// Code and length of every symbol (T.81 Annex C).
+void buildEncodingTable(HuffTable& table);
+// Appends the low `size` bits of `code` to the bit stream.
+void emitBits(IFFHandle& handle, int32_t size, uint32_t code);
+// Pads a partial byte with 1-bits (T.81 F.1.2.3) and empties the writer.
+void completeLastByte(IFFHandle& handle);
+void encodeBlock(IFFHandle& handle, int16_t* block, const HuffTable& dcTable,
+                 const HuffTable& acTable);
+void emitRestart(IFFHandle& handle, EncoderState& enc);
+
+}  // namespace iffjpeg
