@@ -48,6 +48,10 @@ struct JpegBuildOptions {
   // of every component. Tables not yet written are written before the scan
   // that first needs them.
   std::vector<std::vector<int>> scans;
+  // Per-scan restart intervals (scan index -> MCUs per interval, 0 = none);
+  // scans without an entry use restartInterval. A DRI segment is written
+  // before a scan whenever its interval differs from the one in force.
+  std::map<int, int> scanRestartInterval;
   bool convertToYcc = true;  // 3 components: RGB -> YCbCr (JFIF) before coding
   bool writeEoi = true;
 };
@@ -61,6 +65,19 @@ JpegBuildOptions ColourOptions(int yh, int yv, int ch = 1, int cv = 1);
 // Encodes image (1 or 3 channels; the channel count must match the component
 // count, except that a 1-channel image may not be used for 3 components).
 std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options);
+
+// One marker of a stream as ListSegments finds it.
+struct JpegSegment {
+  int marker = 0;                // the code byte
+  std::size_t offset = 0;        // offset of the 0xFF right before the code byte
+  std::vector<uint8_t> payload;  // content after the length; empty for
+                                 // SOI, EOI, RSTn and TEM
+};
+
+// Walks a stream from SOI: every marker with its content, skipping fill
+// bytes and entropy-coded data (restart markers inside the data are listed).
+// Stops after EOI, at the end of the data, or at a length that runs past it.
+std::vector<JpegSegment> ListSegments(const std::vector<uint8_t>& jpeg);
 
 // Appends one segment: 0xFF, marker, big-endian length (payload + 2), payload.
 void AppendSegment(std::vector<uint8_t>& out, int marker, const std::vector<uint8_t>& payload);
