@@ -294,11 +294,18 @@ JpegBuildOptions WithQuality(JpegBuildOptions options, int quality) {
   return options;
 }
 
+JpegBuildOptions SixteenBit(JpegBuildOptions options) {
+  options.sixteenBitQuant = true;
+  return options;
+}
+
 TEST(JpegBuilderStb, GreyAndColourInterleaved) {
   const StbCase cases[] = {
       {"grey", 100, 50, 1, WithQuality(GreyOptions(), 75), 30, 0},
       {"grey", 100, 50, 1, WithQuality(GreyOptions(), 95), 40, 0},
       {"grey", 1, 1, 1, GreyOptions(), 30, 0},
+      {"grey 16-bit DQT", 100, 50, 1, SixteenBit(WithQuality(GreyOptions(), 10)), 25, 0},
+      {"grey", 100, 50, 1, WithQuality(GreyOptions(), 100), 50, 0},
       {"4:4:4", 100, 50, 3, WithQuality(ColourOptions(1, 1), 95), 40, 40},
       {"4:2:0", 100, 50, 3, WithQuality(ColourOptions(2, 2), 75), 30, 30},
       {"4:2:0", 100, 50, 3, WithQuality(ColourOptions(2, 2), 95), 40, 30},

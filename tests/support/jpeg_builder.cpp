@@ -82,39 +82,40 @@ constexpr int kMarkerRst0 = 0xD0;
 // chrominance table when n is odd, so slots 0 and 1 are the usual pair.
 bool IsLuminanceSlot(int slot) { return slot % 2 == 0; }
 
-// One Huffman table as written (BITS and HUFFVAL) and as used for coding
-// (EHUFCO and EHUFSI of T.81 C.2 and C.3, indexed by symbol).
-struct HuffTableSpec {
+// One Huffman table as written: BITS and HUFFVAL.
+struct HuffTableDef {
   const uint8_t* bits;
   const uint8_t* values;
   int count;
 };
 
+// The same table as used for coding: EHUFCO and EHUFSI of T.81 C.2 and C.3,
+// indexed by symbol.
 struct HuffCodes {
   uint16_t code[256] = {};
   uint8_t size[256] = {};
 };
 
-HuffTableSpec DcSpec(int slot) {
+HuffTableDef StandardDcTable(int slot) {
   return {IsLuminanceSlot(slot) ? kDcLuminanceBits : kDcChrominanceBits, kDcValues, 12};
 }
 
-HuffTableSpec AcSpec(int slot) {
-  return IsLuminanceSlot(slot) ? HuffTableSpec{kAcLuminanceBits, kAcLuminanceValues, 162}
-                               : HuffTableSpec{kAcChrominanceBits, kAcChrominanceValues, 162};
+HuffTableDef StandardAcTable(int slot) {
+  return IsLuminanceSlot(slot) ? HuffTableDef{kAcLuminanceBits, kAcLuminanceValues, 162}
+                               : HuffTableDef{kAcChrominanceBits, kAcChrominanceValues, 162};
 }
 
 // T.81 C.1 (Generate_size_table), C.2 (Generate_code_table) and C.3
 // (Order_codes) folded together: codes of one length are consecutive, and
 // each longer length starts at twice the next code of the shorter one.
-HuffCodes MakeCodes(const HuffTableSpec& spec) {
+HuffCodes MakeCodes(const HuffTableDef& def) {
   HuffCodes codes;
   int k = 0;
   unsigned code = 0;
   for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < spec.bits[length - 1]; ++i, ++k, ++code) {
-      codes.code[spec.values[k]] = static_cast<uint16_t>(code);
-      codes.size[spec.values[k]] = static_cast<uint8_t>(length);
+    for (int i = 0; i < def.bits[length - 1]; ++i, ++k, ++code) {
+      codes.code[def.values[k]] = static_cast<uint16_t>(code);
+      codes.size[def.values[k]] = static_cast<uint8_t>(length);
     }
     code <<= 1;
   }
@@ -278,31 +279,38 @@ struct CodingComponent {
   HuffCodes dc, ac;
 };
 
-// The forward DCT of T.81 A.3.3 straight from its formula, on one 8x8 block
-// of level-shifted samples, followed by rounding quantization; the result is
-// in zigzag order.
+// The forward DCT of T.81 A.3.3 on one 8x8 block of level-shifted samples,
+// computed as its two separable halves (rows, then columns), followed by
+// rounding quantization; the result is in zigzag order.
 void TransformBlock(const Plane& plane, int blockX, int blockY, const double* quant, int* zigzag) {
-  static const auto kCos = [] {
+  // kBasis[u][x] = C(u)/2 cos((2x + 1) u pi / 16), so that
+  // F(v,u) = sum_y kBasis[v][y] sum_x kBasis[u][x] f(y,x).
+  static const auto kBasis = [] {
     std::array<std::array<double, 8>, 8> table{};
-    for (int x = 0; x < 8; ++x) {
-      for (int u = 0; u < 8; ++u) table[x][u] = std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+    for (int u = 0; u < 8; ++u) {
+      double c = u == 0 ? std::numbers::sqrt2 / 2 : 1.0;
+      for (int x = 0; x < 8; ++x) {
+        table[u][x] = 0.5 * c * std::cos((2 * x + 1) * u * std::numbers::pi / 16);
+      }
     }
     return table;
   }();
-  double shifted[8][8];
+  double rows[8][8];  // rows[y][u]: each row transformed horizontally
   for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) shifted[y][x] = plane.At(blockX * 8 + x, blockY * 8 + y) - 128.0;
+    double shifted[8];
+    for (int x = 0; x < 8; ++x) shifted[x] = plane.At(blockX * 8 + x, blockY * 8 + y) - 128.0;
+    for (int u = 0; u < 8; ++u) {
+      double sum = 0;
+      for (int x = 0; x < 8; ++x) sum += kBasis[u][x] * shifted[x];
+      rows[y][u] = sum;
+    }
   }
   int natural[64];
   for (int v = 0; v < 8; ++v) {
     for (int u = 0; u < 8; ++u) {
       double sum = 0;
-      for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) sum += shifted[y][x] * kCos[x][u] * kCos[y][v];
-      }
-      double cu = u == 0 ? std::numbers::sqrt2 / 2 : 1.0;
-      double cv = v == 0 ? std::numbers::sqrt2 / 2 : 1.0;
-      natural[v * 8 + u] = static_cast<int>(std::lround(0.25 * cu * cv * sum / quant[v * 8 + u]));
+      for (int y = 0; y < 8; ++y) sum += kBasis[v][y] * rows[y][u];
+      natural[v * 8 + u] = static_cast<int>(std::lround(sum / quant[v * 8 + u]));
     }
   }
   for (int k = 0; k < 64; ++k) zigzag[k] = natural[iffjpeg::zigzagToNatural[k]];
@@ -326,8 +334,9 @@ unsigned MagnitudeBits(int value, int size) {
 
 // Huffman-codes one block (T.81 F.1.2.1 and F.1.2.2).
 void EncodeBlock(const int* zigzag, int& dcPrediction, const CodingComponent& c, BitWriter& bits) {
-  // Baseline categories stop at 11 (DC difference) and 10 (AC value).
-  int dc = std::clamp(zigzag[0], -1023, 1023);
+  // Baseline categories stop at 11 (DC difference) and 10 (AC value); 8-bit
+  // samples stay inside both, so the clamps only guard the code tables.
+  int dc = std::clamp(zigzag[0], -1024, 1023);
   int diff = dc - dcPrediction;
   dcPrediction = dc;
   int size = Category(diff);
@@ -414,10 +423,10 @@ void AppendQuantTable(std::vector<uint8_t>& payload, int slot, const JpegBuildOp
 }
 
 void AppendHuffmanTable(std::vector<uint8_t>& payload, int tableClass, int slot) {
-  HuffTableSpec spec = tableClass == 0 ? DcSpec(slot) : AcSpec(slot);
+  HuffTableDef def = tableClass == 0 ? StandardDcTable(slot) : StandardAcTable(slot);
   payload.push_back(static_cast<uint8_t>((tableClass << 4) | (slot & 15)));
-  payload.insert(payload.end(), spec.bits, spec.bits + 16);
-  payload.insert(payload.end(), spec.values, spec.values + spec.count);
+  payload.insert(payload.end(), def.bits, def.bits + 16);
+  payload.insert(payload.end(), def.values, def.values + def.count);
 }
 
 // DQT for every table number a component uses, ascending.
@@ -516,8 +525,8 @@ std::vector<CodingComponent> MakeCodingComponents(const Image& image,
     std::vector<int> table =
         QuantTableZigzag(c.frame.quantTable, options.quality, options.sixteenBitQuant);
     for (int k = 0; k < 64; ++k) c.quant[iffjpeg::zigzagToNatural[k]] = table[k];
-    c.dc = MakeCodes(DcSpec(c.frame.dcTable));
-    c.ac = MakeCodes(AcSpec(c.frame.acTable));
+    c.dc = MakeCodes(StandardDcTable(c.frame.dcTable));
+    c.ac = MakeCodes(StandardAcTable(c.frame.acTable));
   }
   return coding;
 }
@@ -572,7 +581,7 @@ std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& optio
       intervalInForce = interval;
     }
     WriteScanHeader(scan, out);
-    EncodeScan(scan, frame, interval, options, restartsWritten, out);
+    if (!scan.empty()) EncodeScan(scan, frame, interval, options, restartsWritten, out);
   }
   if (options.writeEoi) out.Marker(kMarkerEoi);
   return std::move(out.bytes());

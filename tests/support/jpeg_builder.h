@@ -12,6 +12,9 @@
 
 namespace iffjpeg_test {
 
+// Table numbers choose the slot written and used: slot n holds the Annex K
+// luminance tables when n is even and the chrominance ones when n is odd.
+// Sampling factors and table numbers are written as given (refusal tests).
 struct BuilderComponent {
   int id = 1;
   int h = 1;  // sampling factors 1..4
@@ -25,13 +28,16 @@ struct JpegBuildOptions {
   // Frame components. Empty: one 1x1 component for a grey image, YCbCr
   // 2x2,1x1,1x1 (ids 1, 2, 3) for a colour image.
   std::vector<BuilderComponent> components;
-  int quality = 75;              // scales the Annex K quantization tables
+  // Scales the Annex K quantization tables as the library's writer does;
+  // values are then held to 1..255 (8-bit DQT) or 1..32767 (16-bit DQT).
+  int quality = 75;
   int frameMarker = 0xC0;        // SOF0; 0xC1 SOF1; others for refusal tests
   int dataPrecision = 8;         // written as is (the pixels are still 8-bit)
   bool sixteenBitQuant = false;  // DQT with Pq = 1
   int restartInterval = 0;       // MCUs per interval, 0 = no DRI
-  // The k-th restart marker written (0-based) uses this marker code instead
-  // of RSTn: to write wrong numbers or other markers.
+  // The k-th restart marker written (0-based, counted over the whole file,
+  // all scans) uses this marker code instead of RSTn: to write wrong numbers
+  // or other markers. The RSTn numbering itself restarts at 0 in every scan.
   std::map<int, int> restartMarkerOverride;
   bool jfif = true;
   int jfifMajor = 1;
@@ -39,14 +45,18 @@ struct JpegBuildOptions {
   uint8_t densityUnit = 0;
   uint16_t xDensity = 1;
   uint16_t yDensity = 1;
-  bool tablesInOneSegment = false;  // all DQT in one segment, all DHT in one
-  bool fillBytes = false;           // extra 0xFF bytes before every marker
-  // Raw bytes inserted after the JFIF segment (whole segments, marker
-  // included: COM, APPn, DRI, ...).
+  // All DQT tables in one segment, and each scan's new DHT tables in one.
+  bool tablesInOneSegment = false;
+  // Two extra 0xFF bytes before every marker code except the leading SOI
+  // (RSTn and EOI included); extraSegments are copied untouched.
+  bool fillBytes = false;
+  // Raw bytes inserted after the JFIF segment, or after SOI without one
+  // (whole segments, marker included: COM, APPn, DRI, ...).
   std::vector<std::vector<uint8_t>> extraSegments;
   // Scans as lists of frame-component indices. Empty: one interleaved scan
   // of every component. Tables not yet written are written before the scan
-  // that first needs them.
+  // that first needs them. An empty list writes a scan header with Ns = 0 and
+  // no data (refusal tests).
   std::vector<std::vector<int>> scans;
   // Per-scan restart intervals (scan index -> MCUs per interval, 0 = none);
   // scans without an entry use restartInterval. A DRI segment is written
@@ -64,6 +74,9 @@ JpegBuildOptions ColourOptions(int yh, int yv, int ch = 1, int cv = 1);
 
 // Encodes image (1 or 3 channels; the channel count must match the component
 // count, except that a 1-channel image may not be used for 3 components).
+// Other component counts (refusal tests) take channel c for component c, or
+// channel 0 where the image has fewer channels. Coding stops with an
+// exception when a scan names a component index outside the frame.
 std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options);
 
 // One marker of a stream as ListSegments finds it.
