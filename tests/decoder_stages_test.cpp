@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder/colour_deconvert.h"
+#include "decoder/mcu_rows.h"
 #include "decoder/upsample.h"
 #include "driver/stages.h"
 #include "support/decoder_fixture.h"
@@ -290,6 +291,38 @@ TEST_F(DecompressSetup, StartStepRefusesTooManyBlocksThenMissingTables) {
   EXPECT_EQ(dec().mcusPerRow, 2);
   EXPECT_EQ(comps[0].paddedWidth, 32);
   EXPECT_EQ(comps[1].paddedWidth, 16);
+}
+
+// Level shift and clamping of reconstructed samples, also for values that
+// only corrupt coefficients produce, beyond the range-limit table.
+TEST(McuRowReconstruction, SamplesAreShiftedAndClamped) {
+  StreamHandle stream({});
+  DecoderState& dec = stream.dec();
+  uint8_t limit[768] = {};
+  for (int i = 0; i < 256; ++i) limit[256 + i] = static_cast<uint8_t>(i);
+  std::memset(limit + 512, 255, 256);
+  dec.rangeLimit = limit + 256;
+  ComponentInfo comp{};
+  comp.paddedWidth = 32;
+  comp.mcuHeight = 1;
+  dec.scanComponentCount = 1;
+  dec.scanComponents[0] = &comp;
+  CoefBlock blocks[4] = {};
+  const int16_t dc[4] = {0, 100, 4000, -4000};  // 128, 141, beyond 383, below -384
+  for (int b = 0; b < 4; ++b) blocks[b][0] = dc[b];
+  BlockRow blockRows[1] = {blocks};
+  BlockArray coefRows[1] = {blockRows};
+  std::vector<std::vector<uint8_t>> samples(10, std::vector<uint8_t>(32, 7));
+  SampleRow rows[10];
+  for (int i = 0; i < 10; ++i) rows[i] = samples[i].data();
+  SampleArray sampleRows[1] = {rows};
+  ReconstructMcuRow(stream.handle(), dec, coefRows, sampleRows, 2);
+  const uint8_t expected[4] = {128, 141, 255, 0};
+  for (int r = 0; r < 10; ++r) {
+    for (int x = 0; x < 32; ++x) {
+      EXPECT_EQ(samples[r][x], r >= 2 ? expected[x / 8] : 7) << r << "," << x;
+    }
+  }
 }
 
 TEST(DecompressControl, DoesNothingWithoutAController) {
