@@ -33,6 +33,7 @@ int RunDecode(const Args& args) {
   if (paths.size() != 2) return UsageError("decode", "expects IN.jpg and OUT");
   const std::string& in = paths[0];
   const std::string& out = paths[1];
+  if (SameFile(in, out)) return UsageError("decode", "IN and OUT are the same file");
 
   int32_t forcedChannels = 0;
   ImageFormat format = FormatFromExtension(out, &forcedChannels);

@@ -60,6 +60,7 @@ int RunEncode(const Args& args) {
   if (paths.size() != 2) return UsageError("encode", "expects IN and OUT.jpg");
   const std::string& in = paths[0];
   const std::string& out = paths[1];
+  if (SameFile(in, out)) return UsageError("encode", "IN and OUT are the same file");
 
   std::unique_ptr<LineSource> source;
   Status s = OpenImageSource(in, &source);

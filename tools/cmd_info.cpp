@@ -79,17 +79,23 @@ void PrintText(const FileInfo& info) {
 void PrintJson(const FileInfo& info, bool last) {
   std::string line = "  {\"file\": " + JsonString(info.file);
   if (!info.status.ok()) {
-    line += ", \"error\": " + JsonString(info.status.message()) +
-            ", \"code\": " + std::to_string(info.status.driverCode()) + "}";
+    line += ", \"error\": " + JsonString(info.status.message());
+    line += ", \"code\": " + std::to_string(info.status.driverCode()) + "}";
   } else {
     bool grey = info.image.planes == 1;
-    line +=
-        ", \"width\": " + std::to_string(info.image.width) +
-        ", \"height\": " + std::to_string(info.image.height) + ", \"colour\": \"" +
-        (grey ? "grey" : "rgb") + "\", \"channels\": " + (grey ? "1" : "3") + ", \"dpi\": " +
-        (info.hasDpi ? "[" + std::to_string(info.dpi[0]) + ", " + std::to_string(info.dpi[1]) + "]"
-                     : std::string("null")) +
-        ", \"bytes\": " + std::to_string(info.bytes) + "}";
+    char fields[160];
+    std::snprintf(fields, sizeof fields,
+                  ", \"width\": %d, \"height\": %d, \"colour\": \"%s\", \"channels\": %d",
+                  info.image.width, info.image.height, grey ? "grey" : "rgb", grey ? 1 : 3);
+    line += fields;
+    if (info.hasDpi) {
+      std::snprintf(fields, sizeof fields, ", \"dpi\": [%d, %d]", info.dpi[0], info.dpi[1]);
+      line += fields;
+    } else {
+      line += ", \"dpi\": null";
+    }
+    std::snprintf(fields, sizeof fields, ", \"bytes\": %ju}", info.bytes);
+    line += fields;
   }
   std::printf("%s%s\n", line.c_str(), last ? "" : ",");
 }

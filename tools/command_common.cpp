@@ -1,6 +1,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "commands.h"
@@ -67,6 +69,11 @@ Status CopyLines(LineSource& source, LineSink& sink, int32_t sinkChannels, Progr
     if (progress != nullptr) progress->Step();
   }
   return sink.Finish();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 void ReportDamage(const std::string& file) {

@@ -46,6 +46,9 @@ bool ParseInt(const std::string& text, int32_t min, int32_t max, int32_t* value)
 Status CopyLines(LineSource& source, LineSink& sink, int32_t sinkChannels, Progress* progress,
                  bool* sourceFailed);
 
+// True when both names lead to one existing file (writing OUT would destroy IN).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Reports the damage warning for a source whose data ended early.
 void ReportDamage(const std::string& file);
 
