@@ -35,10 +35,11 @@ TEST(InstallPackage, CHostBuildsAgainstInstalledPackage) {
   // Configured for one prefix and installed into another: both the CMake
   // package and the pkg-config file must find their files relative to
   // themselves.
-  ASSERT_TRUE(Step({cmake, "-S", IFFJPEG_SOURCE_DIR, "-B", build, "-G", IFFJPEG_CMAKE_GENERATOR,
-                    "-DCMAKE_BUILD_TYPE=Release", "-DIFFJPEG_BUILD_TESTS=OFF",
-                    "-DCMAKE_INSTALL_PREFIX=" + (tmp / "unused"),
-                    "-DCMAKE_C_COMPILER=" IFFJPEG_C_COMPILER}));
+  ASSERT_TRUE(
+      Step({cmake, "-S", IFFJPEG_SOURCE_DIR, "-B", build, "-G", IFFJPEG_CMAKE_GENERATOR,
+            "-DCMAKE_BUILD_TYPE=Release", "-DIFFJPEG_BUILD_TESTS=OFF",
+            "-DCMAKE_INSTALL_PREFIX=" + (tmp / "unused"), "-DCMAKE_C_COMPILER=" IFFJPEG_C_COMPILER,
+            "-DCMAKE_CXX_COMPILER=" IFFJPEG_CXX_COMPILER}));
   ASSERT_TRUE(Step({cmake, "--build", build, "-j", "2"}));
   ASSERT_TRUE(Step({cmake, "--install", build, "--prefix", prefix}));
 

@@ -1,14 +1,20 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#if defined(_WIN32)
+#include <io.h>
+#define IFFJPEG_STDERR_IS_TERMINAL() (_isatty(_fileno(stderr)) != 0)
+#else
+#include <unistd.h>
+#define IFFJPEG_STDERR_IS_TERMINAL() (isatty(STDERR_FILENO) != 0)
+#endif
 
 namespace iffjpeg_cli {
 
 Progress::Progress(const std::string& label, std::uint64_t pixels, int32_t lines)
     : label_(label), lines_(lines) {
-  enabled_ = pixels > kMinPixels && lines > 0 && isatty(STDERR_FILENO) != 0;
+  enabled_ = pixels > kMinPixels && lines > 0 && IFFJPEG_STDERR_IS_TERMINAL();
 }
 
 Progress::~Progress() {
