@@ -20,7 +20,8 @@ enum class ControllerKind : int32_t { kNone = 0, kLine = 1, kWholeImage = 2 };
 
 // Variable stages of decoding, selected once per file (or per scan).
 struct DecoderMethods {
-  // Resynchronise after an unexpected marker at a restart point.
+  // Resynchronise after an unexpected marker at a restart point. Never
+  // installed: the Huffman decoder resynchronises by itself.
   int32_t (*resyncToRestart)(DecoderState& dec, int32_t marker);
   int32_t (*startEntropyScan)(IFFHandle& handle, DecoderState& dec);
   int32_t (*decodeMcu)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
@@ -67,11 +68,13 @@ struct DecoderState {
   int16_t blocksInMcu;
   int16_t mcuMembership[kMaxBlocksInMcu];
   int16_t lastDcVal[kMaxScanComponents];
-  int16_t restartsToGo;
+  // MCUs left before the next restart marker. 32 bits: the interval itself
+  // may be as large as 65535.
+  int32_t restartsToGo;
   int16_t nextRestartNum;
-  // Set by the Huffman decoder when a restart marker was missing or out of
-  // sequence; the controller reports it as 10 for the line being decoded.
-  int32_t restartLost;
+  // Set when a marker other than RST0..RST7 stood where a restart was due:
+  // the rest of the scan decodes from zero bits and no restart is processed.
+  int32_t restartsAbandoned;
   MemoryPool pool;
 
   // The four YCbCr-to-RGB tables live in the pool so that freeAll releases

@@ -9,11 +9,11 @@
 namespace iffjpeg {
 
 struct DecompressFields {
-  int32_t paddedWidth;       // image width rounded up to 8 x max horizontal sampling
-  int32_t mcuRowIndex;       // first MCU row of the band the next step reads
-  int32_t linesDelivered;    // lines of all bands but the last
+  int32_t paddedWidth;     // image width rounded up to 8 x max horizontal sampling
+  int32_t mcuRowIndex;     // first MCU row of the band the next step reads
+  int32_t linesDelivered;  // lines of all bands but the last
   int32_t mcuRowsPerBand;
-  BlockArray* coefRows;      // per scan component
+  BlockArray* coefRows;        // per scan component
   SampleArray* sampleSets[2];  // per scan component: natural and exchanged lists
   SampleArray* upsampledRows;  // per frame component
   int32_t rowsPerBand;

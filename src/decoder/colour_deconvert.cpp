@@ -1,0 +1,112 @@
+#include "decoder/colour_deconvert.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr std::size_t kYccTableBytes = 256 * sizeof(int32_t);
+
+int32_t RequiredComponents(int32_t colourSpace) {
+  switch (colourSpace) {
+    case kColourGrey:
+      return 1;
+    case kColourFour:
+      return 4;
+    default:
+      return 3;
+  }
+}
+
+}  // namespace
+
+int32_t BuildYccTables(DecoderState& dec) {
+  int32_t** tables[4] = {&dec.crToR(), &dec.cbToB(), &dec.crToG(), &dec.cbToG()};
+  bool complete = true;
+  for (int32_t** table : tables) complete = complete && *table != nullptr;
+  if (complete) return 0;
+  for (int32_t** table : tables) {
+    if (*table == nullptr) *table = static_cast<int32_t*>(platform::SystemAlloc(kYccTableBytes));
+  }
+  for (int32_t** table : tables) {
+    if (*table == nullptr) return 5;
+  }
+  // R = Y + 1.402 Cr', G = Y - 0.34414 Cb' - 0.71414 Cr', B = Y + 1.772 Cb'
+  // with Cb', Cr' centred on 127.5: each entry is (2i - 255) times half the
+  // coefficient x 2^16, plus the rounding half where the value is final.
+  for (int32_t i = 0; i < 256; ++i) {
+    dec.crToR()[i] = (91882 * i - 11682187) >> 16;
+    dec.cbToB()[i] = (116130 * i - 14773807) >> 16;
+    dec.crToG()[i] = 5967255 - 46802 * i;
+    dec.cbToG()[i] = 2908403 - 22554 * i;
+  }
+  return 0;
+}
+
+void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                     SampleRow* output) {
+  const uint8_t* y = input[0][line];
+  const uint8_t* cb = input[1][line];
+  const uint8_t* cr = input[2][line];
+  const int32_t* crToR = dec.crToR();
+  const int32_t* cbToB = dec.cbToB();
+  const int32_t* crToG = dec.crToG();
+  const int32_t* cbToG = dec.cbToG();
+  const uint8_t* limit = dec.rangeLimit;
+  uint8_t* out = output[0];
+  for (int32_t x = 0; x < width; ++x) {
+    int32_t luma = y[x];
+    out[0] = limit[luma + crToR[cr[x]]];
+    out[1] = limit[luma + ((cbToG[cb[x]] + crToG[cr[x]]) >> 16)];
+    out[2] = limit[luma + cbToB[cb[x]]];
+    out += 3;
+  }
+}
+
+void ConvertGrey(DecoderState&, int32_t line, int32_t width, SampleArray* input,
+                 SampleRow* output) {
+  std::memcpy(output[0], input[0][line], static_cast<std::size_t>(width));
+}
+
+void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                        SampleRow* output) {
+  int32_t n = dec.numComponents;
+  for (int32_t c = 0; c < n; ++c) {
+    const uint8_t* in = input[c][line];
+    uint8_t* out = output[0] + c;
+    for (int32_t x = 0; x < width; ++x, out += n) *out = in[x];
+  }
+}
+
+int32_t SelectColourDeconverter(DecoderState& dec) {
+  int32_t space = dec.jpegColourSpace;
+  if (space < kColourGrey || space > kColourFour) return 2;
+  if (dec.numComponents != RequiredComponents(space)) return 2;
+  switch (dec.outputColourSpace) {
+    case kColourGrey:
+      dec.outputComponents = 1;
+      if (space != kColourGrey && space != kColourYcc && space != kColourOtherThree) return 7;
+      dec.methods->convertColour = ConvertGrey;
+      return 0;
+    case kColourRgb:
+      dec.outputComponents = 3;
+      if (space == kColourYcc) {
+        int32_t rc = BuildYccTables(dec);
+        if (rc != 0) return rc;
+        dec.methods->convertColour = ConvertYccToRgb;
+        return 0;
+      }
+      if (space != kColourRgb) return 7;
+      dec.methods->convertColour = ConvertPassThrough;
+      return 0;
+    default:
+      if (dec.outputColourSpace != space) return 7;
+      dec.outputComponents = dec.numComponents;
+      dec.methods->convertColour = ConvertPassThrough;
+      return 0;
+  }
+}
+
+}  // namespace iffjpeg

@@ -1,0 +1,28 @@
+// Colour deconversion: one line of full-resolution component samples into
+// one line of output pixels, written straight into the host's buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/decoder_state.h"
+
+namespace iffjpeg {
+
+// Checks the colour spaces, sets the output components and installs
+// convertColour. 0; 2 for an unknown space or a component count that does
+// not match it; 7 when no conversion exists; 5 when the YCbCr tables cannot
+// be allocated.
+int32_t SelectColourDeconverter(DecoderState& dec);
+
+// Builds the four YCbCr-to-RGB tables (JFIF relations, 16 fraction bits)
+// unless they exist already. 0, or 5.
+int32_t BuildYccTables(DecoderState& dec);
+
+void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                     SampleRow* output);
+void ConvertGrey(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                 SampleRow* output);
+void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                        SampleRow* output);
+
+}  // namespace iffjpeg

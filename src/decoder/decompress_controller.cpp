@@ -1,0 +1,259 @@
+// The line controller: decodes one band (one MCU row of output) at a time
+// and hands over one colour-converted line per call. Only one band of
+// coefficients, one band of component rows plus two context slices, and one
+// band of upsampled rows are ever held, whatever the image height.
+#include <cstring>
+
+#include "driver/stages.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kSlicesPerBand = 8;
+constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
+constexpr int32_t kNone = -1;
+constexpr std::size_t kRangeLimitBytes = 768;
+
+int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
+
+void SetUpSingleComponentScan(DecoderState& dec) {
+  ComponentInfo& comp = *dec.scanComponents[0];
+  comp.mcuWidth = comp.mcuHeight = comp.mcuBlocks = 1;
+  comp.paddedWidth = roundUp(comp.trueWidth, 8);
+  comp.paddedHeight = roundUp(comp.trueHeight, 8);
+  dec.mcusPerRow = comp.paddedWidth / 8;
+  dec.mcuRowsInScan = comp.paddedHeight / 8;
+  dec.blocksInMcu = 1;
+  dec.mcuMembership[0] = 0;
+  dec.methods->prepareScan(dec);
+}
+
+// T.81 A.2.3: MCUs of an interleaved scan, at most 10 blocks each.
+int32_t SetUpInterleavedScan(DecoderState& dec) {
+  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
+  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
+  dec.blocksInMcu = 0;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    ComponentInfo& comp = *dec.scanComponents[i];
+    comp.mcuWidth = comp.hSampFactor;
+    comp.mcuHeight = comp.vSampFactor;
+    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
+    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
+    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
+    if (dec.blocksInMcu + comp.mcuBlocks > kMaxBlocksInMcu) return 2;
+    for (int32_t b = 0; b < comp.mcuBlocks; ++b)
+      dec.mcuMembership[dec.blocksInMcu++] = static_cast<int16_t>(i);
+  }
+  dec.methods->prepareScan(dec);
+  return 0;
+}
+
+template <typename T>
+T* AllocList(DecoderState& dec, int32_t count) {
+  return static_cast<T*>(
+      dec.memory->allocSmall(sizeof(T) * static_cast<std::size_t>(count), dec.pool));
+}
+
+// For each scan component: the natural list of ten slices M0..M9, and a
+// second list over the same rows with M6, M7 exchanged with M8, M9. Bands
+// alternate between the lists, so positions 8 and 9 of either list always
+// hold slices 6 and 7 of the band before.
+int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  f.sampleSets[0] = AllocList<SampleArray>(dec, dec.scanComponentCount);
+  f.sampleSets[1] = AllocList<SampleArray>(dec, dec.scanComponentCount);
+  if (f.sampleSets[0] == nullptr || f.sampleSets[1] == nullptr) return 5;
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    int32_t v = comp.vSampFactor;
+    SampleArray natural = dec.memory->allocSampleArray(comp.paddedWidth, kSlicesHeld * v, dec.pool);
+    SampleArray exchanged = AllocList<SampleRow>(dec, kSlicesHeld * v);
+    if (natural == nullptr || exchanged == nullptr) return 5;
+    std::memcpy(exchanged, natural, sizeof(SampleRow) * 6 * v);
+    std::memcpy(exchanged + 6 * v, natural + 8 * v, sizeof(SampleRow) * 2 * v);
+    std::memcpy(exchanged + 8 * v, natural + 6 * v, sizeof(SampleRow) * 2 * v);
+    f.sampleSets[0][c] = natural;
+    f.sampleSets[1][c] = exchanged;
+  }
+  return 0;
+}
+
+// 768 bytes addressed at byte 256: indices -256..511 clamp to 0..255.
+int32_t BuildRangeLimit(DecoderState& dec) {
+  auto* table = static_cast<uint8_t*>(dec.memory->allocSmall(kRangeLimitBytes, dec.pool));
+  if (table == nullptr) return 5;
+  std::memset(table, 0, 256);
+  for (int32_t i = 0; i < 256; ++i) table[256 + i] = static_cast<uint8_t>(i);
+  std::memset(table + 512, 255, 256);
+  dec.rangeLimit = table + 256;
+  return 0;
+}
+
+int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  f.rowsPerBand = 8 * dec.maxVSampFactor;
+  f.linesAvailable = f.linesHandedOver = f.bandPending = 0;
+  f.paddedWidth = roundUp(dec.imageWidth, 8 * dec.maxHSampFactor);
+  if (dec.scanComponentCount == 1) {
+    SetUpSingleComponentScan(dec);
+    f.mcuRowsPerBand = dec.scanComponents[0]->vSampFactor;
+  } else {
+    int32_t rc = SetUpInterleavedScan(dec);
+    if (rc != 0) return rc;
+    f.mcuRowsPerBand = 1;
+  }
+
+  f.coefRows = AllocList<BlockArray>(dec, dec.scanComponentCount);
+  if (f.coefRows == nullptr) return 5;
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
+    if (f.coefRows[c] == nullptr) return 5;
+  }
+  if (AllocSampleBuffers(handle, dec) != 0) return 5;
+  f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
+  if (f.upsampledRows == nullptr) return 5;
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
+    if (f.upsampledRows[c] == nullptr) return 5;
+  }
+  if (BuildRangeLimit(dec) != 0) return 5;
+  dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
+
+  int32_t rc = dec.methods->startEntropyScan(handle, dec);
+  if (rc != 0) return rc;
+  f.linesDelivered = 0;
+  f.currentSet = 1;
+  f.mcuRowIndex = 0;
+  f.mcuRowInBand = 0;
+  return 0;
+}
+
+// Upsamples slice `current` of every scan component of the given set into
+// slice `target` of the upsampled rows; kNone above or below stands for the
+// image's top or bottom edge.
+void UpsampleSlice(IFFHandle& handle, DecoderState& dec, int32_t set, int32_t above,
+                   int32_t current, int32_t below, int32_t target) {
+  DecompressFields& f = handle.decomp;
+  int32_t maxV = dec.maxVSampFactor;
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    int32_t v = comp.vSampFactor;
+    SampleArray rows = f.sampleSets[set][c];
+    SampleRow* currentRows = rows + current * v;
+    SampleRow edgeAbove[4], edgeBelow[4];
+    SampleRow* aboveRows = edgeAbove;
+    SampleRow* belowRows = edgeBelow;
+    if (above == kNone) {
+      for (int32_t i = 0; i < v; ++i) edgeAbove[i] = rows[0];
+    } else {
+      aboveRows = rows + above * v;
+    }
+    if (below == kNone) {
+      for (int32_t i = 0; i < v; ++i) edgeBelow[i] = currentRows[v - 1];
+    } else {
+      belowRows = rows + below * v;
+    }
+    SampleRow* output = f.upsampledRows[comp.componentIndex] + target * maxV;
+    dec.methods->upsample[c](dec, c, comp.paddedWidth, v, f.paddedWidth, maxV, aboveRows,
+                             currentRows, belowRows, output);
+  }
+}
+
+void UpsampleSlices1To6(IFFHandle& handle, DecoderState& dec) {
+  for (int32_t s = 1; s <= 6; ++s)
+    UpsampleSlice(handle, dec, handle.decomp.currentSet, s - 1, s, s + 1, s);
+}
+
+// Past the bottom of a one-component scan: the band's missing block row
+// repeats the last sample row above it.
+void RepeatLastRow(DecoderState& dec, SampleArray rows, int32_t firstRow) {
+  const ComponentInfo& comp = *dec.scanComponents[0];
+  for (int32_t k = 0; k < 8; ++k) {
+    std::memcpy(rows[firstRow + k], rows[firstRow - 1], static_cast<std::size_t>(comp.paddedWidth));
+  }
+}
+
+void DecodeBand(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  SampleArray* sampleRows = f.sampleSets[f.currentSet];
+  for (int32_t j = 0; j < f.mcuRowsPerBand; ++j) {
+    if (f.mcuRowIndex + j < dec.mcuRowsInScan) {
+      f.mcuRowInBand = j;  // the end-of-data check reads the current MCU row
+      dec.methods->decodeMcuRow(handle, dec, f.coefRows);
+      dec.methods->reconstructMcuRow(handle, dec, f.coefRows, sampleRows, 8 * j);
+    } else {
+      RepeatLastRow(dec, sampleRows[0], 8 * j);
+    }
+  }
+  f.mcuRowInBand = 0;
+}
+
+// Makes the next band's lines available. A band's lines are handed over
+// only once the band after it is decoded, so that its last slice has the
+// context below it.
+void DecodingStep(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  if (f.bandPending) {
+    UpsampleSlice(handle, dec, f.currentSet, 9, 0, 1, 0);
+    UpsampleSlices1To6(handle, dec);
+    f.mcuRowIndex += f.mcuRowsPerBand;
+    f.bandPending = 0;
+  }
+  for (;;) {
+    if (f.mcuRowIndex >= dec.mcuRowsInScan) {
+      UpsampleSlice(handle, dec, f.currentSet, 6, 7, kNone, 7);
+      f.linesAvailable = dec.imageHeight - f.linesDelivered;
+      f.linesHandedOver = 0;
+      return;
+    }
+    f.currentSet ^= 1;
+    DecodeBand(handle, dec);
+    if (f.mcuRowIndex != 0) {
+      UpsampleSlice(handle, dec, f.currentSet, 8, 9, 0, 7);
+      f.linesDelivered += f.rowsPerBand;
+      f.linesAvailable = f.rowsPerBand;
+      f.bandPending = 1;
+      f.linesHandedOver = 0;
+      return;
+    }
+    UpsampleSlice(handle, dec, f.currentSet, kNone, 0, 1, 0);
+    UpsampleSlices1To6(handle, dec);
+    f.mcuRowIndex += f.mcuRowsPerBand;
+  }
+}
+
+int32_t DecodeLine(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  if (f.linesAvailable == 0 || f.linesHandedOver == f.linesAvailable) DecodingStep(handle, dec);
+  if (handle.currentLine != nullptr) {
+    SampleRow output[1] = {handle.currentLine};
+    dec.methods->convertColour(dec, f.linesHandedOver, dec.imageWidth, f.upsampledRows, output);
+  }
+  ++f.linesHandedOver;
+  return 0;
+}
+
+}  // namespace
+
+int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
+  if (mode == 3) {
+    // Release whatever set-up got as far as allocating; safe to repeat.
+    if (dec.memory != nullptr && dec.memory->freeAll != nullptr) dec.memory->freeAll(dec.pool);
+    return 0;
+  }
+  if (dec.methods == nullptr || dec.methods->controller != ControllerKind::kLine) return 0;
+  switch (mode) {
+    case 0:
+      return StartDecompress(handle, dec);
+    case 1:
+      return DecodeLine(handle, dec);
+    case 2:
+      dec.methods->finishEntropyScan(dec);
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace iffjpeg

@@ -1,0 +1,104 @@
+// Decompression set-up: defaults, the checks that decide whether a file can
+// be decoded, sampling geometry, and the choice of the variable stages.
+#include "decoder/decompress_setup.h"
+
+#include <cstring>
+
+#include "decoder/colour_deconvert.h"
+#include "decoder/mcu_rows.h"
+#include "decoder/upsample.h"
+#include "driver/stages.h"
+#include "entropy/huffman_decoder.h"
+
+namespace iffjpeg {
+namespace {
+
+int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
+
+bool FactorInRange(int32_t factor) { return factor >= 1 && factor <= 4; }
+
+// T.81 A.1.1: the maxima, and each component's true dimensions.
+int32_t SetSamplingGeometry(DecoderState& dec) {
+  dec.maxHSampFactor = 1;
+  dec.maxVSampFactor = 1;
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    const ComponentInfo& comp = dec.components[c];
+    if (!FactorInRange(comp.hSampFactor) || !FactorInRange(comp.vSampFactor)) return 7;
+    if (comp.hSampFactor > dec.maxHSampFactor) dec.maxHSampFactor = comp.hSampFactor;
+    if (comp.vSampFactor > dec.maxVSampFactor) dec.maxVSampFactor = comp.vSampFactor;
+  }
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    ComponentInfo& comp = dec.components[c];
+    comp.trueWidth = CeilDiv(comp.hSampFactor * dec.imageWidth, dec.maxHSampFactor);
+    comp.trueHeight = CeilDiv(comp.vSampFactor * dec.imageHeight, dec.maxVSampFactor);
+  }
+  // A component whose factors do not divide the maxima has no upsampler.
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    const ComponentInfo& comp = dec.components[c];
+    if (ChooseUpsampler(comp.hSampFactor, comp.vSampFactor, dec.maxHSampFactor,
+                        dec.maxVSampFactor) == nullptr) {
+      return 7;
+    }
+  }
+  return 0;
+}
+
+int32_t CheckQuantTables(const DecoderState& dec) {
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    int32_t number = dec.components[c].quantTableNo;
+    if (number < 0 || number >= kNumTables || dec.quantTables[number] == nullptr) return 7;
+  }
+  return 0;
+}
+
+// The line controller serves files whose first scan holds every component;
+// reading the others needs the whole-image controller.
+void SelectController(DecoderState& dec) {
+  dec.methods->controller = dec.scanComponentCount == dec.numComponents
+                                ? ControllerKind::kLine
+                                : ControllerKind::kWholeImage;
+}
+
+}  // namespace
+
+void PrepareScan(DecoderState& dec) {
+  DecoderMethods& m = *dec.methods;
+  m.decodeMcuRow = dec.scanComponentCount == 1 ? DecodeMcuRowSingle : DecodeMcuRowInterleaved;
+  m.reconstructMcuRow = ReconstructMcuRow;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    m.upsample[i] =
+        ChooseUpsampler(comp.hSampFactor, comp.vSampFactor, dec.maxHSampFactor, dec.maxVSampFactor);
+  }
+}
+
+int32_t SetDecompressDefaults(DecoderState& dec) {
+  dec.components = nullptr;
+  for (int32_t i = 0; i < kNumTables; ++i) {
+    dec.quantTables[i] = nullptr;
+    dec.dcHuffTables[i] = nullptr;
+    dec.acHuffTables[i] = nullptr;
+  }
+  dec.jpegColourSpace = kColourUnknown;
+  dec.outputColourSpace = kColourRgb;
+  return 0;
+}
+
+int32_t PrepareDecompress(DecoderState& dec) {
+  if (dec.dataPrecision != 8) return 7;
+  if (dec.imageWidth <= 0 || dec.imageHeight <= 0) return 7;
+  int32_t rc = SetSamplingGeometry(dec);
+  if (rc == 0) rc = CheckQuantTables(dec);
+  if (rc != 0) return rc;
+  if (dec.arithCode != 0) return 4;
+  selectHuffmanDecoder(dec);
+  rc = SelectColourDeconverter(dec);
+  if (rc != 0) return rc;
+  SelectController(dec);
+  // Files whose first scan lacks a component are not read yet.
+  if (dec.methods->controller != ControllerKind::kLine) return 7;
+  dec.methods->prepareScan = PrepareScan;
+  return 0;
+}
+
+}  // namespace iffjpeg

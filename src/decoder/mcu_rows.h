@@ -1,0 +1,22 @@
+// One MCU row: entropy-decode its coefficient blocks, then transform them
+// into the component sample rows.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/handle.h"
+
+namespace iffjpeg {
+
+// A one-component scan: one row of blocks, one block per MCU.
+void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
+// An interleaved scan: MCU-height block rows per component (T.81 A.2.3).
+void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
+
+// Inverse-transforms every block of the MCU row and stores the samples,
+// level-shifted and clamped to 0..255, from row firstRow of each scan
+// component's sample rows.
+void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
+                       SampleArray* sampleRows, int32_t firstRow);
+
+}  // namespace iffjpeg

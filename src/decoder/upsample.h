@@ -1,0 +1,29 @@
+// Upsampling: one slice of a component (v rows) to the maximum vertical
+// sampling's rows at the padded image width, with the slices above and
+// below as context (the "fancy" triangle filters for 2:1 ratios).
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/decoder_state.h"
+
+namespace iffjpeg {
+
+void UpsampleCopy(DecoderState& dec, int32_t componentPos, int32_t inputWidth, int32_t inputRows,
+                  int32_t outputWidth, int32_t outputRows, SampleRow* above, SampleRow* current,
+                  SampleRow* below, SampleRow* output);
+void UpsampleDoubleH(DecoderState& dec, int32_t componentPos, int32_t inputWidth, int32_t inputRows,
+                     int32_t outputWidth, int32_t outputRows, SampleRow* above, SampleRow* current,
+                     SampleRow* below, SampleRow* output);
+void UpsampleDoubleHV(DecoderState& dec, int32_t componentPos, int32_t inputWidth,
+                      int32_t inputRows, int32_t outputWidth, int32_t outputRows, SampleRow* above,
+                      SampleRow* current, SampleRow* below, SampleRow* output);
+void UpsampleReplicate(DecoderState& dec, int32_t componentPos, int32_t inputWidth,
+                       int32_t inputRows, int32_t outputWidth, int32_t outputRows, SampleRow* above,
+                       SampleRow* current, SampleRow* below, SampleRow* output);
+
+// The upsampler for a component with factors h x v under maxima H x V, or
+// null when the factors do not divide the maxima.
+UpsampleFn ChooseUpsampler(int32_t h, int32_t v, int32_t maxH, int32_t maxV);
+
+}  // namespace iffjpeg

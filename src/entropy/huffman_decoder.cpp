@@ -1,0 +1,261 @@
+#include "entropy/huffman_decoder.h"
+
+#include "driver/stream_buffer.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kBitMask[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
+                                  511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
+// EXTEND (T.81 Figure F.12): a magnitude below 2^(s-1) is negative.
+constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,   64,
+                                     128, 256, 512, 1024, 2048, 4096, 8192, 16384};
+constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
+                                       -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+
+// Bytes enter the bit buffer only while it holds fewer than this many bits.
+constexpr int32_t kBufferLimit = 15;
+constexpr int32_t kLookaheadBits = 8;
+constexpr int32_t kMaxCodeSentinel = 0xFFFFF;
+
+void NoFinish(DecoderState&) {}
+
+// Tops up the bit buffer (T.81 F.2.2.5 NEXTBIT, byte-wise). At a marker the
+// two bytes are put back so the marker stays in the stream; zero bytes are
+// supplied when more bits are needed than remain.
+void fillBitBuffer(IFFHandle& handle, int32_t bitsNeeded) {
+  BitReader& br = handle.bitReader;
+  if (br.heldCount > 0) {
+    br.bitBuffer = (br.bitBuffer << br.heldCount) | static_cast<uint32_t>(br.heldBits);
+    br.bitsLeft += br.heldCount;
+    br.heldCount = 0;
+  }
+  while (br.bitsLeft < kBufferLimit) {
+    int byte = ReadByte(handle);
+    if (byte == 0xFF) {
+      int next = ReadByte(handle);
+      if (next != 0x00) {
+        PutBack(handle, next);
+        PutBack(handle, 0xFF);
+        if (br.bitsLeft >= bitsNeeded) return;
+        byte = 0;
+      }
+    }
+    br.bitsLeft += 8;
+    if (br.bitsLeft <= kBufferLimit) {
+      br.bitBuffer = (br.bitBuffer << 8) | static_cast<uint32_t>(byte);
+    } else {
+      int32_t extra = br.bitsLeft - kBufferLimit;
+      br.bitBuffer = (br.bitBuffer << (8 - extra)) | static_cast<uint32_t>(byte >> extra);
+      br.heldBits = byte & kBitMask[extra];
+      br.heldCount = extra;
+      br.bitsLeft = kBufferLimit;
+    }
+  }
+}
+
+int32_t decodeSymbolSlow(IFFHandle& handle, const HuffTable& table, int32_t length) {
+  const HuffDecodeTables& t = table.decode;
+  int32_t code = getBits(handle, length);
+  while (code > t.maxCode[length]) {
+    code = (code << 1) | getBits(handle, 1);
+    ++length;
+  }
+  if (length > 16) return 0;  // no such code: 17 bits consumed
+  int32_t index = t.valPtr[length] + code - t.minCode[length];
+  if (index < 0 || index > 255) return 0;
+  return table.huffval[index];
+}
+
+// Reads up to the next marker (skipping any entropy-coded bytes left before
+// it) and returns its code; the marker is consumed.
+int ReadMarkerAtRestart(IFFHandle& handle) {
+  for (;;) {
+    int byte = ReadByte(handle);
+    if (byte != 0xFF) continue;
+    do {
+      byte = ReadByte(handle);
+    } while (byte == 0xFF);
+    if (byte != 0x00) return byte;
+  }
+}
+
+void ReportRestartLost(IFFHandle& handle) {
+  handle.lineCode = 10;
+  handle.lastError = 10;
+}
+
+// T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
+// the restart point (an unexpected number is reported); any other marker is
+// left in the stream and the rest of the scan decodes from zero bits, with
+// no further restart processed.
+void processRestart(IFFHandle& handle, DecoderState& dec) {
+  BitReader& br = handle.bitReader;
+  br.bitsLeft = 0;
+  br.heldBits = 0;
+  br.heldCount = 0;
+  int marker = ReadMarkerAtRestart(handle);
+  if (marker < 0xD0 || marker > 0xD7) {
+    PutBack(handle, marker);
+    PutBack(handle, 0xFF);
+    dec.restartsAbandoned = 1;
+    ReportRestartLost(handle);
+    return;
+  }
+  int32_t number = marker - 0xD0;
+  if (number != dec.nextRestartNum) ReportRestartLost(handle);
+  for (int16_t& dc : dec.lastDcVal) dc = 0;
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+}  // namespace
+
+int32_t getBits(IFFHandle& handle, int32_t n) {
+  BitReader& br = handle.bitReader;
+  if (br.bitsLeft < n) fillBitBuffer(handle, n);
+  br.bitsLeft -= n;
+  return static_cast<int32_t>(br.bitBuffer >> br.bitsLeft) & kBitMask[n];
+}
+
+int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table) {
+  BitReader& br = handle.bitReader;
+  if (br.bitsLeft < kLookaheadBits) {
+    fillBitBuffer(handle, 0);
+    if (br.bitsLeft < kLookaheadBits) return decodeSymbolSlow(handle, table, 1);
+  }
+  int32_t look = static_cast<int32_t>(br.bitBuffer >> (br.bitsLeft - kLookaheadBits)) & 0xFF;
+  int32_t nbits = table.decode.lookNbits[look];
+  if (nbits > 0) {
+    br.bitsLeft -= nbits;
+    return table.decode.lookSym[look];
+  }
+  return decodeSymbolSlow(handle, table, kLookaheadBits + 1);
+}
+
+int32_t extendValue(int32_t r, int32_t s) { return r < kExtendTest[s] ? r + kExtendOffset[s] : r; }
+
+bool huffmanCodesOverflow(const uint8_t bits[17]) {
+  int32_t code = 0;
+  for (int32_t length = 1; length <= 16; ++length) {
+    code += bits[length];
+    // The last code of this length is code - 1; it must fit in length bits.
+    if (bits[length] > 0 && code > (1 << length)) return true;
+    code <<= 1;
+  }
+  return false;
+}
+
+void buildDecodingTable(HuffTable& table) {
+  HuffDecodeTables& t = table.decode;
+  // T.81 C.2: canonical codes, in order of length, then of symbol index.
+  uint16_t codes[256];
+  int32_t p = 0;
+  int32_t code = 0;
+  for (int32_t length = 1; length <= 16; ++length) {
+    for (int32_t i = 0; i < table.bits[length] && p < 256; ++i)
+      codes[p++] = static_cast<uint16_t>(code++);
+    code <<= 1;
+  }
+  // T.81 F.2.2.3: MINCODE, MAXCODE, VALPTR.
+  p = 0;
+  for (int32_t length = 1; length <= 16; ++length) {
+    int32_t count = table.bits[length];
+    if (count > 0 && p + count <= 256) {
+      t.valPtr[length] = p;
+      t.minCode[length] = codes[p];
+      p += count;
+      t.maxCode[length] = codes[p - 1];
+    } else {
+      t.valPtr[length] = 0;
+      t.minCode[length] = 0;
+      t.maxCode[length] = -1;
+    }
+  }
+  t.valPtr[0] = t.minCode[0] = t.maxCode[0] = 0;
+  t.maxCode[17] = kMaxCodeSentinel;
+
+  // Lookahead: every 8-bit value that begins with a code of 8 bits or fewer.
+  for (int32_t& n : t.lookNbits) n = 0;
+  for (uint8_t& s : t.lookSym) s = 0;
+  p = 0;
+  for (int32_t length = 1; length <= kLookaheadBits; ++length) {
+    for (int32_t i = 0; i < table.bits[length]; ++i, ++p) {
+      int32_t spread = 1 << (kLookaheadBits - length);
+      int32_t first = codes[p] << (kLookaheadBits - length);
+      for (int32_t j = 0; j < spread; ++j) {
+        t.lookNbits[first + j] = length;
+        t.lookSym[first + j] = table.huffval[p];
+      }
+    }
+  }
+}
+
+int32_t selectHuffmanDecoder(DecoderState& dec) {
+  if (dec.arithCode != 0) return 0;
+  dec.methods->startEntropyScan = startHuffmanPass;
+  dec.methods->decodeMcu = decodeHuffmanMcu;
+  dec.methods->finishEntropyScan = NoFinish;
+  return 0;
+}
+
+int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
+  handle.bitReader = BitReader{};
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
+    HuffTable* ac = dec.acHuffTables[comp.acTableNo];
+    if (dc == nullptr || ac == nullptr) return 2;
+    buildDecodingTable(*dc);
+    buildDecodingTable(*ac);
+    dec.lastDcVal[i] = 0;
+  }
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = 0;
+  dec.restartsAbandoned = 0;
+  return 0;
+}
+
+int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
+  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
+    if (dec.restartsToGo == 0) processRestart(handle, dec);
+    --dec.restartsToGo;
+  }
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    int32_t ci = dec.mcuMembership[b];
+    const ComponentInfo& comp = *dec.scanComponents[ci];
+    const uint16_t* q = dec.quantTables[comp.quantTableNo]->quantval;
+    const HuffTable& dcTable = *dec.dcHuffTables[comp.dcTableNo];
+    const HuffTable& acTable = *dec.acHuffTables[comp.acTableNo];
+    int16_t* block = *blocks[b];
+
+    // DC: the difference from the component's prediction (T.81 F.2.2.1).
+    // A category above 15 only comes from corrupt data: a zero difference.
+    int32_t s = decodeSymbol(handle, dcTable);
+    int32_t diff = 0;
+    if (s > 0 && s <= 15) diff = extendValue(getBits(handle, s), s);
+    dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
+    block[0] = static_cast<int16_t>(dec.lastDcVal[ci] * static_cast<int32_t>(q[0]));
+
+    // AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB.
+    for (int32_t k = 1; k < 64;) {
+      int32_t rs = decodeSymbol(handle, acTable);
+      int32_t r = rs >> 4;
+      s = rs & 15;
+      if (s > 0) {
+        k += r;
+        int32_t v = extendValue(getBits(handle, s), s);
+        if (k > 63) break;  // corrupt run past the block: nothing stored
+        block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+        ++k;
+      } else if (r == 15) {
+        k += 16;
+      } else {
+        break;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace iffjpeg

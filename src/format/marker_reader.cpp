@@ -1,0 +1,270 @@
+#include "format/marker_reader.h"
+
+#include <cstring>
+
+#include "driver/stages.h"
+#include "driver/stream_buffer.h"
+#include "entropy/huffman_decoder.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kJfifBytes = 14;
+
+template <typename T>
+T* AllocTable(DecoderState& dec) {
+  return static_cast<T*>(dec.memory->allocSmall(sizeof(T), dec.pool));
+}
+
+bool EndsRun(int code) {
+  return (code >= 0xC0 && code <= 0xCF && code != kMarkerDht && code != kMarkerDac) ||
+         code == kMarkerSoi || code == kMarkerEoi || code == kMarkerSos;
+}
+
+void SkipBytes(IFFHandle& handle, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) ReadByte(handle);
+}
+
+}  // namespace
+
+int NextMarker(IFFHandle& handle) {
+  for (;;) {
+    int byte = ReadByte(handle);
+    if (byte != 0xFF) continue;
+    do {
+      byte = ReadByte(handle);
+    } while (byte == 0xFF);
+    if (byte != 0x00) return byte;
+  }
+}
+
+// DHT (T.81 B.2.4.2): one or more tables of class/number, 16 counts, symbols.
+int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec) {
+  int32_t remaining = ReadWord(handle) - 2;
+  while (remaining > 0) {
+    int tcTh = ReadByte(handle);
+    uint8_t bits[17];
+    bits[0] = 0;
+    int32_t total = 0;
+    for (int32_t l = 1; l <= 16; ++l) {
+      bits[l] = static_cast<uint8_t>(ReadByte(handle));
+      total += bits[l];
+    }
+    remaining -= 17;
+    if (total > 256 || total > remaining) return 7;
+    uint8_t huffval[256];
+    for (int32_t i = 0; i < total; ++i) huffval[i] = static_cast<uint8_t>(ReadByte(handle));
+    remaining -= total;
+    int number = tcTh & ~0x10;
+    if (number > 3) return 7;
+    if (huffmanCodesOverflow(bits)) return 7;
+    HuffTable*& slot = (tcTh & 0x10) ? dec.acHuffTables[number] : dec.dcHuffTables[number];
+    if (slot == nullptr) {
+      slot = AllocTable<HuffTable>(dec);
+      if (slot == nullptr) return 5;
+      std::memset(slot, 0, sizeof(HuffTable));
+    }
+    std::memcpy(slot->bits, bits, sizeof bits);
+    std::memcpy(slot->huffval, huffval, static_cast<std::size_t>(total));
+  }
+  return 0;
+}
+
+// DAC (T.81 B.2.4.3): conditioning values; read and checked, never used.
+int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec) {
+  int32_t remaining = ReadWord(handle) - 2;
+  while (remaining > 0) {
+    int index = ReadByte(handle);
+    int value = ReadByte(handle);
+    if (index > 31) return 7;
+    if (index < 16) {
+      dec.arithDcL[index] = static_cast<uint8_t>(value & 0x0F);
+      dec.arithDcU[index] = static_cast<uint8_t>(value >> 4);
+      if (dec.arithDcL[index] > dec.arithDcU[index]) return 7;
+    } else {
+      dec.arithAcK[index - 16] = static_cast<uint8_t>(value);
+    }
+    remaining -= 2;
+  }
+  return 0;
+}
+
+// DQT (T.81 B.2.4.1): tables of 64 values in zigzag order, 8 or 16 bits.
+int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec) {
+  int32_t remaining = ReadWord(handle) - 2;
+  while (remaining > 0) {
+    int pqTq = ReadByte(handle);
+    int number = pqTq & 0x0F;
+    bool sixteenBit = (pqTq >> 4) != 0;
+    if (number > 3) return 7;
+    QuantTable*& slot = dec.quantTables[number];
+    if (slot == nullptr) {
+      slot = AllocTable<QuantTable>(dec);
+      if (slot == nullptr) return 5;
+    }
+    for (uint16_t& value : slot->quantval) {
+      value = static_cast<uint16_t>(sixteenBit ? ReadWord(handle) : ReadByte(handle));
+    }
+    remaining -= sixteenBit ? 129 : 65;
+  }
+  return 0;
+}
+
+// APP0: the JFIF segment gives the density and marks the data as YCbCr.
+int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec) {
+  int32_t remaining = ReadWord(handle) - 2;
+  if (remaining >= kJfifBytes) {
+    uint8_t b[kJfifBytes];
+    for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(handle));
+    remaining -= kJfifBytes;
+    if (std::memcmp(b, "JFIF", 5) == 0) {
+      if (b[5] != 1) return 7;
+      dec.densityUnit = b[7];
+      dec.xDensity = static_cast<uint16_t>((b[8] << 8) | b[9]);
+      dec.yDensity = static_cast<uint16_t>((b[10] << 8) | b[11]);
+      if (dec.jpegColourSpace == kColourUnknown) dec.jpegColourSpace = kColourYcc;
+    }
+  }
+  SkipBytes(handle, remaining);
+  return 0;
+}
+
+void SkipSegment(IFFHandle& handle) { SkipBytes(handle, ReadWord(handle) - 2); }
+
+// SOF0, SOF1, SOF9 (T.81 B.2.2). Checked later, by decompression set-up.
+int32_t ReadFrameHeader(IFFHandle& handle, DecoderState& dec, int32_t arithmetic) {
+  ReadWord(handle);  // the length is not relied upon
+  dec.arithCode = arithmetic;
+  dec.dataPrecision = static_cast<int16_t>(ReadByte(handle));
+  dec.imageHeight = ReadWord(handle);
+  dec.imageWidth = ReadWord(handle);
+  dec.numComponents = static_cast<int16_t>(ReadByte(handle));
+  std::size_t bytes = sizeof(ComponentInfo) * static_cast<std::size_t>(dec.numComponents);
+  dec.components = static_cast<ComponentInfo*>(dec.memory->allocSmall(bytes, dec.pool));
+  if (dec.components == nullptr) return 5;
+  std::memset(dec.components, 0, bytes);
+  for (int16_t i = 0; i < dec.numComponents; ++i) {
+    ComponentInfo& comp = dec.components[i];
+    comp.componentId = static_cast<int16_t>(ReadByte(handle));
+    comp.componentIndex = i;
+    int factors = ReadByte(handle);
+    comp.hSampFactor = static_cast<int16_t>(factors >> 4);
+    comp.vSampFactor = static_cast<int16_t>(factors & 0x0F);
+    comp.quantTableNo = static_cast<int16_t>(ReadByte(handle));
+  }
+  return 0;
+}
+
+// SOS (T.81 B.2.3). Each component at most once, table numbers 0..3.
+int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
+  int32_t length = ReadWord(handle);
+  int32_t count = ReadByte(handle);
+  dec.scanComponentCount = static_cast<int16_t>(count);
+  if (length != 2 * count + 6 || count < 1 || count > kMaxScanComponents) return 7;
+  for (int32_t i = 0; i < count; ++i) {
+    int selector = ReadByte(handle);
+    int tables = ReadByte(handle);
+    ComponentInfo* comp = nullptr;
+    for (int16_t c = 0; c < dec.numComponents && comp == nullptr; ++c) {
+      if (dec.components[c].componentId == selector) comp = &dec.components[c];
+    }
+    if (comp == nullptr) return 7;
+    for (int32_t j = 0; j < i; ++j) {
+      if (dec.scanComponents[j] == comp) return 7;
+    }
+    comp->dcTableNo = static_cast<int16_t>(tables >> 4);
+    comp->acTableNo = static_cast<int16_t>(tables & 0x0F);
+    if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return 7;
+    dec.scanComponents[i] = comp;
+  }
+  SkipBytes(handle, 3);  // spectral selection and approximation: sequential
+  return 0;
+}
+
+int ReadMarkers(IFFHandle& handle, DecoderState& dec) {
+  for (;;) {
+    int code = NextMarker(handle);
+    if (EndsRun(code)) return code;
+    int32_t rc = 0;
+    switch (code) {
+      case kMarkerTem:
+        break;
+      case kMarkerDht:
+        rc = ReadHuffmanTables(handle, dec);
+        break;
+      case kMarkerDac:
+        rc = ReadArithConditioning(handle, dec);
+        break;
+      case kMarkerDqt:
+        rc = ReadQuantTables(handle, dec);
+        break;
+      case kMarkerDri:
+        if (ReadWord(handle) != 4) return 7;
+        dec.restartInterval = static_cast<uint16_t>(ReadWord(handle));
+        break;
+      case kMarkerApp0:
+        rc = ReadJfifSegment(handle, dec);
+        break;
+      default:
+        if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length
+        SkipSegment(handle);
+        break;
+    }
+    if (rc == 5) return 5;
+    if (rc != 0) return 7;
+  }
+}
+
+int32_t ClassifyColourSpace(const DecoderState& dec) {
+  switch (dec.numComponents) {
+    case 1:
+      return kColourGrey;
+    case 3:
+      if (dec.jpegColourSpace == kColourYcc) return kColourYcc;  // JFIF says so
+      if (dec.components[0].componentId == 1 && dec.components[1].componentId == 4 &&
+          dec.components[2].componentId == 5) {
+        return kColourOtherThree;
+      }
+      return kColourYcc;
+    case 4:
+      return kColourFour;
+    default:
+      return kColourUnknown;
+  }
+}
+
+int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
+  if (ReadByte(handle) != 0xFF || ReadByte(handle) != kMarkerSoi) return 7;
+  for (int i = 0; i < 16; ++i) {
+    dec.arithDcL[i] = 0;
+    dec.arithDcU[i] = 1;
+    dec.arithAcK[i] = 5;
+  }
+  dec.xDensity = 1;
+  dec.yDensity = 1;
+  dec.densityUnit = 0;
+  dec.restartInterval = 0;
+  int code = ReadMarkers(handle, dec);
+  int32_t rc;
+  if (code == kMarkerSof0 || code == kMarkerSof1) {
+    rc = ReadFrameHeader(handle, dec, 0);
+  } else if (code == kMarkerSof9) {
+    rc = ReadFrameHeader(handle, dec, 1);
+  } else {
+    return code == 5 ? 5 : 7;
+  }
+  if (rc != 0) return rc;
+  dec.jpegColourSpace = ClassifyColourSpace(dec);
+  return 0;
+}
+
+int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
+  int code = ReadMarkers(handle, dec);
+  if (code == kMarkerSos) return ReadScanHeader(handle, dec);
+  if (code == 5) return 5;
+  // EOI (a header with no scan), another frame header, SOI, or a malformed
+  // segment: nothing can be decoded.
+  return 7;
+}
+
+}  // namespace iffjpeg

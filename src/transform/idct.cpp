@@ -1,0 +1,105 @@
+#include "transform/idct.h"
+
+#include <cstdint>
+
+namespace iffjpeg {
+namespace {
+
+// The 13-bit fixed-point constants: the real factor x 2^13, rounded.
+constexpr int64_t kFix0_298631336 = 2446;
+constexpr int64_t kFix0_390180644 = 3196;
+constexpr int64_t kFix0_541196100 = 4433;
+constexpr int64_t kFix0_765366865 = 6270;
+constexpr int64_t kFix0_899976223 = 7373;
+constexpr int64_t kFix1_175875602 = 9633;
+constexpr int64_t kFix1_501321110 = 12299;
+constexpr int64_t kFix1_847759065 = 15137;
+constexpr int64_t kFix1_961570560 = 16069;
+constexpr int64_t kFix2_053119869 = 16819;
+constexpr int64_t kFix2_562915447 = 20995;
+constexpr int64_t kFix3_072711026 = 25172;
+
+constexpr int kConstBits = 13;
+constexpr int kPass1Bits = 2;
+
+// The sums are those of 32-bit signed arithmetic: they are formed wider and
+// brought back modulo 2^32 before the descaling shift, so that corrupt
+// coefficients wrap exactly as they would in 32 bits, without overflow.
+inline int32_t Wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+// One 8-point transform of in[0], in[stride], ..., in[7 x stride], the full
+// formulas throughout; out[0..7] receive the unscaled results.
+inline void Transform8(const int16_t* in, int stride, int64_t out[8]) {
+  int64_t i0 = in[0], i1 = in[stride], i2 = in[2 * stride], i3 = in[3 * stride];
+  int64_t i4 = in[4 * stride], i5 = in[5 * stride], i6 = in[6 * stride], i7 = in[7 * stride];
+
+  // Even part.
+  int64_t z1 = (i2 + i6) * kFix0_541196100;
+  int64_t t2 = z1 - i6 * kFix1_847759065;
+  int64_t t3 = z1 + i2 * kFix0_765366865;
+  int64_t t0 = (i0 + i4) << kConstBits;
+  int64_t t1 = (i0 - i4) << kConstBits;
+  int64_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+
+  // Odd part.
+  int64_t o0 = i7, o1 = i5, o2 = i3, o3 = i1;
+  z1 = o0 + o3;
+  int64_t z2 = o1 + o2;
+  int64_t z3 = o0 + o2;
+  int64_t z4 = o1 + o3;
+  int64_t z5 = (z3 + z4) * kFix1_175875602;
+  o0 *= kFix0_298631336;
+  o1 *= kFix2_053119869;
+  o2 *= kFix3_072711026;
+  o3 *= kFix1_501321110;
+  z1 *= -kFix0_899976223;
+  z2 *= -kFix2_562915447;
+  z3 *= -kFix1_961570560;
+  z4 *= -kFix0_390180644;
+  z3 += z5;
+  z4 += z5;
+  o0 += z1 + z3;
+  o1 += z2 + z4;
+  o2 += z2 + z3;
+  o3 += z1 + z4;
+
+  out[0] = e10 + o3;
+  out[7] = e10 - o3;
+  out[1] = e11 + o2;
+  out[6] = e11 - o2;
+  out[2] = e12 + o1;
+  out[5] = e12 - o1;
+  out[3] = e13 + o0;
+  out[4] = e13 - o0;
+}
+
+inline int16_t Descale(int64_t value, int shift) {
+  int32_t wrapped = Wrap32(value + (int64_t{1} << (shift - 1)));
+  return static_cast<int16_t>(wrapped >> shift);
+}
+
+}  // namespace
+
+void inverseDct(CoefBlock& block) {
+  int64_t out[8];
+  // Pass 1: rows, keeping kPass1Bits extra fractional bits.
+  for (int row = 0; row < 8; ++row) {
+    int16_t* r = block + 8 * row;
+    if ((r[1] | r[2] | r[3] | r[4] | r[5] | r[6] | r[7]) == 0) {
+      // Only the DC term: every output is i0 x 4, as the full formula gives.
+      auto dc = static_cast<int16_t>(static_cast<int32_t>(r[0]) * (1 << kPass1Bits));
+      for (int x = 0; x < 8; ++x) r[x] = dc;
+      continue;
+    }
+    Transform8(r, 1, out);
+    for (int x = 0; x < 8; ++x) r[x] = Descale(out[x], kConstBits - kPass1Bits);
+  }
+  // Pass 2: columns; removes the pass-1 bits and the 1/8 of the 2-D transform.
+  for (int col = 0; col < 8; ++col) {
+    int16_t* c = block + col;
+    Transform8(c, 8, out);
+    for (int y = 0; y < 8; ++y) c[8 * y] = Descale(out[y], kConstBits + kPass1Bits + 3);
+  }
+}
+
+}  // namespace iffjpeg

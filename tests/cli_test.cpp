@@ -1,0 +1,363 @@
+// The iffjpeg command-line tool, run as a user runs it: exit statuses,
+// messages and the files it writes. The CliRoundTrip suite needs a working
+// codec and skips itself while reading a freshly written file gives code 7.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "iffjpeg.h"
+#include "support/images.h"
+#include "support/process.h"
+
+namespace iffjpeg_test {
+namespace {
+
+#if defined(IFFJPEG_CLI)
+
+ProcessResult Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), IFFJPEG_CLI);
+  return RunProcess(args);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void WritePnm(const std::string& path, const Image& img, const std::string& comment = "") {
+  std::string header = std::string(img.channels == 1 ? "P5" : "P6") + "\n" + comment +
+                       std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
+  WriteBytes(path, header + std::string(img.pixels.begin(), img.pixels.end()));
+}
+
+// Reads the PNM files the tool writes: "P5|P6\nW H\n255\n" then samples.
+bool ReadPnm(const std::string& path, Image* img) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path.c_str());
+  std::string text(bytes.begin(), bytes.end());
+  int w = 0, h = 0, maxval = 0, used = 0;
+  char kind = 0;
+  if (std::sscanf(text.c_str(), "P%c %d %d %d%n", &kind, &w, &h, &maxval, &used) != 4) {
+    return false;
+  }
+  img->width = w;
+  img->height = h;
+  img->channels = kind == '5' ? 1 : 3;
+  std::size_t size = static_cast<std::size_t>(w) * h * img->channels;
+  if (maxval != 255 || text.size() != used + 1 + size) return false;
+  img->pixels.assign(bytes.begin() + used + 1, bytes.end());
+  return true;
+}
+
+Image Flat(int width, int height, int channels, uint8_t value) {
+  Image img{width, height, channels, {}};
+  img.pixels.assign(static_cast<std::size_t>(width) * height * channels, value);
+  return img;
+}
+
+TEST(CliTool, HelpForTheToolAndEachCommand) {
+  ProcessResult help = Cli({"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_TRUE(Contains(help.out, "Usage: iffjpeg COMMAND")) << help.out;
+  for (const char* command : {"info", "decode", "encode", "compare", "chart"}) {
+    ProcessResult r = Cli({command, "--help"});
+    EXPECT_EQ(r.exitStatus, 0) << command;
+    EXPECT_EQ(r.out.rfind(std::string("Usage: iffjpeg ") + command, 0), 0u) << r.out;
+    EXPECT_TRUE(Contains(help.out, std::string("  ") + command + " ")) << command;
+  }
+  ProcessResult bare = Cli({});
+  EXPECT_EQ(bare.exitStatus, 2);
+  EXPECT_TRUE(Contains(bare.err, "Usage: iffjpeg"));
+  EXPECT_EQ(Cli({"--version"}).exitStatus, 0);
+}
+
+TEST(CliTool, BadCommandLinesExitWithStatus2) {
+  ProcessResult unknown = Cli({"frobnicate"});
+  EXPECT_EQ(unknown.exitStatus, 2);
+  EXPECT_EQ(unknown.err, "iffjpeg: unknown command 'frobnicate'\nTry 'iffjpeg --help'.\n");
+  const std::vector<std::vector<std::string>> bad = {
+      {"decode", "in.jpg"},
+      {"decode", "in.jpg", "out.ppm", "extra.ppm"},
+      {"decode", "in.jpg", "out.xyz"},
+      {"decode", "in.jpg", "out.jpg"},
+      {"decode", "--bogus", "in.jpg", "out.ppm"},
+      {"encode", "in.ppm", "out.jpg", "--quality", "0"},
+      {"encode", "in.ppm", "out.jpg", "--quality", "101"},
+      {"encode", "in.ppm", "out.jpg", "--quality=9x"},
+      {"encode", "in.ppm", "out.jpg", "--quality"},
+      {"encode", "in.ppm", "out.jpg", "--dpi", "0"},
+      {"encode", "in.ppm", "out.jpg", "--dpi", "72,"},
+      {"encode", "in.ppm", "out.jpg", "--dpi", "65536"},
+      {"info"},
+      {"info", "--yaml", "x.jpg"},
+      {"compare", "a.ppm"},
+      {"compare", "a.ppm", "b.ppm", "--min-psnr", "high"},
+      {"chart", "c.png", "--size", "10x10"},
+  };
+  for (const auto& args : bad) {
+    ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitStatus, 2) << args[0] << " " << args.back();
+    EXPECT_TRUE(Contains(r.err, "Try 'iffjpeg " + args[0] + " --help'.")) << r.err;
+  }
+}
+
+TEST(CliTool, MissingFileReportsCode8) {
+  TempDir dir;
+  const std::string missing = dir / "missing.jpg";
+  const std::string message = "iffjpeg: " + missing + ": cannot open the file (code 8)\n";
+  ProcessResult info = Cli({"info", missing});
+  EXPECT_EQ(info.exitStatus, 1);
+  EXPECT_EQ(info.err, message);
+  ProcessResult decode = Cli({"decode", missing, dir / "out.ppm"});
+  EXPECT_EQ(decode.exitStatus, 1);
+  EXPECT_EQ(decode.err, message);
+  EXPECT_FALSE(Exists(dir / "out.ppm"));
+  // An output in a directory that does not exist: the driver cannot open it.
+  WritePnm(dir / "in.ppm", Flat(16, 16, 3, 128));
+  const std::string unreachable = dir / "no/such/dir/out.jpg";
+  ProcessResult encode = Cli({"encode", dir / "in.ppm", unreachable});
+  EXPECT_EQ(encode.exitStatus, 1);
+  EXPECT_EQ(encode.err, "iffjpeg: " + unreachable + ": cannot open the file (code 8)\n");
+}
+
+TEST(CliTool, NonJpegInputReportsCode7AndLeavesNoOutput) {
+  TempDir dir;
+  const std::string ppm = dir / "picture.ppm";
+  WritePnm(ppm, Flat(8, 8, 3, 10));
+  const std::string message = "iffjpeg: " + ppm + ": malformed or unsupported JPEG data (code 7)\n";
+  ProcessResult info = Cli({"info", ppm});
+  EXPECT_EQ(info.exitStatus, 1);
+  EXPECT_EQ(info.err, message);
+  EXPECT_EQ(info.out, "");
+  for (const char* out : {"out.png", "out.bmp", "out.pgm"}) {
+    ProcessResult decode = Cli({"decode", ppm, dir / out});
+    EXPECT_EQ(decode.exitStatus, 1);
+    EXPECT_EQ(decode.err, message);
+    EXPECT_FALSE(Exists(dir / out));
+  }
+}
+
+TEST(CliTool, InfoJsonReportsEveryFileInOneArray) {
+  TempDir dir;
+  WritePnm(dir / "a.ppm", Flat(8, 8, 3, 10));
+  const std::string odd = dir / "say \"hi\".jpg";
+  ProcessResult r = Cli({"info", "--json", dir / "a.ppm", odd});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "[\n  {\"file\": \"" + (dir / "a.ppm") +
+                       "\", \"error\": \"malformed or unsupported JPEG data (code 7)\", "
+                       "\"code\": 7},\n  {\"file\": \"" +
+                       dir.path() +
+                       "/say \\\"hi\\\".jpg\", \"error\": \"cannot open the file (code 8)\", "
+                       "\"code\": 8}\n]\n");
+}
+
+TEST(CliTool, PngBmpAndPnmCarryTheSameSamples) {
+  TempDir dir;
+  // 65 pixels wide: BMP rows need padding to four bytes.
+  for (const char* size : {"640x480", "65x67"}) {
+    for (const char* ext : {"ppm", "png", "bmp", "pgm"}) {
+      ProcessResult r = Cli({"chart", dir / (std::string("c.") + ext), "--size", size});
+      ASSERT_EQ(r.exitStatus, 0) << r.err;
+    }
+    for (const char* other : {"c.png", "c.bmp"}) {
+      ProcessResult r = Cli({"compare", dir / "c.ppm", dir / other});
+      EXPECT_EQ(r.exitStatus, 0) << r.err;
+      EXPECT_EQ(r.out, "PSNR inf dB, largest difference 0 (identical)\n") << size << other;
+    }
+    Image rgb, grey;
+    ASSERT_TRUE(ReadPnm(dir / "c.ppm", &rgb));
+    ASSERT_TRUE(ReadPnm(dir / "c.pgm", &grey));
+    EXPECT_EQ(rgb.channels, 3);
+    EXPECT_EQ(grey.channels, 1);
+    EXPECT_EQ(grey.width, rgb.width);
+    // Grey is the luma of the RGB samples.
+    std::size_t i = static_cast<std::size_t>(rgb.width) * 3 + 5;
+    EXPECT_EQ(grey.pixels[i], (77 * rgb.pixels[3 * i] + 150 * rgb.pixels[3 * i + 1] +
+                               29 * rgb.pixels[3 * i + 2] + 128) >>
+                                  8);
+  }
+  // PNM headers may carry comments.
+  Image img = MakeTestImage(21, 13, 3, 5);
+  WritePnm(dir / "plain.ppm", img);
+  WritePnm(dir / "commented.ppm", img, "# made by a test\n");
+  ProcessResult r = Cli({"compare", dir / "plain.ppm", dir / "commented.ppm"});
+  EXPECT_EQ(r.out, "PSNR inf dB, largest difference 0 (identical)\n") << r.err;
+}
+
+TEST(CliTool, UnreadableImagesAreRefusedWithoutOutput) {
+  TempDir dir;
+  const std::string out = dir / "out.jpg";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"wide.ppm", "P6\n2 2\n65535\n" + std::string(24, 'x'), "only 8-bit PNM"},
+      {"short.ppm", "P6\n4 4\n255\n" + std::string(20, 'x'), "the PNM file ends early"},
+      {"ascii.ppm", "P3\n1 1\n255\n1 2 3\n", "unrecognised image format"},
+      {"huge.pgm", "P5\n99999999 2\n255\n", "damaged PNM header"},
+      {"broken.png", "\x89PNG\r\n\x1a\nnot really", "cannot read the image"},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(dir / c.name, c.bytes);
+    ProcessResult r = Cli({"encode", dir / c.name, out});
+    EXPECT_EQ(r.exitStatus, 1) << c.name;
+    EXPECT_TRUE(Contains(r.err, "iffjpeg: " + (dir / c.name) + ": " + c.message)) << r.err;
+    EXPECT_FALSE(Exists(out)) << c.name;
+  }
+}
+
+TEST(CliTool, CompareComputesPsnrAndLargestDifference) {
+  TempDir dir;
+  Image a = Flat(10, 10, 3, 100), b = a;
+  for (std::size_t i = 0; i < b.pixels.size(); i += 2) b.pixels[i] = 120;  // MSE 200
+  WritePnm(dir / "a.ppm", a);
+  WritePnm(dir / "b.ppm", b);
+  ProcessResult r = Cli({"compare", dir / "a.ppm", dir / "b.ppm"});
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.out, "PSNR 25.12 dB, largest difference 20\n");
+  EXPECT_EQ(Cli({"compare", dir / "a.ppm", dir / "b.ppm", "--min-psnr", "25"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"compare", dir / "a.ppm", dir / "b.ppm", "--min-psnr=26"}).exitStatus, 1);
+  // Grey against RGB compares the grey sample with each colour sample.
+  WritePnm(dir / "g.pgm", Flat(10, 10, 1, 100));
+  EXPECT_EQ(Cli({"compare", dir / "g.pgm", dir / "a.ppm"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+  WritePnm(dir / "small.ppm", Flat(10, 9, 3, 100));
+  ProcessResult size = Cli({"compare", dir / "a.ppm", dir / "small.ppm"});
+  EXPECT_EQ(size.exitStatus, 1);
+  EXPECT_TRUE(Contains(size.err, "differ in size: 10 x 10 and 10 x 9")) << size.err;
+}
+
+TEST(CliTool, RefusesToOverwriteItsInput) {
+  TempDir dir;
+  Image img = Flat(8, 8, 3, 77);
+  WritePnm(dir / "a.ppm", img);
+  EXPECT_EQ(Cli({"encode", dir / "a.ppm", dir / "a.ppm"}).exitStatus, 2);
+  EXPECT_EQ(Cli({"decode", dir / "a.ppm", dir / "./a.ppm"}).exitStatus, 2);
+  Image back;
+  ASSERT_TRUE(ReadPnm(dir / "a.ppm", &back));
+  EXPECT_EQ(back.pixels, img.pixels);
+}
+
+// ---- End to end: these need the reader and the writer. ----
+
+// Skips the calling test while reading back a freshly written file fails
+// with code 7 (the codec is not built yet).
+bool CodecMissing(const TempDir& dir) {
+  ProcessResult r = Cli({"chart", dir / "probe.jpg", "--size", "64x64"});
+  if (r.exitStatus != 0) return false;
+  IFFImageInfo info{};
+  int32_t h = IFFOpen((dir / "probe.jpg").c_str(), IFF_MODE_READ, &info);
+  if (h > 0) IFFClose(h);
+  return h == -IFF_ERR_BAD_DATA;
+}
+
+#define SKIP_WITHOUT_CODEC(dir) \
+  if (CodecMissing(dir)) GTEST_SKIP() << "reading a written file gives code 7: no codec yet"
+
+TEST(CliRoundTrip, RgbPnmThroughJpegAndBack) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  Image original = MakeTestImage(97, 61, 3, 11);
+  WritePnm(dir / "in.ppm", original);
+  ProcessResult enc = Cli({"encode", dir / "in.ppm", dir / "out.jpg", "--quality", "90"});
+  ASSERT_EQ(enc.exitStatus, 0) << enc.err;
+  ProcessResult info = Cli({"info", dir / "out.jpg"});
+  EXPECT_EQ(info.exitStatus, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, ": 97 x 61, RGB, ")) << info.out;
+  ASSERT_EQ(Cli({"decode", dir / "out.jpg", dir / "back.ppm"}).exitStatus, 0);
+  Image back;
+  ASSERT_TRUE(ReadPnm(dir / "back.ppm", &back));
+  ASSERT_EQ(back.width, 97);
+  ASSERT_EQ(back.height, 61);
+  EXPECT_GT(Psnr(original, back), 30.0);
+  // An independent decoder reads the same file to nearly the same samples.
+  Image reference;
+  ASSERT_TRUE(StbDecode(ReadFileBytes((dir / "out.jpg").c_str()), &reference));
+  EXPECT_GT(Psnr(reference, back), 35.0);
+  // The other output formats hold exactly the PPM's samples.
+  for (const char* ext : {"png", "bmp"}) {
+    std::string out = dir / (std::string("back.") + ext);
+    ASSERT_EQ(Cli({"decode", dir / "out.jpg", out}).exitStatus, 0);
+    EXPECT_EQ(Cli({"compare", dir / "back.ppm", out}).out,
+              "PSNR inf dB, largest difference 0 (identical)\n");
+  }
+}
+
+TEST(CliRoundTrip, GreyscaleStaysGreyInEveryFormat) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  WritePnm(dir / "in.pgm", MakeTestImage(40, 33, 1, 3));
+  ASSERT_EQ(Cli({"encode", dir / "in.pgm", dir / "grey.jpg"}).exitStatus, 0);
+  ProcessResult info = Cli({"info", "--json", dir / "grey.jpg"});
+  EXPECT_TRUE(Contains(info.out, "\"colour\": \"grey\", \"channels\": 1")) << info.out;
+  for (const char* ext : {"pgm", "pnm", "png", "bmp", "ppm"}) {
+    std::string out = dir / (std::string("back.") + ext);
+    ASSERT_EQ(Cli({"decode", dir / "grey.jpg", out}).exitStatus, 0) << ext;
+    EXPECT_EQ(Cli({"compare", dir / "back.pgm", out}).out,
+              "PSNR inf dB, largest difference 0 (identical)\n")
+        << ext;
+  }
+  Image pnm;
+  ASSERT_TRUE(ReadPnm(dir / "back.pnm", &pnm));
+  EXPECT_EQ(pnm.channels, 1);
+  // A PNG input goes through stb_image: the same samples give the same file.
+  ASSERT_EQ(Cli({"encode", dir / "back.png", dir / "again_png.jpg"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"encode", dir / "back.pgm", dir / "again_pgm.jpg"}).exitStatus, 0);
+  EXPECT_EQ(ReadFileBytes((dir / "again_png.jpg").c_str()),
+            ReadFileBytes((dir / "again_pgm.jpg").c_str()));
+}
+
+TEST(CliRoundTrip, QualityAndResolutionReachTheFile) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  WritePnm(dir / "in.ppm", MakeTestImage(64, 48, 3, 2));
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "a.jpg", "--dpi", "200,100"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "b.jpg", "--dpi=150", "-q", "20"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "c.jpg", "--quality=95"}).exitStatus, 0);
+  ProcessResult r = Cli({"info", "--json", dir / "a.jpg", dir / "b.jpg"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("[\n  {\"file\": ", 0), 0u);
+  EXPECT_TRUE(Contains(r.out,
+                       "\"width\": 64, \"height\": 48, \"colour\": \"rgb\", "
+                       "\"channels\": 3, \"dpi\": [200, 100], \"bytes\": "))
+      << r.out;
+  EXPECT_TRUE(Contains(r.out, "\"dpi\": [150, 150]")) << r.out;
+  EXPECT_LT(std::filesystem::file_size(dir / "b.jpg"), std::filesystem::file_size(dir / "c.jpg"));
+  ProcessResult text = Cli({"info", dir / "a.jpg"});
+  EXPECT_EQ(text.out, dir / "a.jpg" + ": 64 x 48, RGB, 200 x 100 dpi, " +
+                          std::to_string(std::filesystem::file_size(dir / "a.jpg")) + " bytes\n");
+}
+
+TEST(CliRoundTrip, TruncatedFileDecodesWithAWarningAndStatus3) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  ASSERT_EQ(Cli({"chart", dir / "full.jpg", "--size", "128x96"}).exitStatus, 0);
+  std::vector<uint8_t> bytes = ReadFileBytes((dir / "full.jpg").c_str());
+  WriteBytes(dir / "cut.jpg", std::string(bytes.begin(), bytes.begin() + bytes.size() / 2));
+  ProcessResult r = Cli({"decode", dir / "cut.jpg", dir / "cut.ppm"});
+  EXPECT_EQ(r.exitStatus, 3);
+  EXPECT_TRUE(Contains(r.err, "iffjpeg: " + (dir / "cut.jpg") + ": warning: ")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "(code 10)")) << r.err;
+  Image cut;
+  ASSERT_TRUE(ReadPnm(dir / "cut.ppm", &cut));
+  EXPECT_EQ(cut.height, 96);
+}
+
+#else
+
+TEST(CliTool, Skipped) { GTEST_SKIP() << "built without the tools (IFFJPEG_BUILD_TOOLS=OFF)"; }
+
+#endif
+
+}  // namespace
+}  // namespace iffjpeg_test

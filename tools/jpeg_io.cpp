@@ -1,0 +1,123 @@
+// JPEG input and output: the tool's only route to JPEG data is the driver's
+// public C interface.
+#include <cstdio>
+
+#include "iffjpeg.h"
+#include "line_io.h"
+
+namespace iffjpeg_cli {
+namespace {
+
+class JpegSource : public LineSource {
+ public:
+  ~JpegSource() override {
+    if (handle_ > 0) IFFClose(handle_);
+  }
+
+  Status Open(const std::string& path) {
+    IFFImageInfo info{};
+    int32_t h = IFFOpen(path.c_str(), IFF_MODE_READ, &info);
+    if (h <= 0) return Status::Driver(h < 0 ? -h : IFF_ERR_INVALID);
+    handle_ = h;
+    shape_ = {info.width, info.height, info.planes == 1 ? 1 : 3};
+    return Status::Ok();
+  }
+
+  Status ReadLine(uint8_t* line) override {
+    int32_t rc = IFFGetLine(handle_, 1, line);
+    // Code 10: the line is still delivered; the rest of the image decodes
+    // from zero bits, so the output is complete but partly made up.
+    if (rc == IFF_ERR_DATA_ENDED) {
+      damaged_ = true;
+      return Status::Ok();
+    }
+    if (rc != IFF_OK) return Status::Driver(rc);
+    return Status::Ok();
+  }
+
+  bool damaged() const override { return damaged_; }
+
+ private:
+  int32_t handle_ = 0;
+  bool damaged_ = false;
+};
+
+class JpegSink : public LineSink {
+ public:
+  ~JpegSink() override {
+    if (handle_ > 0) {
+      IFFClose(handle_);
+      std::remove(path_.c_str());
+    }
+  }
+
+  Status Create(const std::string& path, const ImageShape& shape, const JpegSettings& settings) {
+    if (shape.width > 65535 || shape.height > 65535) {
+      return Status::Fail("image too large for JPEG (at most 65535 x 65535 pixels)");
+    }
+    IFFImageInfo info{};
+    info.width = shape.width;
+    info.height = shape.height;
+    info.planes = shape.channels;
+    info.bitsPerSample = 8;
+    info.compression = 1;
+    int32_t h = IFFOpen(path.c_str(), IFF_MODE_WRITE, &info);
+    if (h <= 0) return Status::Driver(h < 0 ? -h : IFF_ERR_INVALID);
+    handle_ = h;
+    path_ = path;
+    shape_ = shape;
+    // Both settings must reach the driver before the first line, which
+    // writes the headers.
+    if (settings.quality != 0) {
+      int32_t rc = IFFControl(handle_, IFF_CTL_QUALITY, settings.quality, 0, nullptr);
+      if (rc != IFF_OK) return Status::Driver(rc);
+    }
+    if (settings.dpiX != 0 || settings.dpiY != 0) {
+      int32_t slots[2] = {settings.dpiX, settings.dpiY};
+      int32_t rc =
+          IFFControl(handle_, IFF_CTL_RESOLUTION, IFF_RES_HORIZONTAL | IFF_RES_VERTICAL, 0, slots);
+      if (rc != IFF_OK) return Status::Driver(rc);
+    }
+    return Status::Ok();
+  }
+
+  Status WriteLine(const uint8_t* line) override {
+    int32_t rc = IFFPutLine(handle_, 1, line);
+    if (rc != IFF_OK) return Status::Driver(rc);
+    return Status::Ok();
+  }
+
+  Status Finish() override {
+    int32_t rc = IFFClose(handle_);
+    handle_ = 0;
+    if (rc != IFF_OK) {
+      std::remove(path_.c_str());
+      return Status::Driver(rc);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  int32_t handle_ = 0;
+  std::string path_;
+  ImageShape shape_;
+};
+
+}  // namespace
+
+Status OpenJpegSource(const std::string& path, std::unique_ptr<LineSource>* out) {
+  auto source = std::make_unique<JpegSource>();
+  Status s = source->Open(path);
+  if (s.ok()) *out = std::move(source);
+  return s;
+}
+
+Status CreateJpegSink(const std::string& path, const ImageShape& shape,
+                      const JpegSettings& settings, std::unique_ptr<LineSink>* out) {
+  auto sink = std::make_unique<JpegSink>();
+  Status s = sink->Create(path, shape, settings);
+  if (s.ok()) *out = std::move(sink);
+  return s;
+}
+
+}  // namespace iffjpeg_cli

@@ -1,0 +1,87 @@
+// Images as streams of lines: every format the tool reads is a LineSource,
+// every format it writes is a LineSink. A line is width x channels bytes of
+// interleaved 8-bit samples, channels 1 (grey) or 3 (red, green, blue).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "status.h"
+
+namespace iffjpeg_cli {
+
+struct ImageShape {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t channels = 0;
+
+  std::size_t lineBytes() const { return static_cast<std::size_t>(width) * channels; }
+  std::uint64_t pixels() const { return static_cast<std::uint64_t>(width) * height; }
+};
+
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  const ImageShape& shape() const { return shape_; }
+  // Reads the next line, top to bottom, into line (shape().lineBytes()).
+  virtual Status ReadLine(uint8_t* line) = 0;
+  // True when the data was damaged but lines were still delivered
+  // (the driver's code 10: the rest of the image is made up).
+  virtual bool damaged() const { return false; }
+
+ protected:
+  ImageShape shape_;
+};
+
+class LineSink {
+ public:
+  virtual ~LineSink() = default;
+  // Writes the next line, top to bottom (shape.lineBytes() of the sink).
+  virtual Status WriteLine(const uint8_t* line) = 0;
+  // Completes and closes the file; after a failure the file is removed.
+  virtual Status Finish() = 0;
+};
+
+enum class ImageFormat { kUnknown, kJpeg, kPnm, kPng, kBmp };
+
+// Recognises a file by its first bytes.
+ImageFormat SniffFormat(const std::string& path);
+// Chooses an output format from a file name's extension (png, ppm, pgm,
+// pnm, bmp, jpg, jpeg; any case). channels is set to the channel count the
+// extension forces (1 for pgm, 3 for ppm) or 0 when it keeps the source's.
+ImageFormat FormatFromExtension(const std::string& path, int32_t* channels);
+
+// Opens any readable image: JPEG through the driver, PNM natively, PNG and BMP
+// through stb_image.
+Status OpenImageSource(const std::string& path, std::unique_ptr<LineSource>* out);
+
+// The individual sources and sinks.
+Status OpenJpegSource(const std::string& path, std::unique_ptr<LineSource>* out);
+Status OpenPnmSource(const std::string& path, std::unique_ptr<LineSource>* out);
+Status OpenStbSource(const std::string& path, std::unique_ptr<LineSource>* out);
+
+struct JpegSettings {
+  int32_t quality = 0;  // 0: the driver's default
+  int32_t dpiX = 0;     // 0: leave the resolution alone
+  int32_t dpiY = 0;
+};
+Status CreateJpegSink(const std::string& path, const ImageShape& shape,
+                      const JpegSettings& settings, std::unique_ptr<LineSink>* out);
+Status CreatePnmSink(const std::string& path, const ImageShape& shape,
+                     std::unique_ptr<LineSink>* out);
+Status CreateBmpSink(const std::string& path, const ImageShape& shape,
+                     std::unique_ptr<LineSink>* out);
+Status CreatePngSink(const std::string& path, const ImageShape& shape,
+                     std::unique_ptr<LineSink>* out);
+
+// Creates the sink for an output format (not JPEG).
+Status CreateImageSink(ImageFormat format, const std::string& path, const ImageShape& shape,
+                       std::unique_ptr<LineSink>* out);
+
+// Converts one line between channel counts: grey to RGB repeats the sample,
+// RGB to grey takes the luma Y = 0.299 R + 0.587 G + 0.114 B.
+void ConvertLine(const uint8_t* in, int32_t inChannels, uint8_t* out, int32_t outChannels,
+                 int32_t width);
+
+}  // namespace iffjpeg_cli
