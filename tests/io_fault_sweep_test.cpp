@@ -65,8 +65,10 @@ void SweepReadFailures(const ReadCase& c, int32_t chunk) {
   ASSERT_EQ(std::count(clean.codes.begin(), clean.codes.end(), 0),
             static_cast<long>(clean.codes.size()));
   const int32_t height = clean.info.height;
+  // Data lost in the last MCU row is not reported (the file may end there),
+  // and the line just above that row takes chroma from it when upsampling.
   const std::size_t lastRowStart =
-      static_cast<std::size_t>((height - 1) / c.mcuHeight * c.mcuHeight);
+      static_cast<std::size_t>((height - 1) / c.mcuHeight * c.mcuHeight) - 1;
   for (int32_t k = 1; k <= cleanFile.readCalls + 1; ++k) {
     SCOPED_TRACE(testing::Message() << "read " << k << " of " << cleanFile.readCalls << " fails");
     MemoryFile file(c.jpeg);
@@ -100,6 +102,18 @@ TEST(IoFaultSweep, ReadFailingAtEachFillOfALargeFile) {
   ASSERT_GT(c.jpeg.size(), 2 * kFlushBytes);
   SweepReadFailures(c, 0x7FFFFFFF);
   SweepReadFailures(c, 100000);
+}
+
+// A read that fails once and then works again must not splice the bytes
+// after it onto those before: the data has ended for good.
+TEST(IoFaultSweep, ReadFailingOnceInTheHeaderRefusesTheFile) {
+  ReadCase c = SmallRestartFile();
+  MemoryFile file(c.jpeg);
+  file.maxReadChunk = 97;  // inside the first quantization table
+  file.failReadAtCall = 2;
+  ReadRun run = iffjpeg_test::ReadThrough(file);
+  EXPECT_EQ(run.open, -IFF_ERR_BAD_DATA);
+  EXPECT_EQ(file.readCalls, 2);
 }
 
 TEST(IoFaultSweep, ShortReadsDeliverTheSameLines) {

@@ -50,6 +50,10 @@ struct IFFHandle {
   // were lost in writing, or the code of a failed rewind.
   int32_t stickyError;
   const void* source;  // IFFOpen's source, kept for a backward seek
+  // Set once the read callback reported end of data or failure: later fills
+  // plant EOI again without reading, so that a read that fails once cannot
+  // splice later bytes onto the data already handed out. A rewind clears it.
+  int32_t dataEnded;
   DecompressFields decomp;
   BitReader bitReader;
   CompressFields comp;

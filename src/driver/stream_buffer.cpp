@@ -32,8 +32,9 @@ int32_t CurrentMcuRow(const IFFHandle& handle) {
 
 int FillBuffer(IFFHandle& handle) {
   handle.cursor = handle.bufferStart;
-  int32_t n = handle.fileOps.read(handle.fileId, handle.bufferStart,
-                                  static_cast<int32_t>(handle.bufferSize));
+  int32_t n = handle.dataEnded ? 0
+                               : handle.fileOps.read(handle.fileId, handle.bufferStart,
+                                                     static_cast<int32_t>(handle.bufferSize));
   if (n > 0) {
     // A callback that claims more than it was asked for is held to the size.
     if (static_cast<uint32_t>(n) > handle.bufferSize) n = static_cast<int32_t>(handle.bufferSize);
@@ -42,6 +43,7 @@ int FillBuffer(IFFHandle& handle) {
   }
   // End of data (or a failed read): hand out an EOI marker of our own so
   // that every reader stops cleanly.
+  handle.dataEnded = 1;
   handle.bufferStart[-1] = 0xD9;
   handle.bufferStart[-2] = 0xFF;
   handle.cursor = handle.bufferStart - 2;
