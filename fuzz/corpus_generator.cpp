@@ -29,10 +29,12 @@ namespace fs = std::filesystem;
 
 void Save(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes Build(int width, int height, int channels, const JpegBuildOptions& options, uint32_t seed = 1) {
+Bytes Build(int width, int height, int channels, const JpegBuildOptions& options,
+            uint32_t seed = 1) {
   return BuildJpeg(MakeTestImage(width, height, channels, seed), options);
 }
 
@@ -100,9 +102,9 @@ struct Layout {
 };
 
 constexpr Layout kLayouts[] = {
-    {"grey", 1, 1, 1, 0, 0},     {"grey_2x2", 1, 2, 2, 0, 0}, {"444", 3, 1, 1, 1, 1},
-    {"422", 3, 2, 1, 1, 1},      {"420", 3, 2, 2, 1, 1},      {"440", 3, 1, 2, 1, 1},
-    {"411", 3, 4, 1, 1, 1},      {"410", 3, 4, 2, 1, 1},      {"odd_2x2_1x2", 3, 2, 2, 1, 2},
+    {"grey", 1, 1, 1, 0, 0}, {"grey_2x2", 1, 2, 2, 0, 0}, {"444", 3, 1, 1, 1, 1},
+    {"422", 3, 2, 1, 1, 1},  {"420", 3, 2, 2, 1, 1},      {"440", 3, 1, 2, 1, 1},
+    {"411", 3, 4, 1, 1, 1},  {"410", 3, 4, 2, 1, 1},      {"odd_2x2_1x2", 3, 2, 2, 1, 2},
 };
 
 JpegBuildOptions OptionsFor(const Layout& layout) {
@@ -120,8 +122,8 @@ void WriteReadSeeds(const fs::path& dir) {
   for (const Layout& layout : kLayouts) {
     for (const auto& size : sizes) {
       JpegBuildOptions options = OptionsFor(layout);
-      std::string name = std::string(layout.name) + "_" + std::to_string(size[0]) + "x" +
-                         std::to_string(size[1]);
+      std::string name =
+          std::string(layout.name) + "_" + std::to_string(size[0]) + "x" + std::to_string(size[1]);
       Bytes plain = Build(size[0], size[1], layout.channels, options);
       save(name, plain);
       // Truncations: in the header, at the scan, in the data.
@@ -234,29 +236,30 @@ void WriteHeaderRefusals(Corpus& c) {
   auto table = [](uint8_t tcTh, std::vector<std::pair<int, int>> counts, std::size_t symbols) {
     Bytes t(17, 0);
     t[0] = tcTh;
-    for (auto [length, count] : counts) t[static_cast<std::size_t>(length)] = static_cast<uint8_t>(count);
+    for (auto [length, count] : counts)
+      t[static_cast<std::size_t>(length)] = static_cast<uint8_t>(count);
     for (std::size_t i = 0; i < symbols; ++i) t.push_back(static_cast<uint8_t>(i));
     return t;
   };
   c.Add("dht_counts_over_256",
         InsertBefore(g, 0xDA, Segment(0xC4, table(0x11, {{15, 2}, {16, 255}}, 257))), -7);
-  c.Add("dht_counts_beyond_segment",
-        InsertBefore(g, 0xDA, Segment(0xC4, table(0x01, {{3, 6}}, 5))), -7);
+  c.Add("dht_counts_beyond_segment", InsertBefore(g, 0xDA, Segment(0xC4, table(0x01, {{3, 6}}, 5))),
+        -7);
   c.Add("dht_codes_overflow_lengths",
         InsertBefore(g, 0xDA, Segment(0xC4, table(0x01, {{1, 3}}, 3))), -7);
   c.Add("dht_two_tables_in_one_segment_accepted",
         InsertBefore(g, 0xDA,
-                     Segment(0xC4, [&] {
-                       Bytes two = table(0x02, {{2, 3}}, 3);
-                       Bytes ac = table(0x13, {{1, 1}, {2, 2}}, 3);
-                       two.insert(two.end(), ac.begin(), ac.end());
-                       return two;
-                     }())),
+                     Segment(0xC4,
+                             [&] {
+                               Bytes two = table(0x02, {{2, 3}}, 3);
+                               Bytes ac = table(0x13, {{1, 1}, {2, 2}}, 3);
+                               two.insert(two.end(), ac.begin(), ac.end());
+                               return two;
+                             }())),
         0);
   c.Add("dac_index_32", InsertBefore(g, 0xC0, Segment(0xCC, {0x20, 0x05})), -7);
   c.Add("dac_lower_above_upper", InsertBefore(g, 0xC0, Segment(0xCC, {0x00, 0x12})), -7);
-  c.Add("dac_valid_is_ignored", InsertBefore(g, 0xC0, Segment(0xCC, {0x00, 0x21, 0x1F, 0x3F})),
-        0);
+  c.Add("dac_valid_is_ignored", InsertBefore(g, 0xC0, Segment(0xCC, {0x00, 0x21, 0x1F, 0x3F})), 0);
   c.Add("dqt_table_4", PatchByte(g, PayloadOf(g, 0xDB), 0x04), -7);
   c.Add("dri_length_5", InsertBefore(g, 0xDA, Segment(0xDD, {0, 1, 0})), -7);
   c.Add("dri_length_3", InsertBefore(g, 0xDA, Segment(0xDD, {0})), -7);
@@ -272,11 +275,11 @@ void WriteHeaderRefusals(Corpus& c) {
   JpegBuildOptions empty = grey;
   empty.scans = {{}};
   c.Add("sos_zero_components", Build(16, 16, 1, empty), -7);
-  c.Add("sos_five_components",
-        ReplaceScanHeader(g, {5, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 63, 0}), -7);
+  c.Add("sos_five_components", ReplaceScanHeader(g, {5, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 63, 0}),
+        -7);
   c.Add("sos_unknown_selector", PatchByte(g, sos + 1, 9), -7);
-  c.Add("sos_component_twice",
-        ReplaceScanHeader(colour, {3, 1, 0x00, 1, 0x11, 3, 0x11, 0, 63, 0}), -7);
+  c.Add("sos_component_twice", ReplaceScanHeader(colour, {3, 1, 0x00, 1, 0x11, 3, 0x11, 0, 63, 0}),
+        -7);
   c.Add("sos_dc_table_4", PatchByte(g, sos + 2, 0x40), -7);
   c.Add("sos_ac_table_4", PatchByte(g, sos + 2, 0x04), -7);
 
@@ -288,12 +291,12 @@ void WriteHeaderRefusals(Corpus& c) {
   c.Add("sampling_factor_0", PatchByte(g, sof + 7, 0x01), -7);
   c.Add("sampling_factor_5", PatchByte(g, sof + 7, 0x51), -7);
   const std::size_t csof = PayloadOf(colour, 0xC0);
-  c.Add("factors_not_dividing", PatchByte(PatchByte(colour, csof + 7, 0x31), csof + 10, 0x21),
-        -7);
+  c.Add("factors_not_dividing", PatchByte(PatchByte(colour, csof + 7, 0x31), csof + 10, 0x21), -7);
   c.Add("quant_table_4", PatchByte(g, sof + 8, 4), -7);
   c.Add("quant_table_undefined", PatchByte(g, sof + 8, 2), -7);
 
-  c.Add("frame_then_eoi", InsertAt(Truncate(g, FindMarker(g, 0xDA)), FindMarker(g, 0xDA), {0xFF, 0xD9}), -7);
+  c.Add("frame_then_eoi",
+        InsertAt(Truncate(g, FindMarker(g, 0xDA)), FindMarker(g, 0xDA), {0xFF, 0xD9}), -7);
   c.Add("frame_then_end_of_file", Truncate(g, static_cast<std::size_t>(FindMarker(g, 0xDA))), -7);
 
   JpegBuildOptions ids145 = ColourOptions(1, 1);
@@ -311,6 +314,14 @@ void WriteHeaderRefusals(Corpus& c) {
   c.Add("four_components", Build(16, 16, 3, four), -7);
   c.Add("missing_huffman_table", PatchByte(g, sos + 2, 0x11), -2);
   c.Add("twelve_blocks_per_mcu", Build(16, 16, 3, ColourOptions(2, 2, 2, 2)), -2);
+}
+
+// The line whose call decodes MCU row r: a band's lines are handed over
+// only once the band below it has been decoded (its context), so the first
+// call decodes rows 0 and 1 and the call for line (r - 1) x mcuHeight decodes
+// row r. A code recorded while row r is decoded belongs to that line.
+std::string LineDecoding(int row, int mcuHeight) {
+  return std::to_string(row == 0 ? 0 : (row - 1) * mcuHeight);
 }
 
 // Truncations and broken restart sequences, with restart intervals of one
@@ -334,22 +345,23 @@ void WriteDataFaults(Corpus& c) {
   if (rst.size() != 4) throw std::runtime_error("expected four restart markers");
   c.Add("restart_intact", restart, 0);
   c.Add("restart_cut_in_row_2", Truncate(restart, (rst[1] + 2 + rst[2]) / 2), 0,
-        "16:10 later=any");
-  c.Add("restart_cut_after_marker_3", Truncate(restart, rst[2] + 2), 0, "24:10 later=any");
+        LineDecoding(2, 8) + ":10 later=any");
+  c.Add("restart_cut_after_marker_3", Truncate(restart, rst[2] + 2), 0,
+        LineDecoding(3, 8) + ":10 later=any");
   JpegBuildOptions shifted = rows;
   for (int k = 0; k < 4; ++k) shifted.restartMarkerOverride[k] = 0xD0 + (k + 3) % 8;
-  c.Add("restart_numbers_shifted", Build(32, 40, 1, shifted, 4), 0, "8:10");
+  c.Add("restart_numbers_shifted", Build(32, 40, 1, shifted, 4), 0, LineDecoding(1, 8) + ":10");
   JpegBuildOptions other = rows;
   other.restartMarkerOverride[1] = 0xC8;
-  c.Add("restart_replaced_by_other_marker", Build(32, 40, 1, other, 4), 0, "16:10 later=any");
+  c.Add("restart_replaced_by_other_marker", Build(32, 40, 1, other, 4), 0,
+        LineDecoding(2, 8) + ":10 later=any");
 
   // A legitimate header for a huge frame over a few bytes of data: memory
   // follows the width only; the first lines report the missing data.
   Bytes huge = Build(16, 16, 1, grey);
   std::size_t sof = PayloadOf(huge, 0xC0);
   for (int i = 1; i <= 4; ++i) huge[sof + i] = 0xFF;
-  c.Add("huge_frame_little_data", Truncate(huge, ScanDataStart(huge) + 8), 0,
-        "lines=9 0:10");
+  c.Add("huge_frame_little_data", Truncate(huge, ScanDataStart(huge) + 8), 0, "lines=9 0:10");
 }
 
 }  // namespace
