@@ -78,7 +78,7 @@ class FuzzInput {
 
 // Decoding cost is width x lines: the targets read at most this many pixels
 // per pass, so a legitimate 65535 x 65535 header cannot time the fuzzer out.
-constexpr long kPixelBudget = 1L << 20;
+constexpr long kPixelBudget = 1L << 18;
 
 // Lines that fit the budget for an image of this size (at least 1).
 int32_t LinesWithinBudget(int32_t width, int32_t height);

@@ -14,9 +14,11 @@ using iffjpeg_fuzz::FuzzInput;
 
 namespace {
 
-// Written images stay below this many pixels, enough for several flushes of
-// the 262140-byte stream buffer with noisy pixels at high quality.
-constexpr long kMaxWritePixels = 1L << 18;
+// Written images stay below this many pixels; one input in four may go up
+// to the larger bound, enough for a flush of the 262140-byte stream buffer
+// with noisy pixels at high quality.
+constexpr long kMaxWritePixels = 1L << 14;
+constexpr long kMaxLargeWritePixels = 1L << 18;
 
 struct WriteRequest {
   int32_t width, height, planes;
@@ -33,7 +35,8 @@ WriteRequest ParseRequest(FuzzInput& in) {
   r.planes = (flags & 1) ? 3 : 1;
   r.width = 1 + in.U16() % 1024;
   r.height = 1 + in.U16() % 1024;
-  r.height = static_cast<int32_t>(std::min<long>(r.height, kMaxWritePixels / r.width));
+  long budget = (flags & 0x48) == 0x48 ? kMaxLargeWritePixels : kMaxWritePixels;
+  r.height = static_cast<int32_t>(std::max<long>(1, std::min<long>(r.height, budget / r.width)));
   r.setQuality = (flags & 2) != 0;
   r.quality = static_cast<int16_t>(in.U16());
   r.resolutionFlags = (flags & 4) ? (flags >> 4) & 3 : -1;

@@ -33,7 +33,7 @@ for t in "${targets[@]}"; do
     echo "$t: FINDING, see $log and $artifacts"
     grep -E 'ERROR|runtime error|check failed|Test unit written' "$log" | head -5 || true
   fi
-  grep -E '^#[0-9]+ +DONE' "$log" | tail -1 || true
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true
   grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" || true
 done
 exit $status
