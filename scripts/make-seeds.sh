@@ -4,7 +4,8 @@
 # regression corpus that the test suite reads.
 #
 #   scripts/make-seeds.sh [DIR]        seeds into DIR/{read,write,api} (default build/fuzz-seeds)
-#   scripts/make-seeds.sh --malformed  rewrites tests/data/malformed (files and manifest)
+#   scripts/make-seeds.sh --malformed  rewrites the generated files of tests/data/malformed
+#                                      (fuzzer findings in tests/data/malformed/found stay)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,7 +24,9 @@ if [ "$rebuild" -eq 1 ]; then
 fi
 
 if [ "${1:-}" = "--malformed" ]; then
-  rm -rf tests/data/malformed
+  # Only the generated files: fuzzer findings live in tests/data/malformed/found.
+  mkdir -p tests/data/malformed
+  find tests/data/malformed -maxdepth 1 -type f -delete
   "$generator" malformed tests/data/malformed
   echo "tests/data/malformed: $(ls tests/data/malformed | wc -l) files"
 else
