@@ -169,3 +169,25 @@ TEST(HostileStructure, RedefinedTablesOverAndOver) {
 }
 
 }  // namespace
+
+namespace {
+
+// The widest frames a file can declare, written and read back: band memory
+// follows the width, nothing overflows.
+TEST(HostileStructure, WidestImagesWriteAndReadBack) {
+  for (int channels : {1, 3}) {
+    SCOPED_TRACE(channels);
+    iffjpeg_test::Image image = iffjpeg_test::MakeNoiseImage(65535, 3, channels, 12);
+    iffjpeg_test::MemoryFile file;
+    iffjpeg_test::WriteRun written = iffjpeg_test::WriteThrough(image, file);
+    ASSERT_EQ(written.close, 0);
+    iffjpeg_test::ReadRun read = iffjpeg_test::ReadBytes(file.data);
+    ASSERT_EQ(read.open, 0);
+    EXPECT_EQ(read.info.width, 65535);
+    EXPECT_EQ(read.info.height, 3);
+    EXPECT_EQ(read.info.planes, channels);
+    EXPECT_EQ(read.codes, std::vector<int32_t>(3, 0));
+  }
+}
+
+}  // namespace
