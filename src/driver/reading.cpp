@@ -17,6 +17,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   std::memset(&dec, 0, sizeof dec);
   std::memset(&handle.decomp, 0, sizeof handle.decomp);
   std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
+  handle.dataEnded = 0;
   dec.methods = &handle.decoderMethods;
   dec.memory = &handle.memoryTable;
   std::memset(&handle.decoderMethods, 0, sizeof handle.decoderMethods);
