@@ -275,6 +275,37 @@ TEST(MultiScan, DataEndingInALaterScan) {
   }
 }
 
+// Cut anywhere after the frame header, or with a byte changed anywhere: the
+// open succeeds or refuses the file with 7 (or 2 for a table byte that now
+// names an undefined table), lines carry 0 or a single 10, nothing crashes.
+TEST(MultiScan, TruncatedAndCorruptedFilesAreSafe) {
+  Image image = MakeTestImage(40, 24, 3, 31);
+  JpegBuildOptions options = WithScans(ColourOptions(2, 1), {{1}, {0}, {2}});
+  options.restartInterval = 3;
+  Bytes jpeg = BuildJpeg(image, options);
+  std::size_t frame = static_cast<std::size_t>(FindMarker(jpeg, 0xC0));
+  auto check = [](const Bytes& file, const char* what, std::size_t at) {
+    DecodeResult got = DecodeWithLibrary(file);
+    if (got.openResult <= 0) {
+      EXPECT_TRUE(got.openResult == -7 || got.openResult == -2 || got.openResult == -4)
+          << what << " at " << at << ": " << got.openResult;
+      return;
+    }
+    for (int32_t code : got.lineCodes) EXPECT_TRUE(code == 0 || code == 10) << what << at;
+    EXPECT_LE(CountNonZero(got.lineCodes), 1) << what << " at " << at;
+  };
+  for (std::size_t cut = frame + 20; cut < jpeg.size(); cut += 5)
+    check(Truncated(jpeg, cut), "cut", cut);
+  uint32_t seed = 12345;
+  for (int i = 0; i < 300; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    std::size_t at = frame + 20 + (seed >> 8) % (jpeg.size() - frame - 20);
+    Bytes file = jpeg;
+    file[at] = static_cast<uint8_t>(file[at] ^ (1u + (seed & 0x7Fu)));
+    check(file, "changed byte", at);
+  }
+}
+
 // A wrong restart number in the second scan: the restart is still taken, and
 // the line made from the MCU row where it was due reports 10.
 TEST(MultiScan, LostRestartInALaterScan) {
@@ -348,6 +379,7 @@ TEST(MultiScan, SeekingEqualsFreshDecode) {
   IFFImageInfo info{};
   int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
   ASSERT_GT(h, 0);
+  int32_t readsAtOpen = file.readCalls;
   Bytes line(40 * 3);
   for (int y = 0; y < 50; ++y) ASSERT_EQ(IFFGetLine(h, 1, line.data()), 0);
   for (int target : {3, 45, 17, 0, 69}) {
@@ -355,6 +387,26 @@ TEST(MultiScan, SeekingEqualsFreshDecode) {
     ASSERT_EQ(IFFGetLine(h, 1, line.data()), 0);
     EXPECT_TRUE(std::equal(line.begin(), line.end(), fresh.image.row(target))) << target;
   }
+  EXPECT_EQ(file.readCalls, readsAtOpen) << "the planes hold the image: no second pass";
+  EXPECT_EQ(IFFClose(h), 0);
+}
+
+// After a backward seek the damaged line reports 10 again when reached.
+TEST(MultiScan, SeekingPastADamagedLineReportsAgain) {
+  Image image = MakeTestImage(64, 64, 3, 23);
+  JpegBuildOptions options = WithScans(ColourOptions(2, 2), {{0}, {1}, {2}});
+  options.restartInterval = 4;
+  options.restartMarkerOverride = {{16, 0xD5}};  // reported on line 31
+  MemoryFile file(BuildJpeg(image, options));
+  IFFImageInfo info{};
+  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(IFFSeek(h, 40), 10);
+  EXPECT_EQ(IFFSeek(h, 50), 0);
+  EXPECT_EQ(IFFSeek(h, 10), 0);
+  EXPECT_EQ(IFFSeek(h, 40), 10);
+  Bytes lines(64 * 3 * 24);
+  EXPECT_EQ(IFFGetLine(h, 24, lines.data()), 0);
   EXPECT_EQ(IFFClose(h), 0);
 }
 

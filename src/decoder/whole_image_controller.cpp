@@ -254,6 +254,11 @@ int32_t ServeLine(IFFHandle& handle, DecoderState& dec) {
 
 }  // namespace
 
+void RestartWholeImageLines(IFFHandle& handle) {
+  StartBands(handle);
+  handle.decomp.whole.nextLine = 0;
+}
+
 int32_t WholeImageControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
   switch (mode) {
     case 0:

@@ -20,4 +20,9 @@ namespace iffjpeg {
 // as mid-grey 128 and makes that line 0).
 int32_t WholeImageControl(IFFHandle& handle, DecoderState& dec, int32_t mode);
 
+// Brings a started whole-image decoder back to line 0 without reading the
+// file again: the planes already hold every scan. A damaged line reports 10
+// again when it is reached again.
+void RestartWholeImageLines(IFFHandle& handle);
+
 }  // namespace iffjpeg
