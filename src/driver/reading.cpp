@@ -51,15 +51,15 @@ int32_t OpenForReading(IFFHandle& handle, const void* source) {
 }
 
 int32_t RewindForReading(IFFHandle& handle) {
+  if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
+    return handle.lastError = 3;
+  }
   // A multi-scan file was decoded whole at open: serving its lines again
   // from the top needs no second pass over the file.
   if (handle.decoderMethods.controller == ControllerKind::kWholeImage && handle.stickyError == 0) {
     RestartWholeImageLines(handle);
     handle.lineCounter = 0;
     return handle.lastError = 0;
-  }
-  if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
-    return handle.lastError = 3;
   }
   if (handle.memoryTable.freeAll != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
   handle.cursor = handle.bufferStart;
