@@ -3,7 +3,9 @@
 // two codecs alternately (A B A B ...) and reports medians, so that drift in
 // the machine's speed hits both alike. Prints Markdown tables.
 //
-//   iffjpeg_bench [--smoke] [--reps N] [--photos DIR]...
+//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE] [--photos DIR]...
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +13,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <unistd.h>
 
 #include "bench.h"
 
@@ -28,6 +29,8 @@ struct Options {
   bool smoke = false;
   int reps = 0;  // 0: chosen per case from its size
   std::vector<std::string> photoDirs;
+  std::string only;  // a size name to run alone (e.g. "8 MP"), for profiling
+  bool noMemory = false;
 };
 
 struct Size {
@@ -161,10 +164,14 @@ int main(int argc, char** argv) {
       opt.smoke = true;
     } else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) {
       opt.reps = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      opt.only = argv[++i];
+      opt.noMemory = true;
     } else if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) {
       opt.photoDirs.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--photos DIR]...\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--only SIZE] [--photos DIR]...\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -184,9 +191,12 @@ int main(int argc, char** argv) {
              {"8 MP", 3264, 2448},
              {"20 MP", 5472, 3648}};
   }
+  if (!opt.only.empty()) {
+    std::erase_if(sizes, [&](const Size& s) { return opt.only != s.name; });
+  }
   bool ok = DecodeTable(opt, photos, sizes);
   ok = EncodeTable(opt, photos, sizes) && ok;
-  ok = MemoryTable(opt, self) && ok;
+  if (!opt.noMemory) ok = MemoryTable(opt, self) && ok;
   if (!ok) std::fprintf(stderr, "a run failed\n");
   return ok ? 0 : 1;
 }
