@@ -3,13 +3,18 @@
 // fast paths forced off and on. Output must be identical to the bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "decoder/colour_deconvert.h"
+#include "encoder/mcu_assembly.h"
 #include "platform/kernels.h"
+#include "platform/platform.h"
 #include "support/decode_helpers.h"
 #include "support/encoder_harness.h"
 #include "support/images.h"
@@ -184,6 +189,174 @@ TEST(SimdEquality, EncodesIdentically) {
             << channels << " channels q" << quality << " " << w << "x" << h;
       }
     }
+  }
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
+
+namespace iffjpeg_test {
+namespace {
+
+// Sample blocks: random, flat, extremes, and the alternating patterns that
+// drive the transform's sums furthest.
+std::vector<std::vector<uint8_t>> SampleBlocks(int count, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::vector<uint8_t>> blocks;
+  for (int n = 0; n < count; ++n) {
+    std::vector<uint8_t> b(64);
+    int kind = n % 5;
+    for (int i = 0; i < 64; ++i) {
+      int x = i % 8, y = i / 8;
+      switch (kind) {
+        case 0:
+          b[i] = static_cast<uint8_t>(rng());
+          break;
+        case 1:  // 0 or 255 only
+          b[i] = (rng() & 1) ? 255 : 0;
+          break;
+        case 2:  // checkerboards and stripes of the extremes
+          b[i] = static_cast<uint8_t>((((x ^ (n / 5)) + (y & (n / 7))) & 1) ? 255 : 0);
+          break;
+        case 3:  // smooth
+          b[i] = static_cast<uint8_t>(
+              std::clamp(static_cast<int>(rng() % 40) + 8 * x + 4 * y, 0, 255));
+          break;
+        default:  // flat
+          b[i] = static_cast<uint8_t>(n);
+          break;
+      }
+    }
+    blocks.push_back(std::move(b));
+  }
+  return blocks;
+}
+
+std::vector<std::array<uint16_t, 64>> QuantTables() {
+  std::vector<std::array<uint16_t, 64>> tables;
+  std::mt19937 rng(77);
+  for (uint16_t flat : {1, 2, 3, 7, 16, 255, 256, 1000, 32767}) {
+    std::array<uint16_t, 64> t;
+    t.fill(flat);
+    tables.push_back(t);
+  }
+  for (int n = 0; n < 6; ++n) {
+    std::array<uint16_t, 64> t;
+    for (auto& q : t) q = static_cast<uint16_t>(1 + rng() % (n < 3 ? 255 : 32767));
+    tables.push_back(t);
+  }
+  return tables;
+}
+
+void CompareFdct(iffjpeg::ForwardDctQuantizeFn fast) {
+  auto tables = QuantTables();
+  for (const auto& block : SampleBlocks(3000, 99)) {
+    uint8_t pixels[8][24];
+    iffjpeg::SampleRow rows[8];
+    for (int k = 0; k < 8; ++k) {
+      rows[k] = pixels[k];
+      std::memset(pixels[k], 0x5A, sizeof pixels[k]);
+      std::memcpy(pixels[k] + 8, &block[8 * k], 8);
+    }
+    for (const auto& table : tables) {
+      int16_t a[64], b[64];
+      iffjpeg::ForwardDctQuantizeScalar(rows, 8, table.data(), a);
+      fast(rows, 8, table.data(), b);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "quantizer " << table[0];
+    }
+  }
+}
+
+TEST(SimdEquality, ForwardDctQuantizeSelectedMatchesScalar) {
+  CompareFdct(iffjpeg::SelectedKernels().forwardDctQuantize);
+}
+
+#if defined(IFFJPEG_HAVE_SSE2)
+TEST(SimdEquality, ForwardDctQuantizeSse2MatchesScalar) {
+  CompareFdct(iffjpeg::ForwardDctQuantizeSse2);
+}
+#endif
+
+// The scalar twin is the library's documented path: shift, forwardDct, then
+// QuantizeBlock with the zigzag-order table.
+TEST(SimdEquality, ForwardDctQuantizeScalarIsTransformThenQuantize) {
+  for (const auto& block : SampleBlocks(200, 5)) {
+    uint8_t pixels[8][8];
+    iffjpeg::SampleRow rows[8];
+    for (int k = 0; k < 8; ++k) {
+      rows[k] = pixels[k];
+      std::memcpy(pixels[k], &block[8 * k], 8);
+    }
+    iffjpeg::QuantTable zigzag{};
+    std::array<uint16_t, 64> natural;
+    for (int k = 0; k < 64; ++k) {
+      zigzag.quantval[k] = static_cast<uint16_t>(1 + (k * 37) % 120);
+      natural[iffjpeg::zigzagToNatural[k]] = zigzag.quantval[k];
+    }
+    int16_t work[64], expected[64], actual[64];
+    iffjpeg::TransformAndQuantize(rows, 0, 0, zigzag, work, expected);
+    iffjpeg::ForwardDctQuantizeScalar(rows, 0, natural.data(), actual);
+    ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected));
+  }
+}
+
+// The single-precision division the fast quantizer uses truncates exactly:
+// every 16-bit sum over every baseline quantizer, and a spread of larger ones.
+TEST(SimdEquality, FloatDivisionTruncatesExactly) {
+  auto check = [](int q) {
+    for (int n = -32768; n <= 32767; ++n) {
+      int expected = n / q;
+      int actual = static_cast<int>(static_cast<float>(n) / static_cast<float>(q));
+      if (expected != actual) return n;
+    }
+    return 0;
+  };
+  for (int q = 1; q <= 255; ++q) ASSERT_EQ(0, check(q)) << "q " << q;
+  for (int q = 256; q <= 32767; q += 97) ASSERT_EQ(0, check(q)) << "q " << q;
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
+
+namespace iffjpeg_test {
+namespace {
+
+// Every (Cb, Cr) pair with several luma values, through the selected row
+// kernel and through the tables, at widths that leave every tail length.
+TEST(SimdEquality, YccToRgbMatchesTables) {
+  iffjpeg::DecoderState dec{};
+  ASSERT_EQ(0, iffjpeg::BuildYccTables(dec));
+  uint8_t limitTable[768];
+  for (int i = 0; i < 768; ++i) limitTable[i] = static_cast<uint8_t>(std::clamp(i - 256, 0, 255));
+  dec.rangeLimit = limitTable + 256;
+  iffjpeg::DecoderMethods methods{};
+  dec.methods = &methods;
+  constexpr int kWidth = 256 + 13;
+  std::vector<uint8_t> y(kWidth), cb(kWidth), cr(kWidth);
+  iffjpeg::SampleRow yr = y.data(), cbr = cb.data(), crr = cr.data();
+  iffjpeg::SampleArray input[3] = {&yr, &cbr, &crr};
+  for (int luma : {0, 1, 64, 128, 200, 254, 255}) {
+    for (int c = 0; c < 256; ++c) {
+      for (int i = 0; i < kWidth; ++i) {
+        y[i] = static_cast<uint8_t>((luma + i * (luma & 7)) & 255);
+        cb[i] = static_cast<uint8_t>(c);
+        cr[i] = static_cast<uint8_t>(i);
+      }
+      for (int width : {kWidth, 16, 17, 31, 5}) {
+        std::vector<uint8_t> a(3 * kWidth + 8, 0xEE), b(3 * kWidth + 8, 0xEE);
+        iffjpeg::SampleRow outA = a.data(), outB = b.data();
+        {
+          ScalarGuard guard(true);
+          iffjpeg::ConvertYccToRgb(dec, 0, width, input, &outA);
+        }
+        iffjpeg::ConvertYccToRgb(dec, 0, width, input, &outB);
+        ASSERT_EQ(a, b) << "luma " << luma << " cb " << c << " width " << width;
+      }
+    }
+  }
+  for (int32_t*& table : dec.pool.heapTables) {
+    iffjpeg::platform::SystemFree(table);
+    table = nullptr;
   }
 }
 

@@ -6,6 +6,7 @@ namespace {
 Kernels MakeScalar() {
   Kernels k{};
   k.inverseDctToSamples = InverseDctToSamplesScalar;
+  k.forwardDctQuantize = ForwardDctQuantizeScalar;
   return k;
 }
 
@@ -14,6 +15,10 @@ Kernels MakeFastest() {
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;
+  k.forwardDctQuantize = ForwardDctQuantizeSse2;
+#endif
+#if defined(IFFJPEG_HAVE_AVX2)
+  if (__builtin_cpu_supports("avx2")) k.yccToRgbRow = YccToRgbRowAvx2;
 #endif
   return k;
 }

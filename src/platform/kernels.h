@@ -3,12 +3,16 @@
 // Every variant gives bit-identical results to its scalar twin.
 #pragma once
 
+#include "decoder/colour_deconvert.h"
+#include "transform/fdct.h"
 #include "transform/idct.h"
 
 namespace iffjpeg {
 
 struct Kernels {
   InverseDctToSamplesFn inverseDctToSamples;
+  ForwardDctQuantizeFn forwardDctQuantize;
+  YccToRgbRowFn yccToRgbRow;  // null: the table loop alone
 };
 
 // The kernels chosen for this process (scalar only in an IFFJPEG_SCALAR_ONLY
