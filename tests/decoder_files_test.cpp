@@ -244,9 +244,11 @@ TEST(DecoderFiles, OpenRefusals) {
   EXPECT_EQ(openCode(BuildJpeg(grey, o)), -4);
   o.frameMarker = 0xC2;
   EXPECT_EQ(openCode(BuildJpeg(grey, o)), -7);
-  // Separate scans: the first lacks components.
+  // Separate scans are read now; a scan that codes a component again is not.
   o = ColourOptions(1, 1);
   o.scans = {{0}, {1}, {2}};
+  EXPECT_GT(openCode(BuildJpeg(colour, o)), 0);
+  o.scans = {{0}, {1}, {1}};
   EXPECT_EQ(openCode(BuildJpeg(colour, o)), -7);
   // Three components with identifiers 1, 4, 5 and no JFIF segment.
   o = ColourOptions(1, 1);

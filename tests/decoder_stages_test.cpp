@@ -270,9 +270,24 @@ TEST_F(DecompressSetup, RefusalsInTheirOrder) {
   dec().jpegColourSpace = kColourUnknown;
   EXPECT_EQ(PrepareDecompress(dec()), 2) << "unknown colour space";
   dec().jpegColourSpace = kColourYcc;
-  EXPECT_EQ(PrepareDecompress(dec()), 7) << "first scan lacks components";
+  ASSERT_EQ(PrepareDecompress(dec()), 0) << "first scan lacks components";
+  EXPECT_EQ(dec().methods->controller, ControllerKind::kWholeImage);
   dec().scanComponentCount = 3;
   EXPECT_EQ(PrepareDecompress(dec()), 0);
+  EXPECT_EQ(dec().methods->controller, ControllerKind::kLine);
+}
+
+// Only the first scan's quantization tables must exist at open; a later
+// scan's may be defined between the scans.
+TEST_F(DecompressSetup, QuantTablesOfLaterScansMayComeLater) {
+  comps[2].quantTableNo = 2;  // not defined yet
+  dec().scanComponentCount = 2;
+  EXPECT_EQ(PrepareDecompress(dec()), 0);
+  dec().scanComponentCount = 3;
+  EXPECT_EQ(PrepareDecompress(dec()), 7);
+  comps[2].quantTableNo = 4;
+  dec().scanComponentCount = 2;
+  EXPECT_EQ(PrepareDecompress(dec()), 7) << "a table number above 3 is refused at once";
 }
 
 TEST_F(DecompressSetup, StartStepRefusesTooManyBlocksThenMissingTables) {

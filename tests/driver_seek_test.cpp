@@ -152,6 +152,25 @@ TEST(DriverSeek, FailingSeekCallbackLeavesTheHandleReadingForward) {
   EXPECT_EQ(IFFClose(o.handle), 0) << "the lines read afterwards recorded 0";
 }
 
+TEST(DriverSeek, MultiScanFilesRewindThroughTheSeekCallbackToo) {
+  Image img = MakeTestImage(40, 40, 3, 6);
+  JpegBuildOptions options = ColourOptions(2, 2);
+  options.scans = {{0}, {1}, {2}};
+  std::vector<uint8_t> jpeg = BuildJpeg(img, options);
+  auto expected = DecodeLines(jpeg);
+  MemoryFile file(jpeg);
+  Opened o = OpenMemory(file);
+  ASSERT_GT(o.handle, 0);
+  ExpectLines(o, expected, 0, 12);
+  ASSERT_EQ(IFFSeek(o.handle, 3), 0);
+  EXPECT_EQ(file.seekCalls, 1);
+  ExpectLines(o, expected, 3, 20);
+  file.failSeek = true;
+  EXPECT_EQ(IFFSeek(o.handle, 0), 3);
+  ExpectLines(o, expected, 20, 40);
+  EXPECT_EQ(IFFClose(o.handle), 0);
+}
+
 TEST(DriverSeek, FileChangedUnderneathFailsTheHandleUntilClose) {
   Image img = MakeTestImage(24, 24, 3, 2);
   std::vector<uint8_t> jpeg = BuildJpeg(img, ColourOptions(2, 2));

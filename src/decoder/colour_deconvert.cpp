@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/kernels.h"
 #include "platform/platform.h"
 
 namespace iffjpeg {
@@ -56,7 +57,12 @@ void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray
   const int32_t* cbToG = dec.cbToG();
   const uint8_t* limit = dec.rangeLimit;
   uint8_t* out = output[0];
-  for (int32_t x = 0; x < width; ++x) {
+  int32_t x = 0;
+  if (YccToRgbRowFn fast = SelectedKernels().yccToRgbRow) {
+    x = fast(y, cb, cr, out, width);
+    out += 3 * x;
+  }
+  for (; x < width; ++x) {
     int32_t luma = y[x];
     out[0] = limit[luma + crToR[cr[x]]];
     out[1] = limit[luma + ((cbToG[cb[x]] + crToG[cr[x]]) >> 16)];

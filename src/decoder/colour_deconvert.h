@@ -25,4 +25,14 @@ void ConvertGrey(DecoderState& dec, int32_t line, int32_t width, SampleArray* in
 void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
                         SampleRow* output);
 
+// A fast YCbCr-to-RGB row: converts the longest prefix of whole groups it
+// handles and returns how many pixels that was (the caller converts the
+// rest). Its pixels equal those of ConvertYccToRgb's tables.
+using YccToRgbRowFn = int32_t (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                                  uint8_t* out, int32_t width);
+#if defined(IFFJPEG_HAVE_AVX2)
+int32_t YccToRgbRowAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
+                        int32_t width);
+#endif
+
 }  // namespace iffjpeg

@@ -4,6 +4,8 @@
 // band of upsampled rows are ever held, whatever the image height.
 #include <cstring>
 
+#include "decoder/band_machinery.h"
+#include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 
 namespace iffjpeg {
@@ -14,38 +16,6 @@ constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;
 
 int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
-
-void SetUpSingleComponentScan(DecoderState& dec) {
-  ComponentInfo& comp = *dec.scanComponents[0];
-  comp.mcuWidth = comp.mcuHeight = comp.mcuBlocks = 1;
-  comp.paddedWidth = roundUp(comp.trueWidth, 8);
-  comp.paddedHeight = roundUp(comp.trueHeight, 8);
-  dec.mcusPerRow = comp.paddedWidth / 8;
-  dec.mcuRowsInScan = comp.paddedHeight / 8;
-  dec.blocksInMcu = 1;
-  dec.mcuMembership[0] = 0;
-  dec.methods->prepareScan(dec);
-}
-
-// T.81 A.2.3: MCUs of an interleaved scan, at most 10 blocks each.
-int32_t SetUpInterleavedScan(DecoderState& dec) {
-  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
-  dec.blocksInMcu = 0;
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    ComponentInfo& comp = *dec.scanComponents[i];
-    comp.mcuWidth = comp.hSampFactor;
-    comp.mcuHeight = comp.vSampFactor;
-    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
-    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
-    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
-    if (dec.blocksInMcu + comp.mcuBlocks > kMaxBlocksInMcu) return 2;
-    for (int32_t b = 0; b < comp.mcuBlocks; ++b)
-      dec.mcuMembership[dec.blocksInMcu++] = static_cast<int16_t>(i);
-  }
-  dec.methods->prepareScan(dec);
-  return 0;
-}
 
 template <typename T>
 T* AllocList(DecoderState& dec, int32_t count) {
@@ -91,7 +61,6 @@ int32_t BuildRangeLimit(DecoderState& dec) {
 int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.rowsPerBand = 8 * dec.maxVSampFactor;
-  f.linesAvailable = f.linesHandedOver = f.bandPending = 0;
   f.paddedWidth = roundUp(dec.imageWidth, 8 * dec.maxHSampFactor);
   if (dec.scanComponentCount == 1) {
     SetUpSingleComponentScan(dec);
@@ -109,22 +78,12 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
     if (f.coefRows[c] == nullptr) return 5;
   }
-  if (AllocSampleBuffers(handle, dec) != 0) return 5;
-  f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
-  if (f.upsampledRows == nullptr) return 5;
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
-    if (f.upsampledRows[c] == nullptr) return 5;
-  }
-  if (BuildRangeLimit(dec) != 0) return 5;
+  if (AllocateBandBuffers(handle, dec) != 0) return 5;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
   int32_t rc = dec.methods->startEntropyScan(handle, dec);
   if (rc != 0) return rc;
-  f.linesDelivered = 0;
-  f.currentSet = 1;
-  f.mcuRowIndex = 0;
-  f.mcuRowInBand = 0;
+  StartBands(handle);
   return 0;
 }
 
@@ -222,7 +181,62 @@ void DecodingStep(IFFHandle& handle, DecoderState& dec) {
   }
 }
 
-int32_t DecodeLine(IFFHandle& handle, DecoderState& dec) {
+}  // namespace
+
+void SetUpSingleComponentScan(DecoderState& dec) {
+  ComponentInfo& comp = *dec.scanComponents[0];
+  comp.mcuWidth = comp.mcuHeight = comp.mcuBlocks = 1;
+  comp.paddedWidth = roundUp(comp.trueWidth, 8);
+  comp.paddedHeight = roundUp(comp.trueHeight, 8);
+  dec.mcusPerRow = comp.paddedWidth / 8;
+  dec.mcuRowsInScan = comp.paddedHeight / 8;
+  dec.blocksInMcu = 1;
+  dec.mcuMembership[0] = 0;
+  dec.methods->prepareScan(dec);
+}
+
+// T.81 A.2.3: MCUs of an interleaved scan, at most 10 blocks each.
+int32_t SetUpInterleavedScan(DecoderState& dec) {
+  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
+  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
+  dec.blocksInMcu = 0;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    ComponentInfo& comp = *dec.scanComponents[i];
+    comp.mcuWidth = comp.hSampFactor;
+    comp.mcuHeight = comp.vSampFactor;
+    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
+    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
+    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
+    if (dec.blocksInMcu + comp.mcuBlocks > kMaxBlocksInMcu) return 2;
+    for (int32_t b = 0; b < comp.mcuBlocks; ++b)
+      dec.mcuMembership[dec.blocksInMcu++] = static_cast<int16_t>(i);
+  }
+  dec.methods->prepareScan(dec);
+  return 0;
+}
+
+int32_t AllocateBandBuffers(IFFHandle& handle, DecoderState& dec) {
+  DecompressFields& f = handle.decomp;
+  if (AllocSampleBuffers(handle, dec) != 0) return 5;
+  f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
+  if (f.upsampledRows == nullptr) return 5;
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
+    if (f.upsampledRows[c] == nullptr) return 5;
+  }
+  return BuildRangeLimit(dec);
+}
+
+void StartBands(IFFHandle& handle) {
+  DecompressFields& f = handle.decomp;
+  f.linesAvailable = f.linesHandedOver = f.bandPending = 0;
+  f.linesDelivered = 0;
+  f.currentSet = 1;
+  f.mcuRowIndex = 0;
+  f.mcuRowInBand = 0;
+}
+
+void HandOverLine(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   if (f.linesAvailable == 0 || f.linesHandedOver == f.linesAvailable) DecodingStep(handle, dec);
   if (handle.currentLine != nullptr) {
@@ -230,10 +244,7 @@ int32_t DecodeLine(IFFHandle& handle, DecoderState& dec) {
     dec.methods->convertColour(dec, f.linesHandedOver, dec.imageWidth, f.upsampledRows, output);
   }
   ++f.linesHandedOver;
-  return 0;
 }
-
-}  // namespace
 
 int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
   if (mode == 3) {
@@ -241,12 +252,16 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
     if (dec.memory != nullptr && dec.memory->freeAll != nullptr) dec.memory->freeAll(dec.pool);
     return 0;
   }
-  if (dec.methods == nullptr || dec.methods->controller != ControllerKind::kLine) return 0;
+  if (dec.methods == nullptr || dec.methods->controller == ControllerKind::kNone) return 0;
+  if (dec.methods->controller == ControllerKind::kWholeImage) {
+    return WholeImageControl(handle, dec, mode);
+  }
   switch (mode) {
     case 0:
       return StartDecompress(handle, dec);
     case 1:
-      return DecodeLine(handle, dec);
+      HandOverLine(handle, dec);
+      return 0;
     case 2:
       dec.methods->finishEntropyScan(dec);
       return 0;

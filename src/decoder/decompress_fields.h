@@ -8,6 +8,18 @@
 
 namespace iffjpeg {
 
+// The whole-image controller's own fields: one full-height plane per frame
+// component, in a virtual array, and what the scans made of them.
+struct WholeImageFields {
+  VirtualSampleArray* planes[kMaxScanComponents];
+  BlockArray coefRows[kMaxScanComponents];  // per frame component, one MCU row
+  int32_t planeWidth[kMaxScanComponents];   // as an interleaved scan pads them
+  int32_t planeRows[kMaxScanComponents];
+  int32_t coded[kMaxScanComponents];  // a scan has coded the component
+  int32_t firstDamagedLine;           // the line that reports 10, -1 for none
+  int32_t nextLine;                   // lines handed over so far
+};
+
 struct DecompressFields {
   int32_t paddedWidth;     // image width rounded up to 8 x max horizontal sampling
   int32_t mcuRowIndex;     // first MCU row of the band the next step reads
@@ -23,6 +35,7 @@ struct DecompressFields {
   int32_t linesHandedOver;
   int32_t bandPending;
   CoefBlock transformBlock;
+  WholeImageFields whole;
 };
 
 // The Huffman decoder's bit reader.

@@ -43,10 +43,16 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
   return 0;
 }
 
+// Every component's table number must name a slot. The first scan's tables
+// must be defined before it starts; a later scan's may still come in a DQT
+// between the scans (T.81 B.2.4.1), which the whole-image controller checks.
 int32_t CheckQuantTables(const DecoderState& dec) {
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     int32_t number = dec.components[c].quantTableNo;
-    if (number < 0 || number >= kNumTables || dec.quantTables[number] == nullptr) return 7;
+    if (number < 0 || number >= kNumTables) return 7;
+  }
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    if (dec.quantTables[dec.scanComponents[i]->quantTableNo] == nullptr) return 7;
   }
   return 0;
 }
@@ -95,8 +101,6 @@ int32_t PrepareDecompress(DecoderState& dec) {
   rc = SelectColourDeconverter(dec);
   if (rc != 0) return rc;
   SelectController(dec);
-  // Files whose first scan lacks a component are not read yet.
-  if (dec.methods->controller != ControllerKind::kLine) return 7;
   dec.methods->prepareScan = PrepareScan;
   return 0;
 }

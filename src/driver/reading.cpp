@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 #include "driver/stream_buffer.h"
 #include "iffjpeg.h"
@@ -17,6 +18,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   std::memset(&dec, 0, sizeof dec);
   std::memset(&handle.decomp, 0, sizeof handle.decomp);
   std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
+  handle.dataEnded = 0;
   dec.methods = &handle.decoderMethods;
   dec.memory = &handle.memoryTable;
   std::memset(&handle.decoderMethods, 0, sizeof handle.decoderMethods);
@@ -51,6 +53,13 @@ int32_t OpenForReading(IFFHandle& handle, const void* source) {
 int32_t RewindForReading(IFFHandle& handle) {
   if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
     return handle.lastError = 3;
+  }
+  // A multi-scan file was decoded whole at open: serving its lines again
+  // from the top needs no second pass over the file.
+  if (handle.decoderMethods.controller == ControllerKind::kWholeImage && handle.stickyError == 0) {
+    RestartWholeImageLines(handle);
+    handle.lineCounter = 0;
+    return handle.lastError = 0;
   }
   if (handle.memoryTable.freeAll != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
   handle.cursor = handle.bufferStart;

@@ -14,7 +14,8 @@ int32_t OpenForReading(IFFHandle& handle, const void* source);
 // Brings a read handle back to line 0: rewinds the file through the seek
 // callback (3 when that fails; the handle is unchanged), then releases the
 // decoder and sets it up again from the top of the file. When the second
-// set-up fails, the handle refuses every later line with that code.
+// set-up fails, the handle refuses every later line with that code. A
+// multi-scan file, decoded whole at open, only restarts serving its lines.
 int32_t RewindForReading(IFFHandle& handle);
 
 // One line through the decompression controller, into line (skipped when

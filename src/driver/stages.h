@@ -12,6 +12,11 @@ namespace iffjpeg {
 int32_t SetDecompressDefaults(DecoderState& dec);
 int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec);
 int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec);
+// After a scan's entropy-coded data: tables, restart interval and other
+// segments up to and including the next scan header (0), or up to EOI (0
+// with no scan components); 7 for anything else, 5 when a table cannot be
+// allocated.
+int32_t ReadToNextScan(IFFHandle& handle, DecoderState& dec);
 int32_t PrepareDecompress(DecoderState& dec);
 // mode 0 start, 1 one line into handle.currentLine (skip when null),
 // 2 finish the entropy pass, 3 release all decoder memory.

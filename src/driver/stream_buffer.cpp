@@ -48,6 +48,7 @@ int FillBuffer(IFFHandle& handle) {
   handle.bufferStart[-2] = 0xFF;
   handle.cursor = handle.bufferStart - 2;
   handle.byteCount = 2;
+  handle.dataEnded = 1;
   if (CurrentMcuRow(handle) < handle.decoder.mcuRowsInScan - 1) {
     handle.lastError = 10;
     handle.lineCode = 10;

@@ -1,6 +1,7 @@
 #include "encoder/mcu_assembly.h"
 
 #include "driver/handle.h"
+#include "platform/kernels.h"
 #include "transform/fdct.h"
 
 namespace iffjpeg {
@@ -37,18 +38,24 @@ void TransformAndQuantize(const SampleArray rows, int32_t firstRow, int32_t firs
 
 void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
   CompressFields& f = handle.comp;
+  // The kernel quantizes in natural order: each scan component's table is
+  // laid out that way once per call.
+  uint16_t quantNatural[kMaxScanComponents][64];
+  for (int ci = 0; ci < enc.componentsInScan; ++ci) {
+    const QuantTable& table = *enc.quantTables[enc.scanComponents[ci]->quantTableNo];
+    for (int k = 0; k < 64; ++k) quantNatural[ci][zigzagToNatural[k]] = table.quantval[k];
+  }
+  const ForwardDctQuantizeFn transform = SelectedKernels().forwardDctQuantize;
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t j = 0; j < enc.mcusPerRow; ++j) {
       int16_t* block = f.mcuBuffer;
       for (int ci = 0; ci < enc.componentsInScan; ++ci) {
         const ComponentInfo& comp = *enc.scanComponents[ci];
-        const QuantTable& table = *enc.quantTables[comp.quantTableNo];
         SampleArray rows = f.outputBuffers[ci];
         for (int32_t y = 0; y < comp.mcuHeight; ++y) {
-          int32_t row = (i * comp.mcuHeight + y) * 8;
+          SampleRow const* blockRows = rows + (i * comp.mcuHeight + y) * 8;
           for (int32_t x = 0; x < comp.mcuWidth; ++x) {
-            int32_t column = (j * comp.mcuWidth + x) * 8;
-            TransformAndQuantize(rows, row, column, table, f.blockWorkspace, block);
+            transform(blockRows, (j * comp.mcuWidth + x) * 8, quantNatural[ci], block);
             block += 64;
           }
         }

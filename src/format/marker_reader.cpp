@@ -267,4 +267,14 @@ int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
   return 7;
 }
 
+// Between the scans of a multi-scan frame (T.81 B.2.1, B.6): DHT, DQT, DRI,
+// COM and APPn may come before the next SOS; EOI ends the image.
+int32_t ReadToNextScan(IFFHandle& handle, DecoderState& dec) {
+  dec.scanComponentCount = 0;
+  int code = ReadMarkers(handle, dec);
+  if (code == kMarkerSos) return ReadScanHeader(handle, dec);
+  if (code == kMarkerEoi) return 0;
+  return code == 5 ? 5 : 7;
+}
+
 }  // namespace iffjpeg

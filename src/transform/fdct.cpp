@@ -91,3 +91,21 @@ void forwardDct(int16_t* block) {
 }
 
 }  // namespace iffjpeg
+
+namespace iffjpeg {
+
+void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const uint16_t* quantNatural,
+                              int16_t* destination) {
+  int16_t work[64];
+  for (int y = 0; y < 8; ++y) {
+    const uint8_t* in = rows[y] + column;
+    for (int x = 0; x < 8; ++x) work[8 * y + x] = static_cast<int16_t>(in[x] - 128);
+  }
+  forwardDct(work);
+  for (int k = 0; k < 64; ++k) {
+    int n = zigzagToNatural[k];
+    destination[k] = QuantizeCoefficient(work[n], quantNatural[n]);
+  }
+}
+
+}  // namespace iffjpeg

@@ -103,3 +103,27 @@ void inverseDct(CoefBlock& block) {
 }
 
 }  // namespace iffjpeg
+
+namespace iffjpeg {
+
+namespace {
+
+// Level shift and clamp (T.81 A.3.1), for any 16-bit transform output.
+inline uint8_t ClampSample(int32_t value) {
+  int32_t shifted = value + 128;
+  return static_cast<uint8_t>(shifted < 0 ? 0 : shifted > 255 ? 255 : shifted);
+}
+
+}  // namespace
+
+void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column) {
+  CoefBlock work;
+  for (int i = 0; i < 64; ++i) work[i] = block[i];
+  inverseDct(work);
+  for (int k = 0; k < 8; ++k) {
+    uint8_t* out = rows[k] + column;
+    for (int x = 0; x < 8; ++x) out[x] = ClampSample(work[8 * k + x]);
+  }
+}
+
+}  // namespace iffjpeg

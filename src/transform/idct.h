@@ -12,3 +12,18 @@ namespace iffjpeg {
 void inverseDct(CoefBlock& block);
 
 }  // namespace iffjpeg
+
+namespace iffjpeg {
+
+// The inverse DCT of one block straight into 8 x 8 samples: each output
+// value is level-shifted by 128 and clamped to 0..255, then stored at
+// rows[k][column + x]. Every variant gives exactly the samples of
+// inverseDct followed by the clamp.
+using InverseDctToSamplesFn = void (*)(const int16_t* block, SampleRow const* rows, int32_t column);
+
+void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column);
+#if defined(IFFJPEG_HAVE_SSE2)
+void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_t column);
+#endif
+
+}  // namespace iffjpeg

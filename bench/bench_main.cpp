@@ -1,0 +1,202 @@
+// iffjpeg against an independent peer (stb_image / stb_image_write), one
+// thread, from memory through caller-supplied callbacks. Each case runs the
+// two codecs alternately (A B A B ...) and reports medians, so that drift in
+// the machine's speed hits both alike. Prints Markdown tables.
+//
+//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE] [--photos DIR]...
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "bench.h"
+
+namespace iffjpeg_bench {
+
+double Seconds() {
+  using Clock = std::chrono::steady_clock;
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+struct Options {
+  bool smoke = false;
+  int reps = 0;  // 0: chosen per case from its size
+  std::vector<std::string> photoDirs;
+  std::string only;  // a size name to run alone (e.g. "8 MP"), for profiling
+  bool noMemory = false;
+};
+
+struct Size {
+  const char* name;
+  int32_t width;
+  int32_t height;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Runs a and b alternately and returns their median times.
+std::pair<double, double> Interleaved(int reps, const std::function<bool()>& a,
+                                      const std::function<bool()>& b) {
+  std::vector<double> ta, tb;
+  a();  // warm caches and the allocator once each
+  b();
+  for (int i = 0; i < reps; ++i) {
+    double t0 = Seconds();
+    if (!a()) std::fprintf(stderr, "iffjpeg run failed\n");
+    double t1 = Seconds();
+    if (!b()) std::fprintf(stderr, "stb run failed\n");
+    double t2 = Seconds();
+    ta.push_back(t1 - t0);
+    tb.push_back(t2 - t1);
+  }
+  return {Median(ta), Median(tb)};
+}
+
+int RepsFor(const Options& opt, int64_t pixels) {
+  if (opt.reps > 0) return opt.reps;
+  if (opt.smoke) return 1;
+  if (pixels <= 64 * 64) return 301;
+  if (pixels <= 512 * 512) return 41;
+  if (pixels <= 2000000) return 11;
+  return 7;
+}
+
+void PrintRow(const char* what, const Size& s, double mp, double ta, double tb) {
+  std::printf("| %s | %s (%dx%d) | %.1f | %.1f | %.2f |\n", what, s.name, s.width, s.height,
+              mp / ta, mp / tb, tb / ta);
+}
+
+bool DecodeTable(const Options& opt, const std::vector<Image>& photos,
+                 const std::vector<Size>& sizes) {
+  std::printf("\n### Decoding (MP/s; ratio = iffjpeg / stb_image)\n\n");
+  std::printf("| input | size | iffjpeg | stb_image | ratio |\n|---|---|---:|---:|---:|\n");
+  bool ok = true;
+  for (const Size& s : sizes) {
+    Image rgb = ComposeImage(photos, s.width, s.height);
+    Image grey = ToGrey(rgb);
+    struct Layout {
+      const char* name;
+      const Image* image;
+      int quality;
+    } layouts[] = {{"colour 4:2:0 (q90)", &rgb, 90},
+                   {"colour 4:4:4 (q95)", &rgb, 95},
+                   {"greyscale (q90)", &grey, 90}};
+    for (const Layout& l : layouts) {
+      std::vector<uint8_t> jpeg = StbEncode(*l.image, l.quality);
+      std::vector<uint8_t> outA(l.image->pixels.size()), outB(16);
+      int planes = l.image->planes;
+      double mp = static_cast<double>(s.width) * s.height / 1e6;
+      auto [ta, tb] = Interleaved(
+          RepsFor(opt, int64_t{s.width} * s.height), [&] { return IffDecode(jpeg, outA); },
+          [&] { return StbDecode(jpeg, planes, outB); });
+      ok = ok && IffDecode(jpeg, outA);
+      PrintRow(l.name, s, mp, ta, tb);
+      std::fflush(stdout);
+    }
+  }
+  return ok;
+}
+
+bool EncodeTable(const Options& opt, const std::vector<Image>& photos,
+                 const std::vector<Size>& sizes) {
+  std::printf("\n### Encoding at quality 75 (MP/s; ratio = iffjpeg / stb_image_write)\n\n");
+  std::printf("| input | size | iffjpeg | stb_image_write | ratio |\n|---|---|---:|---:|---:|\n");
+  bool ok = true;
+  for (const Size& s : sizes) {
+    Image rgb = ComposeImage(photos, s.width, s.height);
+    Image grey = ToGrey(rgb);
+    for (const Image* img : {&rgb, &grey}) {
+      std::vector<uint8_t> outA, outB;
+      outA.reserve(img->pixels.size());
+      double mp = static_cast<double>(s.width) * s.height / 1e6;
+      auto [ta, tb] = Interleaved(
+          RepsFor(opt, int64_t{s.width} * s.height), [&] { return IffEncode(*img, 75, outA); },
+          [&] {
+            outB = StbEncode(*img, 75);
+            return !outB.empty();
+          });
+      ok = ok && IffEncode(*img, 75, outA);
+      PrintRow(img->planes == 3 ? "colour (4:2:0)" : "greyscale", s, mp, ta, tb);
+      std::fflush(stdout);
+    }
+  }
+  return ok;
+}
+
+bool MemoryTable(const Options& opt, const std::string& self) {
+  int32_t tall = opt.smoke ? 2048 : 60000;
+  std::string dir = "/tmp/iffjpeg_bench_" + std::to_string(getpid());
+  std::string small = dir + "_512.jpg", large = dir + "_tall.jpg";
+  if (!WriteTallFile(small, 512, 512) || !WriteTallFile(large, 512, tall)) return false;
+  long decSmall = ChildPeakKb(self, {"decode", small});
+  long decLarge = ChildPeakKb(self, {"decode", large});
+  long encSmall = ChildPeakKb(self, {"encode", "512", "512"});
+  long encLarge = ChildPeakKb(self, {"encode", "512", std::to_string(tall)});
+  std::remove(small.c_str());
+  std::remove(large.c_str());
+  std::printf("\n### Peak memory (VmHWM of a child process, KiB)\n\n");
+  std::printf("| operation | 512 x 512 | 512 x %d | difference |\n|---|---:|---:|---:|\n", tall);
+  std::printf("| decode | %ld | %ld | %ld |\n", decSmall, decLarge, decLarge - decSmall);
+  std::printf("| encode | %ld | %ld | %ld |\n", encSmall, encLarge, encLarge - encSmall);
+  return decSmall > 0 && decLarge > 0 && encSmall > 0 && encLarge > 0;
+}
+
+}  // namespace
+}  // namespace iffjpeg_bench
+
+int main(int argc, char** argv) {
+  using namespace iffjpeg_bench;
+  if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) return RunChildCase(argc, argv);
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--smoke") == 0) {
+      opt.smoke = true;
+    } else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) {
+      opt.reps = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      opt.only = argv[++i];
+      opt.noMemory = true;
+    } else if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) {
+      opt.photoDirs.push_back(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--only SIZE] [--photos DIR]...\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[n > 0 ? n : 0] = '\0';
+
+  std::vector<Image> photos = LoadPhotographs(opt.photoDirs);
+  std::printf("photographs: %zu%s\n", photos.size(), photos.empty() ? " (synthetic scene)" : "");
+  std::vector<Size> sizes;
+  if (opt.smoke) {
+    sizes = {{"tiny", 64, 64}, {"odd", 97, 41}};
+  } else {
+    sizes = {{"64x64", 64, 64},
+             {"512x512", 512, 512},
+             {"1 MP", 1280, 800},
+             {"8 MP", 3264, 2448},
+             {"20 MP", 5472, 3648}};
+  }
+  if (!opt.only.empty()) {
+    std::erase_if(sizes, [&](const Size& s) { return opt.only != s.name; });
+  }
+  bool ok = DecodeTable(opt, photos, sizes);
+  ok = EncodeTable(opt, photos, sizes) && ok;
+  if (!opt.noMemory) ok = MemoryTable(opt, self) && ok;
+  if (!ok) std::fprintf(stderr, "a run failed\n");
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,31 @@
+// The one dispatch point of the per-block and per-row kernels: the fastest
+// variant this processor runs is chosen once per process, on first use.
+// Every variant gives bit-identical results to its scalar twin.
+#pragma once
+
+#include "decoder/colour_deconvert.h"
+#include "transform/fdct.h"
+#include "transform/idct.h"
+
+namespace iffjpeg {
+
+struct Kernels {
+  InverseDctToSamplesFn inverseDctToSamples;
+  ForwardDctQuantizeFn forwardDctQuantize;
+  YccToRgbRowFn yccToRgbRow;  // null: the table loop alone
+};
+
+// The kernels chosen for this process (scalar only in an IFFJPEG_SCALAR_ONLY
+// build). The table is built once and never changes afterwards.
+const Kernels& SelectedKernels();
+const Kernels& ScalarKernels();
+
+}  // namespace iffjpeg
+
+#if defined(IFFJPEG_FAULT_INJECTION)
+namespace iffjpeg::testing {
+// Test builds only: route SelectedKernels() to the scalar twins, so whole
+// files can be compared with the fast paths off and on.
+void ForceScalarKernels(bool scalar);
+}  // namespace iffjpeg::testing
+#endif

@@ -1,0 +1,364 @@
+// Every fast kernel against its scalar twin: random and extreme inputs for
+// each kernel, then whole files in every layout decoded and encoded with the
+// fast paths forced off and on. Output must be identical to the bit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "decoder/colour_deconvert.h"
+#include "encoder/mcu_assembly.h"
+#include "platform/kernels.h"
+#include "platform/platform.h"
+#include "support/decode_helpers.h"
+#include "support/encoder_harness.h"
+#include "support/images.h"
+#include "support/jpeg_builder.h"
+#include "support/memory_file.h"
+
+namespace iffjpeg_test {
+namespace {
+
+using iffjpeg::Kernels;
+
+// Restores the fast kernels whatever a test does.
+class ScalarGuard {
+ public:
+  explicit ScalarGuard(bool scalar) { iffjpeg::testing::ForceScalarKernels(scalar); }
+  ~ScalarGuard() { iffjpeg::testing::ForceScalarKernels(false); }
+};
+
+// Random coefficient blocks of several kinds: sparse like real data, dense
+// small, dense full-range, and the extremes of the 16-bit range.
+std::vector<std::vector<int16_t>> CoefficientBlocks(int count, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::vector<int16_t>> blocks;
+  for (int n = 0; n < count; ++n) {
+    std::vector<int16_t> b(64, 0);
+    int kind = n % 6;
+    for (int i = 0; i < 64; ++i) {
+      switch (kind) {
+        case 0:  // sparse, mostly low frequencies
+          if (i < 10 || rng() % 8 == 0)
+            b[i] = static_cast<int16_t>(static_cast<int>(rng() % 401) - 200);
+          break;
+        case 1:  // dense, small
+          b[i] = static_cast<int16_t>(static_cast<int>(rng() % 129) - 64);
+          break;
+        case 2:  // full 16-bit range (corrupt data reaches it)
+          b[i] = static_cast<int16_t>(rng() & 0xFFFF);
+          break;
+        case 3:  // only extremes and zero
+          b[i] = std::array<int16_t, 3>{-32768, 32767, 0}[rng() % 3];
+          break;
+        case 4:  // DC only, anywhere in range
+          if (i == 0) b[i] = static_cast<int16_t>(rng() & 0xFFFF);
+          break;
+        default:  // valid dequantized range of 8-bit data
+          b[i] = static_cast<int16_t>(static_cast<int>(rng() % 4096) - 2048);
+          break;
+      }
+    }
+    blocks.push_back(std::move(b));
+  }
+  // All of one value, for each extreme.
+  for (int16_t v : {int16_t{-32768}, int16_t{32767}, int16_t{-1}, int16_t{1024}}) {
+    blocks.emplace_back(64, v);
+  }
+  return blocks;
+}
+
+void CompareIdct(iffjpeg::InverseDctToSamplesFn fast) {
+  for (const auto& block : CoefficientBlocks(6000, 1234)) {
+    uint8_t a[8][16] = {}, b[8][16] = {};
+    iffjpeg::SampleRow rowsA[8], rowsB[8];
+    for (int k = 0; k < 8; ++k) {
+      rowsA[k] = a[k];
+      rowsB[k] = b[k];
+    }
+    iffjpeg::InverseDctToSamplesScalar(block.data(), rowsA, 4);
+    fast(block.data(), rowsB, 4);
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a))
+        << "first coefficients " << block[0] << " " << block[1] << " " << block[8];
+  }
+}
+
+TEST(SimdEquality, InverseDctSelectedMatchesScalar) {
+  CompareIdct(iffjpeg::SelectedKernels().inverseDctToSamples);
+}
+
+#if defined(IFFJPEG_HAVE_SSE2)
+TEST(SimdEquality, InverseDctSse2MatchesScalar) { CompareIdct(iffjpeg::InverseDctToSamplesSse2); }
+#endif
+
+TEST(SimdEquality, ScalarKernelsAreForcedAndRestored) {
+  {
+    ScalarGuard guard(true);
+    EXPECT_EQ(&iffjpeg::SelectedKernels(), &iffjpeg::ScalarKernels());
+  }
+#if defined(IFFJPEG_HAVE_SSE2)
+  EXPECT_NE(iffjpeg::SelectedKernels().inverseDctToSamples,
+            iffjpeg::ScalarKernels().inverseDctToSamples);
+#endif
+}
+
+// ---- Whole files ----------------------------------------------------------
+
+DecodeResult DecodeBoth(const std::vector<uint8_t>& jpeg, DecodeResult* scalar) {
+  {
+    ScalarGuard guard(true);
+    *scalar = DecodeWithLibrary(jpeg);
+  }
+  return DecodeWithLibrary(jpeg);
+}
+
+void ExpectSameDecode(const std::vector<uint8_t>& jpeg, const char* what) {
+  DecodeResult scalar;
+  DecodeResult fast = DecodeBoth(jpeg, &scalar);
+  ASSERT_GT(scalar.openResult, 0) << what;
+  EXPECT_EQ(scalar.lineCodes, fast.lineCodes) << what;
+  EXPECT_EQ(scalar.image.pixels, fast.image.pixels) << what;
+}
+
+TEST(SimdEquality, DecodesEveryLayoutIdentically) {
+  struct Layout {
+    const char* name;
+    int channels;
+    JpegBuildOptions options;
+  };
+  std::vector<Layout> layouts = {
+      {"grey 1x1", 1, GreyOptions()},
+      {"grey 2x2 (single-component scan)", 1, GreyOptions(2, 2)},
+      {"4:2:0", 3, ColourOptions(2, 2)},
+      {"4:2:2", 3, ColourOptions(2, 1)},
+      {"4:4:4", 3, ColourOptions(1, 1)},
+      {"4:4:0 (1x2)", 3, ColourOptions(1, 2)},
+      {"4:1:1 (4x1)", 3, ColourOptions(4, 1)},
+      {"3x1 chroma 3x1 (copy)", 3, ColourOptions(3, 1, 3, 1)},
+      {"2x2 chroma 2x1", 3, ColourOptions(2, 2, 2, 1)},
+  };
+  for (int quality : {30, 75, 100}) {
+    for (auto& layout : layouts) {
+      layout.options.quality = quality;
+      for (auto [w, h] :
+           {std::pair{1, 1}, std::pair{17, 9}, std::pair{61, 35}, std::pair{130, 67}}) {
+        Image img = MakeTestImage(w, h, layout.channels, static_cast<uint32_t>(w * 31 + h));
+        std::vector<uint8_t> jpeg = BuildJpeg(img, layout.options);
+        std::string what = std::string(layout.name) + " q" + std::to_string(quality) + " " +
+                           std::to_string(w) + "x" + std::to_string(h);
+        ExpectSameDecode(jpeg, what.c_str());
+      }
+    }
+  }
+}
+
+TEST(SimdEquality, DecodesRestartsTruncationAndIndependentFilesIdentically) {
+  Image colour = MakeTestImage(83, 47, 3, 7);
+  JpegBuildOptions restarts = ColourOptions(2, 2);
+  restarts.restartInterval = 3;
+  ExpectSameDecode(BuildJpeg(colour, restarts), "restart interval 3");
+  std::vector<uint8_t> cut = BuildJpeg(colour, ColourOptions(2, 2));
+  cut.resize(cut.size() * 2 / 3);
+  ExpectSameDecode(cut, "truncated");
+  for (int quality : {50, 90, 95}) {
+    ExpectSameDecode(StbEncode(colour, quality), "independent encoder");
+    ExpectSameDecode(StbEncode(MakeTestImage(83, 47, 1, 9), quality), "independent grey");
+  }
+}
+
+std::vector<uint8_t> EncodeWith(bool scalar, const Image& img, int quality) {
+  ScalarGuard guard(scalar);
+  MemoryFile file;
+  EncodeOptions options;
+  options.quality = quality;
+  EXPECT_EQ(0, EncodeImage(img, file, options));
+  return file.data;
+}
+
+TEST(SimdEquality, EncodesIdentically) {
+  for (int channels : {1, 3}) {
+    for (int quality : {1, 50, 75, 100}) {
+      for (auto [w, h] : {std::pair{1, 1}, std::pair{19, 13}, std::pair{97, 41}}) {
+        Image img = MakeTestImage(w, h, channels, static_cast<uint32_t>(quality + w));
+        EXPECT_EQ(EncodeWith(true, img, quality), EncodeWith(false, img, quality))
+            << channels << " channels q" << quality << " " << w << "x" << h;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
+
+namespace iffjpeg_test {
+namespace {
+
+// Sample blocks: random, flat, extremes, and the alternating patterns that
+// drive the transform's sums furthest.
+std::vector<std::vector<uint8_t>> SampleBlocks(int count, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::vector<uint8_t>> blocks;
+  for (int n = 0; n < count; ++n) {
+    std::vector<uint8_t> b(64);
+    int kind = n % 5;
+    for (int i = 0; i < 64; ++i) {
+      int x = i % 8, y = i / 8;
+      switch (kind) {
+        case 0:
+          b[i] = static_cast<uint8_t>(rng());
+          break;
+        case 1:  // 0 or 255 only
+          b[i] = (rng() & 1) ? 255 : 0;
+          break;
+        case 2:  // checkerboards and stripes of the extremes
+          b[i] = static_cast<uint8_t>((((x ^ (n / 5)) + (y & (n / 7))) & 1) ? 255 : 0);
+          break;
+        case 3:  // smooth
+          b[i] = static_cast<uint8_t>(
+              std::clamp(static_cast<int>(rng() % 40) + 8 * x + 4 * y, 0, 255));
+          break;
+        default:  // flat
+          b[i] = static_cast<uint8_t>(n);
+          break;
+      }
+    }
+    blocks.push_back(std::move(b));
+  }
+  return blocks;
+}
+
+std::vector<std::array<uint16_t, 64>> QuantTables() {
+  std::vector<std::array<uint16_t, 64>> tables;
+  std::mt19937 rng(77);
+  for (uint16_t flat : {1, 2, 3, 7, 16, 255, 256, 1000, 32767}) {
+    std::array<uint16_t, 64> t;
+    t.fill(flat);
+    tables.push_back(t);
+  }
+  for (int n = 0; n < 6; ++n) {
+    std::array<uint16_t, 64> t;
+    for (auto& q : t) q = static_cast<uint16_t>(1 + rng() % (n < 3 ? 255 : 32767));
+    tables.push_back(t);
+  }
+  return tables;
+}
+
+void CompareFdct(iffjpeg::ForwardDctQuantizeFn fast) {
+  auto tables = QuantTables();
+  for (const auto& block : SampleBlocks(3000, 99)) {
+    uint8_t pixels[8][24];
+    iffjpeg::SampleRow rows[8];
+    for (int k = 0; k < 8; ++k) {
+      rows[k] = pixels[k];
+      std::memset(pixels[k], 0x5A, sizeof pixels[k]);
+      std::memcpy(pixels[k] + 8, &block[8 * k], 8);
+    }
+    for (const auto& table : tables) {
+      int16_t a[64], b[64];
+      iffjpeg::ForwardDctQuantizeScalar(rows, 8, table.data(), a);
+      fast(rows, 8, table.data(), b);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "quantizer " << table[0];
+    }
+  }
+}
+
+TEST(SimdEquality, ForwardDctQuantizeSelectedMatchesScalar) {
+  CompareFdct(iffjpeg::SelectedKernels().forwardDctQuantize);
+}
+
+#if defined(IFFJPEG_HAVE_SSE2)
+TEST(SimdEquality, ForwardDctQuantizeSse2MatchesScalar) {
+  CompareFdct(iffjpeg::ForwardDctQuantizeSse2);
+}
+#endif
+
+// The scalar twin is the library's documented path: shift, forwardDct, then
+// QuantizeBlock with the zigzag-order table.
+TEST(SimdEquality, ForwardDctQuantizeScalarIsTransformThenQuantize) {
+  for (const auto& block : SampleBlocks(200, 5)) {
+    uint8_t pixels[8][8];
+    iffjpeg::SampleRow rows[8];
+    for (int k = 0; k < 8; ++k) {
+      rows[k] = pixels[k];
+      std::memcpy(pixels[k], &block[8 * k], 8);
+    }
+    iffjpeg::QuantTable zigzag{};
+    std::array<uint16_t, 64> natural;
+    for (int k = 0; k < 64; ++k) {
+      zigzag.quantval[k] = static_cast<uint16_t>(1 + (k * 37) % 120);
+      natural[iffjpeg::zigzagToNatural[k]] = zigzag.quantval[k];
+    }
+    int16_t work[64], expected[64], actual[64];
+    iffjpeg::TransformAndQuantize(rows, 0, 0, zigzag, work, expected);
+    iffjpeg::ForwardDctQuantizeScalar(rows, 0, natural.data(), actual);
+    ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected));
+  }
+}
+
+// The single-precision division the fast quantizer uses truncates exactly:
+// every 16-bit sum over every baseline quantizer, and a spread of larger ones.
+TEST(SimdEquality, FloatDivisionTruncatesExactly) {
+  auto check = [](int q) {
+    for (int n = -32768; n <= 32767; ++n) {
+      int expected = n / q;
+      int actual = static_cast<int>(static_cast<float>(n) / static_cast<float>(q));
+      if (expected != actual) return n;
+    }
+    return 0;
+  };
+  for (int q = 1; q <= 255; ++q) ASSERT_EQ(0, check(q)) << "q " << q;
+  for (int q = 256; q <= 32767; q += 97) ASSERT_EQ(0, check(q)) << "q " << q;
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
+
+namespace iffjpeg_test {
+namespace {
+
+// Every (Cb, Cr) pair with several luma values, through the selected row
+// kernel and through the tables, at widths that leave every tail length.
+TEST(SimdEquality, YccToRgbMatchesTables) {
+  iffjpeg::DecoderState dec{};
+  ASSERT_EQ(0, iffjpeg::BuildYccTables(dec));
+  uint8_t limitTable[768];
+  for (int i = 0; i < 768; ++i) limitTable[i] = static_cast<uint8_t>(std::clamp(i - 256, 0, 255));
+  dec.rangeLimit = limitTable + 256;
+  iffjpeg::DecoderMethods methods{};
+  dec.methods = &methods;
+  constexpr int kWidth = 256 + 13;
+  std::vector<uint8_t> y(kWidth), cb(kWidth), cr(kWidth);
+  iffjpeg::SampleRow yr = y.data(), cbr = cb.data(), crr = cr.data();
+  iffjpeg::SampleArray input[3] = {&yr, &cbr, &crr};
+  for (int luma : {0, 1, 64, 128, 200, 254, 255}) {
+    for (int c = 0; c < 256; ++c) {
+      for (int i = 0; i < kWidth; ++i) {
+        y[i] = static_cast<uint8_t>((luma + i * (luma & 7)) & 255);
+        cb[i] = static_cast<uint8_t>(c);
+        cr[i] = static_cast<uint8_t>(i);
+      }
+      for (int width : {kWidth, 16, 17, 31, 5}) {
+        std::vector<uint8_t> a(3 * kWidth + 8, 0xEE), b(3 * kWidth + 8, 0xEE);
+        iffjpeg::SampleRow outA = a.data(), outB = b.data();
+        {
+          ScalarGuard guard(true);
+          iffjpeg::ConvertYccToRgb(dec, 0, width, input, &outA);
+        }
+        iffjpeg::ConvertYccToRgb(dec, 0, width, input, &outB);
+        ASSERT_EQ(a, b) << "luma " << luma << " cb " << c << " width " << width;
+      }
+    }
+  }
+  for (int32_t*& table : dec.pool.heapTables) {
+    iffjpeg::platform::SystemFree(table);
+    table = nullptr;
+  }
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
