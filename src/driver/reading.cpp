@@ -64,7 +64,6 @@ int32_t RewindForReading(IFFHandle& handle) {
   if (handle.memoryTable.freeAll != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
   handle.cursor = handle.bufferStart;
   handle.byteCount = 0;
-  handle.dataEnded = 0;
   handle.lineCounter = 0;
   int32_t width = handle.width, height = handle.height, planes = handle.planes;
   int32_t rc = StartDecoder(handle);

@@ -43,7 +43,6 @@ int FillBuffer(IFFHandle& handle) {
   }
   // End of data (or a failed read): hand out an EOI marker of our own so
   // that every reader stops cleanly.
-  handle.dataEnded = 1;
   handle.bufferStart[-1] = 0xD9;
   handle.bufferStart[-2] = 0xFF;
   handle.cursor = handle.bufferStart - 2;
