@@ -118,6 +118,7 @@ class Session {
     std::vector<uint8_t> bytes;
     if (which & 1) {
       bytes = in_.Bytes(in_.U8() + 1);  // a small file from the input
+      if (iffjpeg_fuzz::DeclaresHugeWholeImageDecode(bytes.data(), bytes.size())) return;
     } else {
       bytes = Samples()[which / 2 % Samples().size()];
       if (which & 2) bytes.resize(bytes.size() * (which / 4) / 64);  // truncated

@@ -108,6 +108,26 @@ void Fail(const char* what, long a, long b) {
   std::abort();
 }
 
+bool DeclaresHugeWholeImageDecode(const uint8_t* data, std::size_t size) {
+  constexpr long kOpenPixelBudget = 1L << 20;
+  long pixels = 0;
+  int frameComponents = 0, firstScanComponents = -1, scans = 0;
+  for (std::size_t i = 0; i + 9 < size; ++i) {
+    if (data[i] != 0xFF) continue;
+    uint8_t code = data[i + 1];
+    if (code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {
+      long height = data[i + 5] << 8 | data[i + 6];
+      long width = data[i + 7] << 8 | data[i + 8];
+      pixels = std::max(pixels, width * height);
+      frameComponents = std::max<int>(frameComponents, data[i + 9]);
+    } else if (code == 0xDA) {
+      if (++scans == 1) firstScanComponents = data[i + 4];
+    }
+  }
+  return pixels > kOpenPixelBudget && frameComponents > 1 &&
+         (scans > 1 || firstScanComponents < frameComponents);
+}
+
 int32_t LinesWithinBudget(int32_t width, int32_t height) {
   long lines = kPixelBudget / std::max<long>(width, 1);
   return static_cast<int32_t>(std::clamp<long>(lines, 1, std::max<long>(height, 1)));
