@@ -275,6 +275,32 @@ TEST(MultiScan, DataEndingInALaterScan) {
   }
 }
 
+// A tiny file whose frame header declares 65535 x 65535: decoding stops
+// where the data ends, so the open costs work in proportion to the file's
+// bytes, and the rows never decoded come out mid-grey.
+TEST(MultiScan, HugeFrameWithLittleDataOpensQuickly) {
+  Image image = MakeTestImage(16, 16, 3, 4);
+  Bytes jpeg = BuildJpeg(image, WithScans(ColourOptions(2, 2), {{0}, {1}, {2}}));
+  std::size_t sof = static_cast<std::size_t>(FindMarker(jpeg, 0xC0));
+  for (std::size_t i : {sof + 5, sof + 6, sof + 7, sof + 8}) jpeg[i] = 0xFF;
+  MemoryFile file(jpeg);
+  IFFImageInfo info{};
+  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(info.width, 65535);
+  EXPECT_EQ(info.height, 65535);
+  std::vector<uint8_t> line(65535 * 3);
+  int32_t codes = 0;
+  for (int y = 0; y < 40; ++y) codes += IFFGetLine(h, 1, line.data()) != 0;
+  EXPECT_EQ(codes, 1) << "the damage is reported once";
+  // Far below the data: the grey of undecoded rows (YCbCr 128,128,128).
+  ASSERT_EQ(IFFSeek(h, 100), 0);
+  ASSERT_EQ(IFFGetLine(h, 1, line.data()), 0);
+  EXPECT_EQ(line[0], 129);
+  EXPECT_EQ(line[1], 127);
+  EXPECT_EQ(IFFClose(h), 0);
+}
+
 // Cut anywhere after the frame header, or with a byte changed anywhere: the
 // open succeeds or refuses the file with 7 (or 2 for a table byte that now
 // names an undefined table), lines carry 0 or a single 10, nothing crashes.

@@ -16,6 +16,9 @@ struct WholeImageFields {
   int32_t planeWidth[kMaxScanComponents];   // as an interleaved scan pads them
   int32_t planeRows[kMaxScanComponents];
   int32_t coded[kMaxScanComponents];  // a scan has coded the component
+  // Plane rows that hold decoded samples; the rest come out mid-grey. Less
+  // than planeRows only when the data ended inside the component's scan.
+  int32_t codedRows[kMaxScanComponents];
   int32_t firstDamagedLine;           // the line that reports 10, -1 for none
   int32_t nextLine;                   // lines handed over so far
 };

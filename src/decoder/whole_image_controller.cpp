@@ -39,11 +39,13 @@ void FetchBandFromPlanes(IFFHandle& handle, DecoderState& dec, BlockArray*, Samp
   int32_t band = f.mcuRowIndex + f.mcuRowInBand;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     int32_t bandRows = 8 * dec.components[c].vSampFactor;
+    int32_t top = band * bandRows;
     auto width = static_cast<std::size_t>(w.planeWidth[c]);
-    SampleArray in = w.coded[c] ? AccessPlane(dec, c, band * bandRows, false, w) : nullptr;
+    bool decoded = w.coded[c] && top < w.codedRows[c];
+    SampleArray in = decoded ? AccessPlane(dec, c, top, false, w) : nullptr;
     SampleArray out = sampleRows[c] + firstRow;
     for (int32_t k = 0; k < bandRows; ++k) {
-      if (in != nullptr) {
+      if (in != nullptr && top + k < w.codedRows[c]) {
         std::memcpy(out[k], in[k], width);
       } else {
         std::memset(out[k], kMidGrey, width);
@@ -115,6 +117,25 @@ void NoteDamage(DecoderState& dec, WholeImageFields& w, int32_t mcuRow) {
   if (w.firstDamagedLine < 0 || line < w.firstDamagedLine) w.firstDamagedLine = line;
 }
 
+// More bits than the Huffman decoder's bit reader ever holds ahead of the
+// byte stream (its register and the bits held aside).
+constexpr int64_t kMaxBufferedBits = 128;
+
+// True when no byte of the current scan's entropy-coded data is left in the
+// stream: the next bytes are a marker other than RSTn (T.81 B.1.1.2), or the
+// file has ended.
+bool ScanDataExhausted(const IFFHandle& handle) {
+  if (handle.dataEnded) return true;
+  if (handle.byteCount < 2 || handle.cursor[0] != 0xFF) return false;
+  int code = handle.cursor[1];
+  return code != 0x00 && (code < 0xD0 || code > 0xD7);
+}
+
+// Blocks of the current scan after MCU row r.
+int64_t RemainingBlocks(const DecoderState& dec, int32_t r) {
+  return static_cast<int64_t>(dec.mcuRowsInScan - r - 1) * dec.mcusPerRow * dec.blocksInMcu;
+}
+
 // Decodes the current scan into the planes, one MCU row at a time.
 int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
@@ -144,6 +165,28 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
     dec.methods->reconstructMcuRow(handle, dec, coefRows, rows, firstRow);
     if (lone) PadLoneComponent(dec, w, rows[0], firstRow, r == dec.mcuRowsInScan - 1);
     if (handle.lineCode == 10) NoteDamage(dec, w, r);
+    if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle) &&
+        RemainingBlocks(dec, r) > kMaxBufferedBits) {
+      // The scan's data are used up (the reader stands at a marker that is
+      // not a restart marker, or at the end of the file) while more blocks
+      // remain than the bits the reader can still hold could code (every
+      // block takes at least one bit): the rest would decode from zero bits
+      // alone. Stop here, so that a tiny file declaring a huge frame costs
+      // work in proportion to its bytes; the rows not decoded come out
+      // mid-grey and the first of them reports 10.
+      NoteDamage(dec, w, r + 1);
+      for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+        const ComponentInfo& comp = *dec.scanComponents[i];
+        int32_t done = lone ? 8 * (r + 1) : (r + 1) * 8 * comp.vSampFactor;
+        w.codedRows[comp.componentIndex] = done;
+      }
+      handle.lineCode = 0;
+      return 0;
+    }
+  }
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    int32_t c = dec.scanComponents[i]->componentIndex;
+    w.codedRows[c] = w.planeRows[c];
   }
   handle.lineCode = 0;
   return 0;
