@@ -1,17 +1,13 @@
 #include "entropy/huffman_decoder.h"
 
 #include "driver/stream_buffer.h"
+#include "platform/kernels.h"
 
 namespace iffjpeg {
 namespace {
 
 constexpr int32_t kBitMask[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
                                   511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
-// EXTEND (T.81 Figure F.12): a magnitude below 2^(s-1) is negative.
-constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,   64,
-                                     128, 256, 512, 1024, 2048, 4096, 8192, 16384};
-constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
-                                       -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 // Bytes enter the bit buffer only while it holds fewer than this many bits.
 constexpr int32_t kBufferLimit = 15;
@@ -85,6 +81,8 @@ void ReportRestartLost(IFFHandle& handle) {
   handle.lastError = 10;
 }
 
+}  // namespace
+
 // T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
 // the restart point (an unexpected number is reported); any other marker is
 // left in the stream and the rest of the scan decodes from zero bits, with
@@ -109,8 +107,6 @@ void processRestart(IFFHandle& handle, DecoderState& dec) {
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
 }
 
-}  // namespace
-
 int32_t getBits(IFFHandle& handle, int32_t n) {
   BitReader& br = handle.bitReader;
   if (br.bitsLeft < n) fillBitBuffer(handle, n);
@@ -133,8 +129,6 @@ int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table) {
   return decodeSymbolSlow(handle, table, kLookaheadBits + 1);
 }
 
-int32_t extendValue(int32_t r, int32_t s) { return r < kExtendTest[s] ? r + kExtendOffset[s] : r; }
-
 bool huffmanCodesOverflow(const uint8_t bits[17]) {
   int32_t code = 0;
   for (int32_t length = 1; length <= 16; ++length) {
@@ -145,6 +139,38 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   }
   return false;
 }
+
+namespace {
+
+// The combined lookup is derived from the tables above so that it finds
+// exactly what the 8-bit lookahead and the search from length 9 find.
+void buildCombinedLookup(HuffTable& table) {
+  HuffDecodeTables& t = table.decode;
+  constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
+  for (int32_t v = 0; v < (1 << kLookAcBits); ++v) {
+    int32_t length = t.lookNbits[v >> kShift];
+    int32_t symbol;
+    if (length > 0) {
+      symbol = t.lookSym[v >> kShift];
+    } else if (v <= t.maxCode[kLookAcBits]) {
+      length = kLookAcBits;
+      int32_t index = t.valPtr[kLookAcBits] + v - t.minCode[kLookAcBits];
+      symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
+    } else {
+      t.lookAc[v] = 0;
+      continue;
+    }
+    uint32_t entry = static_cast<uint32_t>(length | symbol << 4);
+    int32_t s = symbol & 15;
+    if (s > 0 && length + s <= kLookAcBits) {
+      int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
+      entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+    }
+    t.lookAc[v] = static_cast<int32_t>(entry);
+  }
+}
+
+}  // namespace
 
 void buildDecodingTable(HuffTable& table) {
   HuffDecodeTables& t = table.decode;
@@ -189,12 +215,13 @@ void buildDecodingTable(HuffTable& table) {
       }
     }
   }
+  buildCombinedLookup(table);
 }
 
 int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
-  dec.methods->decodeMcu = decodeHuffmanMcu;
+  dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }

@@ -5,6 +5,7 @@ namespace {
 
 Kernels MakeScalar() {
   Kernels k{};
+  k.decodeHuffmanMcu = decodeHuffmanMcu;
   k.inverseDctToSamples = InverseDctToSamplesScalar;
   k.forwardDctQuantize = ForwardDctQuantizeScalar;
   return k;
@@ -12,6 +13,7 @@ Kernels MakeScalar() {
 
 Kernels MakeFastest() {
   Kernels k = MakeScalar();
+  k.decodeHuffmanMcu = decodeHuffmanMcuFast;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;

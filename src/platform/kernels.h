@@ -4,19 +4,23 @@
 #pragma once
 
 #include "decoder/colour_deconvert.h"
+#include "entropy/huffman_decoder.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
 
 namespace iffjpeg {
 
+using DecodeMcuFn = int32_t (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+
 struct Kernels {
+  DecodeMcuFn decodeHuffmanMcu;  // the word-at-a-time reader, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
   ForwardDctQuantizeFn forwardDctQuantize;
   YccToRgbRowFn yccToRgbRow;  // null: the table loop alone
 };
 
-// The kernels chosen for this process (scalar only in an IFFJPEG_SCALAR_ONLY
-// build). The table is built once and never changes afterwards.
+// The kernels chosen for this process (in an IFFJPEG_SCALAR_ONLY build only
+// the portable fast Huffman decoder beside the scalar kernels). The table is built once and never changes afterwards.
 const Kernels& SelectedKernels();
 const Kernels& ScalarKernels();
 
