@@ -18,6 +18,8 @@ Kernels MakeFastest() {
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;
   k.forwardDctQuantize = ForwardDctQuantizeSse2;
+  k.doubleRowSpan = DoubleRowSpanSse2;
+  k.doubleRowHVSpan = DoubleRowHVSpanSse2;
 #endif
 #if defined(IFFJPEG_HAVE_AVX2)
   if (__builtin_cpu_supports("avx2")) k.yccToRgbRow = YccToRgbRowAvx2;

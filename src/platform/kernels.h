@@ -4,6 +4,7 @@
 #pragma once
 
 #include "decoder/colour_deconvert.h"
+#include "decoder/upsample.h"
 #include "entropy/huffman_decoder.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
@@ -16,11 +17,14 @@ struct Kernels {
   DecodeMcuFn decodeHuffmanMcu;  // the word-at-a-time reader, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
   ForwardDctQuantizeFn forwardDctQuantize;
-  YccToRgbRowFn yccToRgbRow;  // null: the table loop alone
+  YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
+  DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
+  DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
 };
 
 // The kernels chosen for this process (in an IFFJPEG_SCALAR_ONLY build only
-// the portable fast Huffman decoder beside the scalar kernels). The table is built once and never changes afterwards.
+// the portable fast Huffman decoder beside the scalar kernels). The table is built once and never
+// changes afterwards.
 const Kernels& SelectedKernels();
 const Kernels& ScalarKernels();
 
