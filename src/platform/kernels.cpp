@@ -6,6 +6,7 @@ namespace {
 Kernels MakeScalar() {
   Kernels k{};
   k.decodeHuffmanMcu = decodeHuffmanMcu;
+  k.encodeHuffmanMcu = encodeHuffmanMcu;
   k.inverseDctToSamples = InverseDctToSamplesScalar;
   k.forwardDctQuantize = ForwardDctQuantizeScalar;
   return k;
@@ -14,6 +15,7 @@ Kernels MakeScalar() {
 Kernels MakeFastest() {
   Kernels k = MakeScalar();
   k.decodeHuffmanMcu = decodeHuffmanMcuFast;
+  k.encodeHuffmanMcu = encodeHuffmanMcuFast;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;

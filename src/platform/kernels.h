@@ -6,15 +6,18 @@
 #include "decoder/colour_deconvert.h"
 #include "decoder/upsample.h"
 #include "entropy/huffman_decoder.h"
+#include "entropy/huffman_encoder.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
 
 namespace iffjpeg {
 
 using DecodeMcuFn = int32_t (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+using EncodeMcuFn = void (*)(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
 
 struct Kernels {
   DecodeMcuFn decodeHuffmanMcu;  // the word-at-a-time reader, portable C++
+  EncodeMcuFn encodeHuffmanMcu;  // the word-at-a-time writer, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
   ForwardDctQuantizeFn forwardDctQuantize;
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
@@ -22,9 +25,9 @@ struct Kernels {
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
 };
 
-// The kernels chosen for this process (in an IFFJPEG_SCALAR_ONLY build only
-// the portable fast Huffman decoder beside the scalar kernels). The table is built once and never
-// changes afterwards.
+// The kernels chosen for this process; an IFFJPEG_SCALAR_ONLY build has the
+// portable fast Huffman decoder beside the scalar kernels. The table is
+// built once and never changes afterwards.
 const Kernels& SelectedKernels();
 const Kernels& ScalarKernels();
 
