@@ -52,23 +52,6 @@ inline int32_t Extend(int32_t r, int32_t s) {
   return r + (negative & kExtendOffset[s]);
 }
 
-// The counters after the byte-wise fill, by bitsLeft + heldCount before it
-// (at most 22): from 15 bits on nothing is read and everything becomes
-// bitsLeft; below, one or two bytes bring bitsLeft to 15 and leave
-// (merged + 1) mod 8 bits held.
-constexpr int32_t FilledState(int32_t merged) {
-  if (merged >= kBufferLimit) return merged << 8 | merged;
-  return (kBufferLimit + ((merged + 1) & 7)) << 8 | kBufferLimit;
-}
-constexpr auto kFilledState = [] {
-  struct Table {
-    int32_t v[32];
-    constexpr int32_t operator[](int32_t i) const { return v[i]; }
-  } t{};
-  for (int32_t i = 0; i < 32; ++i) t.v[i] = FilledState(i);
-  return t;
-}();
-
 class FastBitReader {
  public:
   explicit FastBitReader(IFFHandle& handle) : handle_(handle) {
@@ -76,7 +59,11 @@ class FastBitReader {
     acc_ = ((br.bitBuffer & LowBits(br.bitsLeft)) << br.heldCount) |
            static_cast<uint64_t>(br.heldBits);
     avail_ = br.bitsLeft + br.heldCount;
-    state_ = Pack(br.bitsLeft, br.heldCount);
+    // Positions are counted so that the end of the bytes taken falls on a
+    // multiple of 8 (bytes are whole).
+    pos_ = -(br.bitsLeft + br.heldCount) & 7;
+    end_ = pos_ + br.bitsLeft;
+    loaded_ = end_ + br.heldCount;
   }
 
   // Hands the prefetched bytes back and leaves the byte-wise reader's state.
@@ -122,13 +109,17 @@ class FastBitReader {
   // The byte-wise reader's fill when bitsLeft < n, with its bytes at hand,
   // without a branch (whether it fills is as good as random).
   void NeedReady(int32_t n) {
-    int32_t fill = ((state_ & 0xFF) - n) >> 31;  // all ones when bitsLeft < n
-    int32_t filled = kFilledState[state_ >> 8];
-    state_ ^= (state_ ^ filled) & fill;
+    int32_t fill = (end_ - pos_ - n) >> 31;  // all ones when bitsLeft < n
+    int32_t target = pos_ + kBufferLimit;
+    int32_t newEnd = loaded_ > target ? loaded_ : target;
+    int32_t rounded = (target + 7) & ~7;
+    int32_t newLoaded = loaded_ > rounded ? loaded_ : rounded;
+    end_ += (newEnd - end_) & fill;
+    loaded_ += (newLoaded - loaded_) & fill;
   }
 
   void Skip(int32_t n) {
-    state_ -= n * 0x101;
+    pos_ += n;
     avail_ -= n;
   }
 
@@ -209,11 +200,11 @@ class FastBitReader {
   // while fewer than 15 bits are left. When the two bytes it may take are
   // prefetched, only the counters move.
   void Fill(int32_t n) {
-    int32_t merged = Available();
+    int32_t merged = loaded_ - pos_;
     int32_t held = 0;
     int32_t bitsLeft = merged;
-    if (avail_ - merged >= 16) {  // the one or two bytes it takes are at hand
-      state_ = kFilledState[merged];
+    if (avail_ - merged >= 16) {    // the one or two bytes it takes are at hand
+      NeedReady(kBufferLimit + 8);  // a fill for certain
       return;
     }
     while (bitsLeft < kBufferLimit) {
@@ -237,7 +228,8 @@ class FastBitReader {
         bitsLeft = kBufferLimit;
       }
     }
-    state_ = Pack(bitsLeft, held);
+    end_ = pos_ + bitsLeft;
+    loaded_ = end_ + held;
   }
 
   int32_t DecodeSlow(const HuffTable& table, int32_t length) {
@@ -258,17 +250,18 @@ class FastBitReader {
     return table.huffval[index];
   }
 
-  // The byte-wise reader's counters packed as (bitsLeft + heldCount) << 8
-  // | bitsLeft, so that taking bits is one subtraction.
-  static int32_t Pack(int32_t bitsLeft, int32_t held) { return (bitsLeft + held) << 8 | bitsLeft; }
-  int32_t BitsLeft() const { return state_ & 0xFF; }
-  int32_t Available() const { return state_ >> 8; }
-  int32_t Held() const { return Available() - BitsLeft(); }
+  int32_t BitsLeft() const { return end_ - pos_; }
+  int32_t Held() const { return loaded_ - end_; }
 
   IFFHandle& handle_;
   uint64_t acc_;   // the next avail_ bits of the segment in its low bits
   int32_t avail_;  // bitsLeft + heldCount + the prefetched bits
-  int32_t state_;  // Pack(bitsLeft, heldCount)
+  // The byte-wise reader's counters as positions in the segment: bits taken
+  // so far, the end of its bit buffer (pos_ + bitsLeft) and the end of the
+  // bytes it has taken (end_ + heldCount).
+  int32_t pos_;
+  int32_t end_;
+  int32_t loaded_;
 };
 
 }  // namespace
