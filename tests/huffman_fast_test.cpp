@@ -242,30 +242,40 @@ TEST(HuffmanFastPath, RestartsInAndOutOfSequence) {
 // The combined lookup finds what the 8-bit lookahead and the search find.
 TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
   std::mt19937 rng(11);
+  constexpr int kBits = kLookAcBits;
   for (int round = 0; round < 200; ++round) {
     HuffTable table = round == 0 ? LuminanceAcTable() : RandomTable(rng, true);
     buildDecodingTable(table);
     const HuffDecodeTables& t = table.decode;
-    for (int v = 0; v < 512; ++v) {
+    for (int v = 0; v < (1 << kBits); ++v) {
       int entry = t.lookAc[v];
       int length = entry & 15;
-      int n = t.lookNbits[v >> 1];
+      int n = t.lookNbits[v >> (kBits - 8)];
+      int symbol = -1;
       if (n > 0) {
         ASSERT_EQ(length, n);
-        ASSERT_EQ((entry >> 4) & 0xFF, t.lookSym[v >> 1]);
-      } else if (v <= t.maxCode[9]) {
-        ASSERT_EQ(length, 9) << v;
+        symbol = t.lookSym[v >> (kBits - 8)];
       } else {
-        ASSERT_EQ(entry, 0);
-        continue;
+        for (int l = 9; l <= kBits && symbol < 0; ++l) {
+          int code = v >> (kBits - l);
+          if (code > t.maxCode[l]) continue;
+          ASSERT_EQ(length, l) << v;
+          int index = t.valPtr[l] + code - t.minCode[l];
+          symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
+        }
+        if (symbol < 0) {
+          ASSERT_EQ(entry, 0);
+          continue;
+        }
       }
-      int s = (entry >> 4) & 15;
+      ASSERT_EQ((entry >> 4) & 0xFF, symbol);
+      int s = symbol & 15;
       if (entry & kLookAcFits) {
-        ASSERT_LE(length + s, 9);
-        int r = (v >> (9 - length - s)) & ((1 << s) - 1);
+        ASSERT_LE(length + s, kBits);
+        int r = (v >> (kBits - length - s)) & ((1 << s) - 1);
         ASSERT_EQ(entry >> 16, extendValue(r, s));
       } else {
-        ASSERT_TRUE(s == 0 || length + s > 9);
+        ASSERT_TRUE(s == 0 || length + s > kBits);
       }
     }
   }

@@ -149,16 +149,24 @@ void buildCombinedLookup(HuffTable& table) {
   constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
   for (int32_t v = 0; v < (1 << kLookAcBits); ++v) {
     int32_t length = t.lookNbits[v >> kShift];
-    int32_t symbol;
+    int32_t symbol = 0;
     if (length > 0) {
       symbol = t.lookSym[v >> kShift];
-    } else if (v <= t.maxCode[kLookAcBits]) {
-      length = kLookAcBits;
-      int32_t index = t.valPtr[kLookAcBits] + v - t.minCode[kLookAcBits];
-      symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
     } else {
-      t.lookAc[v] = 0;
-      continue;
+      // The search from length 9 (decodeSymbolSlow) on the bits at hand.
+      for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
+        int32_t code = v >> (kLookAcBits - l);
+        if (code <= t.maxCode[l]) {
+          length = l;
+          int32_t index = t.valPtr[l] + code - t.minCode[l];
+          symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
+          break;
+        }
+      }
+      if (length == 0) {
+        t.lookAc[v] = 0;
+        continue;
+      }
     }
     uint32_t entry = static_cast<uint32_t>(length | symbol << 4);
     int32_t s = symbol & 15;

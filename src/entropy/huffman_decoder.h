@@ -50,7 +50,7 @@ inline constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,
 inline constexpr int32_t kExtendOffset[16] = {
     0, -1, -3, -7, -15, -31, -63, -127, -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
-inline constexpr int32_t kLookAcBits = 9;
+inline constexpr int32_t kLookAcBits = 10;
 inline constexpr int32_t kLookAcFits = 1 << 12;
 
 // The signed value of the s-bit magnitude r (s = 0..15).

@@ -131,19 +131,25 @@ class FastBitReader {
 
   // An AC symbol through the combined lookup, its magnitude bits consumed
   // too when the entry carries the value. The counters move as the
-  // byte-wise reader's would: a fill check for the 8-bit lookahead, one for
-  // the 9 bits the search starts with, one for the magnitude.
+  // byte-wise reader's would: a fill check for the 8-bit lookahead, for the
+  // 9 bits the search starts with and each bit after, and for the magnitude.
   int32_t LookAc(const HuffTable& table) {
     NeedReady(kLookaheadBits);
-    int32_t look = static_cast<int32_t>(acc_ >> (avail_ - kLookAcBits)) & 0x1FF;
+    int32_t look = static_cast<int32_t>(acc_ >> (avail_ - kLookAcBits)) & ((1 << kLookAcBits) - 1);
     int32_t entry = table.decode.lookAc[look];
     int32_t length = entry & 15;
-    if (length == 0) {  // a code longer than nine bits: the search goes on
-      int32_t symbol = DecodeLongReady(table);
-      return symbol << 4;
+    if (length <= kLookaheadBits) {
+      if (length == 0) return DecodeLongReady(table) << 4;  // longer than the lookup
+      Skip(length);
+    } else {
+      // The search takes 9 bits, then one at a time.
+      NeedReady(kLookaheadBits + 1);
+      Skip(kLookaheadBits + 1);
+      for (int32_t l = kLookaheadBits + 1; l < length; ++l) {
+        NeedReady(1);
+        Skip(1);
+      }
     }
-    if (length > kLookaheadBits) NeedReady(kLookAcBits);
-    Skip(length);
     if (entry & kLookAcFits) {
       int32_t s = (entry >> 4) & 15;
       NeedReady(s);
