@@ -24,7 +24,10 @@ Kernels MakeFastest() {
   k.doubleRowHVSpan = DoubleRowHVSpanSse2;
 #endif
 #if defined(IFFJPEG_HAVE_AVX2)
-  if (__builtin_cpu_supports("avx2")) k.yccToRgbRow = YccToRgbRowAvx2;
+  if (__builtin_cpu_supports("avx2")) {
+    k.yccToRgbRow = YccToRgbRowAvx2;
+    k.rgbToYccRow = RgbToYccRowAvx2;
+  }
 #endif
   return k;
 }

@@ -5,6 +5,7 @@
 
 #include "decoder/colour_deconvert.h"
 #include "decoder/upsample.h"
+#include "encoder/colour_convert.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/huffman_encoder.h"
 #include "transform/fdct.h"
@@ -23,6 +24,7 @@ struct Kernels {
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
+  RgbToYccRowFn rgbToYccRow;          // null: the table loop alone
 };
 
 // The kernels chosen for this process; an IFFJPEG_SCALAR_ONLY build has the
