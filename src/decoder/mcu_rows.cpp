@@ -49,6 +49,7 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
   // The transform and the level shift and clamp run as one kernel per block
   // (the scalar twin is inverseDct followed by the range limit).
   const InverseDctToSamplesFn transform = SelectedKernels().inverseDctToSamples;
+  const InverseDctPairToSamplesFn pair = SelectedKernels().inverseDctPairToSamples;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;
@@ -56,7 +57,11 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
       BlockRow blocks = coefRows[c][r];
       SampleRow const* out = rows + firstRow + 8 * r;
-      for (int32_t b = 0; b < blocksPerRow; ++b) transform(blocks[b], out, 8 * b);
+      int32_t b = 0;
+      if (pair != nullptr) {
+        for (; b + 1 < blocksPerRow; b += 2) pair(blocks[b], blocks[b + 1], out, 8 * b);
+      }
+      for (; b < blocksPerRow; ++b) transform(blocks[b], out, 8 * b);
     }
   }
 }

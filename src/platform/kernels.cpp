@@ -27,6 +27,7 @@ Kernels MakeFastest() {
   if (__builtin_cpu_supports("avx2")) {
     k.yccToRgbRow = YccToRgbRowAvx2;
     k.rgbToYccRow = RgbToYccRowAvx2;
+    k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
   }
 #endif
   return k;

@@ -20,6 +20,7 @@ struct Kernels {
   DecodeMcuFn decodeHuffmanMcu;  // the word-at-a-time reader, portable C++
   EncodeMcuFn encodeHuffmanMcu;  // the word-at-a-time writer, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
+  InverseDctPairToSamplesFn inverseDctPairToSamples;  // null: one block at a time
   ForwardDctQuantizeFn forwardDctQuantize;
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
