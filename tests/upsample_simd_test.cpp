@@ -1,4 +1,4 @@
-// The SSE2 spans of the 2:1 upsamplers against the scalar filters: random
+// The fast spans of the 2:1 upsamplers against the scalar filters: random
 // and extreme rows at every width up to a few vector lengths, through the
 // public upsamplers with the fast kernels forced off and on.
 #include <gtest/gtest.h>

@@ -33,6 +33,11 @@ int32_t DoubleRowSpanSse2(const uint8_t* s, int32_t width, uint8_t* out);
 int32_t DoubleRowHVSpanSse2(const uint8_t* nearRow, const uint8_t* farRow, int32_t width,
                             uint8_t* out);
 #endif
+#if defined(IFFJPEG_HAVE_AVX2)
+int32_t DoubleRowSpanAvx2(const uint8_t* s, int32_t width, uint8_t* out);
+int32_t DoubleRowHVSpanAvx2(const uint8_t* nearRow, const uint8_t* farRow, int32_t width,
+                            uint8_t* out);
+#endif
 
 // The upsampler for a component with factors h x v under maxima H x V, or
 // null when the factors do not divide the maxima.

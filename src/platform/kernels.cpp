@@ -28,6 +28,8 @@ Kernels MakeFastest() {
     k.yccToRgbRow = YccToRgbRowAvx2;
     k.rgbToYccRow = RgbToYccRowAvx2;
     k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
+    k.doubleRowSpan = DoubleRowSpanAvx2;
+    k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
   }
 #endif
   return k;
