@@ -107,6 +107,18 @@ class Scan {
     return coefficients;
   }
 
+  // Decodes MCUs m .. m + count - 1 in one call of the batch decoder.
+  std::vector<int16_t> Batch(int32_t m, int32_t count) {
+    stream_.handle().decomp.mcuRowIndex = m;
+    int32_t blocks = stream_.dec().blocksInMcu;
+    std::vector<int16_t> coefficients(static_cast<size_t>(count * blocks * 64), 0);
+    std::vector<CoefBlock*> list;
+    for (int32_t b = 0; b < count * blocks; ++b)
+      list.push_back(reinterpret_cast<CoefBlock*>(&coefficients[64 * b]));
+    decodeHuffmanMcusFast(stream_.handle(), stream_.dec(), list.data(), count);
+    return coefficients;
+  }
+
   // Everything observable after an MCU, as text for a readable failure.
   std::string State() {
     const IFFHandle& h = stream_.handle();
@@ -156,6 +168,31 @@ bool SameDecoding(const std::vector<uint8_t>& bytes, const HuffTable tables[4], 
   return true;
 }
 
+// The batch decoder over runs of 1 to 9 MCUs against MCU-by-MCU decoding.
+bool SameDecodingInBatches(const std::vector<uint8_t>& bytes, const HuffTable tables[4],
+                           bool colour, uint16_t restartInterval, int32_t readChunk, int32_t mcus,
+                           const std::string& what) {
+  Scan reference(bytes, tables, colour, restartInterval, readChunk);
+  Scan fast(bytes, tables, colour, restartInterval, readChunk);
+  int32_t blocks = colour ? 6 : 1;
+  for (int32_t m = 0, count = 1; m < mcus; m += count, count = count % 9 + 1) {
+    std::vector<int16_t> a;
+    for (int32_t i = 0; i < count; ++i) {
+      // Every MCU of a batch sees the batch's first MCU row number.
+      std::vector<int16_t> one = reference.Mcu(m, decodeHuffmanMcu);
+      a.insert(a.end(), one.begin(), one.begin() + 64 * blocks);
+    }
+    std::vector<int16_t> b = fast.Batch(m, count);
+    std::string sa = reference.State(), sb = fast.State();
+    if (a != b || sa != sb) {
+      ADD_FAILURE() << what << ", MCUs " << m << " + " << count << "\n reference: " << sa
+                    << "\n batch:     " << sb << (a != b ? "\n coefficients differ" : "");
+      return false;
+    }
+  }
+  return true;
+}
+
 void LuminanceTables(HuffTable tables[4]) {
   tables[0] = tables[2] = LuminanceDcTable();
   tables[1] = tables[3] = LuminanceAcTable();
@@ -177,6 +214,37 @@ TEST(HuffmanFastPath, RandomStreamsWithRandomTables) {
     int32_t chunk = std::array<int32_t, 5>{0x7FFFFFFF, 1, 7, 64, 1000}[round % 5];
     ASSERT_TRUE(
         SameDecoding(bytes, tables, colour, 0, chunk, 120, "round " + std::to_string(round)));
+  }
+}
+
+TEST(HuffmanFastPath, BatchesDecodeLikeSingleMcus) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 120; ++round) {
+    HuffTable tables[4];
+    if (round % 3 == 0) {
+      LuminanceTables(tables);
+    } else {
+      for (int i = 0; i < 4; ++i) tables[i] = RandomTable(rng, i % 2 == 1);
+    }
+    std::vector<uint8_t> bytes = RandomSegment(rng, 100 + rng() % 2000, round % 4 == 0 ? 20 : 1);
+    if (round % 5 == 0) bytes.insert(bytes.end(), {0xFF, 0xD9});
+    uint16_t restart = 0;
+    if (round % 4 == 1) {
+      // Restart markers every few entropy bytes, in sequence.
+      std::vector<uint8_t> withRestarts;
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        withRestarts.push_back(bytes[i]);
+        if (i % 97 == 96 && bytes[i] != 0xFF) {
+          withRestarts.insert(withRestarts.end(),
+                              {0xFF, static_cast<uint8_t>(0xD0 + (i / 97) % 8)});
+        }
+      }
+      bytes = withRestarts;
+      restart = 2;
+    }
+    int32_t chunk = std::array<int32_t, 3>{0x7FFFFFFF, 3, 200}[round % 3];
+    ASSERT_TRUE(SameDecodingInBatches(bytes, tables, round % 2 == 0, restart, chunk, 80,
+                                      "round " + std::to_string(round)));
   }
 }
 

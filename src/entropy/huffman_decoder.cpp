@@ -230,6 +230,7 @@ int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
   dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
+  dec.methods->decodeMcus = SelectedKernels().decodeHuffmanMcus;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }

@@ -26,6 +26,10 @@ int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** block
 // coefficients, the bytes taken, the moments FillBuffer runs and the bit
 // reader left in the handle are those of decodeHuffmanMcu.
 int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+// count MCUs in a row through decodeHuffmanMcuFast's reader, kept in
+// registers between them; blocks holds count block lists one after another.
+// The same as count calls of decodeHuffmanMcuFast.
+void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks, int32_t count);
 
 // The restart step due before an MCU (T.81 F.2.2.5, E.2.4), shared by both
 // decoders: the bit reader is emptied and the marker consumed.

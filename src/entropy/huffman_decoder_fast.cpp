@@ -54,8 +54,11 @@ inline int32_t Extend(int32_t r, int32_t s) {
 
 class FastBitReader {
  public:
-  explicit FastBitReader(IFFHandle& handle) : handle_(handle) {
-    const BitReader& br = handle.bitReader;
+  explicit FastBitReader(IFFHandle& handle) : handle_(handle) { Load(); }
+
+  // Takes over the byte-wise reader's state from the handle.
+  void Load() {
+    const BitReader& br = handle_.bitReader;
     acc_ = ((br.bitBuffer & LowBits(br.bitsLeft)) << br.heldCount) |
            static_cast<uint64_t>(br.heldBits);
     avail_ = br.bitsLeft + br.heldCount;
@@ -272,12 +275,14 @@ class FastBitReader {
 
 }  // namespace
 
-int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
-  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) processRestart(handle, dec);
-    --dec.restartsToGo;
-  }
-  FastBitReader reader(handle);
+namespace {
+
+// Inlined into both callers so that the reader stays in registers.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void
+DecodeBlocks(FastBitReader& reader, DecoderState& dec, CoefBlock** blocks) {
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
@@ -328,8 +333,37 @@ int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** b
       }
     }
   }
+}
+
+// T.81 F.2.2.5: a restart is processed on the byte-wise reader's state.
+void RestartIfDue(IFFHandle& handle, DecoderState& dec, FastBitReader& reader) {
+  if (dec.restartInterval == 0 || dec.restartsAbandoned != 0) return;
+  if (dec.restartsToGo == 0) {
+    reader.Store();
+    processRestart(handle, dec);
+    reader.Load();
+  }
+  --dec.restartsToGo;
+}
+
+}  // namespace
+
+int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
+  FastBitReader reader(handle);
+  RestartIfDue(handle, dec, reader);
+  DecodeBlocks(reader, dec, blocks);
   reader.Store();
   return 0;
+}
+
+void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
+                           int32_t count) {
+  FastBitReader reader(handle);
+  for (int32_t m = 0; m < count; ++m) {
+    RestartIfDue(handle, dec, reader);
+    DecodeBlocks(reader, dec, blocks + m * dec.blocksInMcu);
+  }
+  reader.Store();
 }
 
 }  // namespace iffjpeg

@@ -15,6 +15,7 @@ Kernels MakeScalar() {
 Kernels MakeFastest() {
   Kernels k = MakeScalar();
   k.decodeHuffmanMcu = decodeHuffmanMcuFast;
+  k.decodeHuffmanMcus = decodeHuffmanMcusFast;
   k.encodeHuffmanMcu = encodeHuffmanMcuFast;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.

@@ -14,11 +14,14 @@
 namespace iffjpeg {
 
 using DecodeMcuFn = int32_t (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+using DecodeMcusFn = void (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
+                              int32_t count);
 using EncodeMcuFn = void (*)(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
 
 struct Kernels {
-  DecodeMcuFn decodeHuffmanMcu;  // the word-at-a-time reader, portable C++
-  EncodeMcuFn encodeHuffmanMcu;  // the word-at-a-time writer, portable C++
+  DecodeMcuFn decodeHuffmanMcu;    // the word-at-a-time reader, portable C++
+  DecodeMcusFn decodeHuffmanMcus;  // null: one MCU per call
+  EncodeMcuFn encodeHuffmanMcu;    // the word-at-a-time writer, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
   InverseDctPairToSamplesFn inverseDctPairToSamples;  // null: one block at a time
   ForwardDctQuantizeFn forwardDctQuantize;
