@@ -314,6 +314,7 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
   for (int round = 0; round < 200; ++round) {
     HuffTable table = round == 0 ? LuminanceAcTable() : RandomTable(rng, true);
     buildDecodingTable(table);
+    buildCombinedLookup(table);
     const HuffDecodeTables& t = table.decode;
     for (int v = 0; v < (1 << kBits); ++v) {
       int entry = t.lookAc[v];

@@ -140,8 +140,6 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   return false;
 }
 
-namespace {
-
 // The combined lookup is derived from the tables above so that it finds
 // exactly what the 8-bit lookahead and the search from length 9 find.
 void buildCombinedLookup(HuffTable& table) {
@@ -177,8 +175,6 @@ void buildCombinedLookup(HuffTable& table) {
     t.lookAc[v] = static_cast<int32_t>(entry);
   }
 }
-
-}  // namespace
 
 void buildDecodingTable(HuffTable& table) {
   HuffDecodeTables& t = table.decode;
@@ -223,7 +219,6 @@ void buildDecodingTable(HuffTable& table) {
       }
     }
   }
-  buildCombinedLookup(table);
 }
 
 int32_t selectHuffmanDecoder(DecoderState& dec) {
@@ -245,6 +240,14 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
     buildDecodingTable(*dc);
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;
+  }
+  // The fast decoder's combined lookup, once per AC table of the scan.
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
+    bool seen = false;
+    for (int32_t j = 0; j < i; ++j)
+      seen = seen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
+    if (!seen) buildCombinedLookup(*ac);
   }
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;

@@ -43,6 +43,9 @@ bool huffmanCodesOverflow(const uint8_t bits[17]);
 // Derives minCode, maxCode, valPtr and the lookahead tables. The table must
 // have passed huffmanCodesOverflow.
 void buildDecodingTable(HuffTable& table);
+// Derives the fast decoder's combined AC lookup (lookAc) from the tables
+// buildDecodingTable made; startHuffmanPass runs it for the scan's AC tables.
+void buildCombinedLookup(HuffTable& table);
 
 // Bit-level primitives, exposed for tests.
 int32_t getBits(IFFHandle& handle, int32_t n);
