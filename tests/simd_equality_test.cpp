@@ -96,6 +96,7 @@ TEST(SimdEquality, InverseDctSelectedMatchesScalar) {
 TEST(SimdEquality, InverseDctSse2MatchesScalar) { CompareIdct(iffjpeg::InverseDctToSamplesSse2); }
 #endif
 
+#if defined(IFFJPEG_HAVE_AVX2)
 // Two blocks at once: each half of the output must be its block's scalar
 // samples (the blocks are paired in every combination of kinds).
 void CompareIdctPair(iffjpeg::InverseDctPairToSamplesFn pair) {
@@ -116,7 +117,6 @@ void CompareIdctPair(iffjpeg::InverseDctPairToSamplesFn pair) {
   }
 }
 
-#if defined(IFFJPEG_HAVE_AVX2)
 TEST(SimdEquality, InverseDctPairAvx2MatchesScalar) {
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
   CompareIdctPair(iffjpeg::InverseDctPairToSamplesAvx2);
