@@ -145,34 +145,46 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
 void buildCombinedLookup(HuffTable& table) {
   HuffDecodeTables& t = table.decode;
   constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
-  for (int32_t v = 0; v < (1 << kLookAcBits); ++v) {
-    int32_t length = t.lookNbits[v >> kShift];
-    int32_t symbol = 0;
+  constexpr int32_t kSpread = 1 << kShift;
+  for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
+    int32_t* entries = t.lookAc + look * kSpread;
+    int32_t length = t.lookNbits[look];
     if (length > 0) {
-      symbol = t.lookSym[v >> kShift];
-    } else {
+      // The same code for every extension of these 8 bits.
+      int32_t symbol = t.lookSym[look];
+      uint32_t base = static_cast<uint32_t>(length | symbol << 4);
+      int32_t s = symbol & 15;
+      bool fits = s > 0 && length + s <= kLookAcBits;
+      for (int32_t j = 0; j < kSpread; ++j) {
+        uint32_t entry = base;
+        if (fits) {
+          int32_t v = look * kSpread + j;
+          int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
+          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+        }
+        entries[j] = static_cast<int32_t>(entry);
+      }
+      continue;
+    }
+    for (int32_t j = 0; j < kSpread; ++j) {
       // The search from length 9 (decodeSymbolSlow) on the bits at hand.
+      int32_t v = look * kSpread + j;
+      uint32_t entry = 0;
       for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
         int32_t code = v >> (kLookAcBits - l);
-        if (code <= t.maxCode[l]) {
-          length = l;
-          int32_t index = t.valPtr[l] + code - t.minCode[l];
-          symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
-          break;
+        if (code > t.maxCode[l]) continue;
+        int32_t index = t.valPtr[l] + code - t.minCode[l];
+        int32_t symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
+        entry = static_cast<uint32_t>(l | symbol << 4);
+        int32_t s = symbol & 15;
+        if (s > 0 && l + s <= kLookAcBits) {
+          int32_t r = (v >> (kLookAcBits - l - s)) & kBitMask[s];
+          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
         }
+        break;
       }
-      if (length == 0) {
-        t.lookAc[v] = 0;
-        continue;
-      }
+      entries[j] = static_cast<int32_t>(entry);
     }
-    uint32_t entry = static_cast<uint32_t>(length | symbol << 4);
-    int32_t s = symbol & 15;
-    if (s > 0 && length + s <= kLookAcBits) {
-      int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
-      entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
-    }
-    t.lookAc[v] = static_cast<int32_t>(entry);
   }
 }
 
