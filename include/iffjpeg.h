@@ -62,6 +62,15 @@
 
 #include <stdint.h>
 
+/* The entry points and the file callbacks use the C calling convention
+ * (cdecl), spelled out so that a 32-bit Windows host compiled with another
+ * default (/Gz, /Gr) still calls them correctly. */
+#if defined(_WIN32)
+#define IFFJPEG_CALL __cdecl
+#else
+#define IFFJPEG_CALL
+#endif
+
 #if defined(_WIN32)
 #if defined(IFFJPEG_BUILDING)
 #define IFFJPEG_API __declspec(dllexport)
@@ -144,11 +153,11 @@ typedef struct IFFImageInfo {
  *  seek:  origin 0 = from the start; returns the new position, negative on
  *         failure. Used only to rewind for a backward IFFSeek. */
 typedef struct IFFFileOps {
-  int32_t (*open)(const void *source, int32_t flags, int32_t permission);
-  int32_t (*close)(int32_t fileId);
-  int32_t (*read)(int32_t fileId, void *buffer, int32_t count);
-  int32_t (*write)(int32_t fileId, const void *buffer, int32_t count);
-  int32_t (*seek)(int32_t fileId, int32_t offset, int32_t origin);
+  int32_t (IFFJPEG_CALL *open)(const void *source, int32_t flags, int32_t permission);
+  int32_t (IFFJPEG_CALL *close)(int32_t fileId);
+  int32_t (IFFJPEG_CALL *read)(int32_t fileId, void *buffer, int32_t count);
+  int32_t (IFFJPEG_CALL *write)(int32_t fileId, const void *buffer, int32_t count);
+  int32_t (IFFJPEG_CALL *seek)(int32_t fileId, int32_t offset, int32_t origin);
 } IFFFileOps;
 
 /* Opens a file. source: a file name (narrow string) with the default
@@ -158,13 +167,13 @@ typedef struct IFFFileOps {
  * mode above 3, bad compression code or size when writing; -3 mode 2, planes
  * other than 1 or 3, bitsPerSample other than 8; -4 arithmetic-coded file;
  * -5 out of memory; -7 malformed or unsupported JPEG data; -8 open failed. */
-IFFJPEG_API int32_t IFFOpen(const void *source, int32_t mode, IFFImageInfo *info);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFOpen(const void *source, int32_t mode, IFFImageInfo *info);
 
 /* Closes a handle and releases everything it holds, whatever its state.
  * For a written file it completes the data, writes EOI and flushes.
  * Returns 9 if the close callback failed, otherwise the last recorded code
  * (11 when bytes were lost in writing); 2 for an invalid handle. */
-IFFJPEG_API int32_t IFFClose(int32_t handle);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFClose(int32_t handle);
 
 /* Reads count lines into lines (count x line-bytes bytes, see
  * IFF_CTL_LINE_BYTES). Returns 0, or the first line's non-zero code: 10 when
@@ -172,28 +181,28 @@ IFFJPEG_API int32_t IFFClose(int32_t handle);
  * delivered, later lines decode from zero bits); 2 for an invalid handle, a
  * handle opened for writing, or a null buffer with count > 0. Reading past
  * the last line hands over the last band of lines again. */
-IFFJPEG_API int32_t IFFGetLine(int32_t handle, uint32_t count, uint8_t *lines);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFGetLine(int32_t handle, uint32_t count, uint8_t *lines);
 
 /* Writes count lines from lines. The first call (count may be 0) writes the
  * headers. Lines beyond the image height are ignored. Returns 0, 11 when a
  * write failed (the handle then refuses further lines with 11), or 2 for an
  * invalid handle, a handle opened for reading, or a null buffer. */
-IFFJPEG_API int32_t IFFPutLine(int32_t handle, uint32_t count, const uint8_t *lines);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFPutLine(int32_t handle, uint32_t count, const uint8_t *lines);
 
 /* Positions a read handle (mode 0) so that the next line read is target.
  * Forward seeks decode and discard lines; backward seeks rewind the file
  * through the seek callback and decode again from the top. Returns 0, 2 for
  * an invalid handle, a handle not opened with mode 0 or a negative target,
  * 3 when the seek callback fails, or a decoding code as IFFGetLine. */
-IFFJPEG_API int32_t IFFSeek(int32_t handle, int32_t target);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFSeek(int32_t handle, int32_t target);
 
 /* Queries or sets a property (IFF_CTL_*). value: only its low 16 bits are
  * used. unused: ignored. pointer: the caller's slots. Returns 0, 2 for an
  * invalid handle or a null pointer, 3 for an unknown code, 4 for a density
  * unit other than 0, 1 or 2, 5 when out of memory. Never changes the
  * recorded last error. */
-IFFJPEG_API int32_t IFFControl(int32_t handle, int32_t code, int32_t value, int32_t unused,
-                               void *pointer);
+IFFJPEG_API int32_t IFFJPEG_CALL IFFControl(int32_t handle, int32_t code, int32_t value,
+                                            int32_t unused, void *pointer);
 
 #ifdef __cplusplus
 }

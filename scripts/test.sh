@@ -25,3 +25,7 @@ fi
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev
+
+# A short fuzzing run of every target (20 seconds each), so that a change
+# that crashes on hostile input fails here; scripts/fuzz.sh SECONDS runs longer.
+scripts/fuzz.sh 20

@@ -72,7 +72,7 @@ TEST(StreamBufferRead, EmptyFileGivesEndlessEoiAndNoError) {
     EXPECT_EQ(ReadByte(*h), 0xD9);
   }
   EXPECT_EQ(h->lastError, 0) << "header reading is not below the last MCU row";
-  EXPECT_EQ(file.readCalls, 3) << "every fill at the end asks the file again";
+  EXPECT_EQ(file.readCalls, 1) << "once the data has ended the file is not asked again";
 }
 
 TEST(StreamBufferRead, EndBeforeTheLastMcuRowRecordsTen) {

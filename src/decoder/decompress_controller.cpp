@@ -11,7 +11,6 @@
 namespace iffjpeg {
 namespace {
 
-constexpr int32_t kSlicesPerBand = 8;
 constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
 constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;

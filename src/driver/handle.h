@@ -46,8 +46,10 @@ struct IFFHandle {
   // is transferred (10 data ended or restart lost, 11 write failed). The
   // driver clears it before each line and reports it after the line.
   int32_t lineCode;
-  // Set when the stream buffer found the end of the data and began handing
-  // out an EOI marker of its own.
+  // Set when the stream buffer found the end of the data (or a failed read)
+  // and began handing out an EOI marker of its own. Later fills plant EOI
+  // again without reading, so that a read that fails once cannot splice
+  // later bytes onto the data already handed out. A rewind clears it.
   int32_t dataEnded;
   // A code that makes every later line call fail at once: 11 after bytes
   // were lost in writing, or the code of a failed rewind.

@@ -32,8 +32,9 @@ int32_t CurrentMcuRow(const IFFHandle& handle) {
 
 int FillBuffer(IFFHandle& handle) {
   handle.cursor = handle.bufferStart;
-  int32_t n = handle.fileOps.read(handle.fileId, handle.bufferStart,
-                                  static_cast<int32_t>(handle.bufferSize));
+  int32_t n = handle.dataEnded ? 0
+                               : handle.fileOps.read(handle.fileId, handle.bufferStart,
+                                                     static_cast<int32_t>(handle.bufferSize));
   if (n > 0) {
     // A callback that claims more than it was asked for is held to the size.
     if (static_cast<uint32_t>(n) > handle.bufferSize) n = static_cast<int32_t>(handle.bufferSize);

@@ -1,0 +1,389 @@
+// Writes the fuzz seed corpora and the malformed-input regression corpus,
+// all from the test JPEG builder plus byte edits, so that no sample file has
+// to be hand-picked or taken from elsewhere.
+//
+//   corpus_generator seeds DIR       DIR/read, DIR/write, DIR/api
+//   corpus_generator malformed DIR   DIR/*.jpg and DIR/manifest.txt
+//
+// Manifest lines: NAME OPEN [lines=N] [LINE:CODE ...] [later=any]
+//   OPEN is IFFOpen's result (0 for a handle). When it opens, the first N
+//   lines (default: the height) are read one by one; a listed line must
+//   return its code and every other line 0, except that with later=any the
+//   lines after the last listed one may return 0 or 10.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/images.h"
+#include "support/jpeg_builder.h"
+
+using namespace iffjpeg_test;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Save(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Build(int width, int height, int channels, const JpegBuildOptions& options,
+            uint32_t seed = 1) {
+  return BuildJpeg(MakeTestImage(width, height, channels, seed), options);
+}
+
+// Offset of the first byte of the payload of the first segment with this
+// marker (after its length).
+std::size_t PayloadOf(const Bytes& jpeg, int marker, std::size_t from = 0) {
+  long at = FindMarker(jpeg, marker, from);
+  if (at < 0) throw std::runtime_error("marker not found");
+  return static_cast<std::size_t>(at) + 4;
+}
+
+// Offset just after the scan header: the first entropy-coded byte.
+std::size_t ScanDataStart(const Bytes& jpeg) {
+  std::size_t payload = PayloadOf(jpeg, 0xDA);
+  return payload - 2 + (jpeg[payload - 2] << 8 | jpeg[payload - 1]);
+}
+
+// Offsets of the restart markers in the entropy-coded data.
+std::vector<std::size_t> RestartMarkers(const Bytes& jpeg) {
+  std::vector<std::size_t> found;
+  for (std::size_t i = ScanDataStart(jpeg); i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7) found.push_back(i);
+  }
+  return found;
+}
+
+Bytes InsertAt(Bytes jpeg, std::size_t at, const Bytes& bytes) {
+  jpeg.insert(jpeg.begin() + static_cast<long>(at), bytes.begin(), bytes.end());
+  return jpeg;
+}
+
+// Inserts bytes in front of the first marker with this code.
+Bytes InsertBefore(const Bytes& jpeg, int marker, const Bytes& bytes) {
+  long at = FindMarker(jpeg, marker);
+  if (at < 0) throw std::runtime_error("marker not found");
+  return InsertAt(jpeg, static_cast<std::size_t>(at), bytes);
+}
+
+Bytes Segment(int marker, const Bytes& payload) {
+  Bytes out;
+  AppendSegment(out, marker, payload);
+  return out;
+}
+
+Bytes Truncate(Bytes jpeg, std::size_t size) {
+  jpeg.resize(size);
+  return jpeg;
+}
+
+// Replaces the scan header's payload.
+Bytes ReplaceScanHeader(const Bytes& jpeg, const Bytes& payload) {
+  long at = FindMarker(jpeg, 0xDA);
+  std::size_t old = static_cast<std::size_t>(jpeg[at + 2] << 8 | jpeg[at + 3]);
+  Bytes out(jpeg.begin(), jpeg.begin() + at);
+  AppendSegment(out, 0xDA, payload);
+  out.insert(out.end(), jpeg.begin() + at + 2 + static_cast<long>(old), jpeg.end());
+  return out;
+}
+
+// ---- Seeds ---------------------------------------------------------------
+
+struct Layout {
+  const char* name;
+  int channels, yh, yv, ch, cv;
+};
+
+constexpr Layout kLayouts[] = {
+    {"grey", 1, 1, 1, 0, 0}, {"grey_2x2", 1, 2, 2, 0, 0}, {"444", 3, 1, 1, 1, 1},
+    {"422", 3, 2, 1, 1, 1},  {"420", 3, 2, 2, 1, 1},      {"440", 3, 1, 2, 1, 1},
+    {"411", 3, 4, 1, 1, 1},  {"410", 3, 4, 2, 1, 1},      {"odd_2x2_1x2", 3, 2, 2, 1, 2},
+};
+
+JpegBuildOptions OptionsFor(const Layout& layout) {
+  return layout.channels == 1 ? GreyOptions(layout.yh, layout.yv)
+                              : ColourOptions(layout.yh, layout.yv, layout.ch, layout.cv);
+}
+
+void WriteReadSeeds(const fs::path& dir) {
+  fs::create_directories(dir);
+  int n = 0;
+  auto save = [&](const std::string& name, const Bytes& bytes) {
+    Save(dir / (std::to_string(n++) + "_" + name + ".jpg"), bytes);
+  };
+  const int sizes[][2] = {{1, 1}, {17, 9}, {40, 33}};
+  for (const Layout& layout : kLayouts) {
+    for (const auto& size : sizes) {
+      JpegBuildOptions options = OptionsFor(layout);
+      std::string name =
+          std::string(layout.name) + "_" + std::to_string(size[0]) + "x" + std::to_string(size[1]);
+      Bytes plain = Build(size[0], size[1], layout.channels, options);
+      save(name, plain);
+      // Truncations: in the header, at the scan, in the data.
+      std::size_t data = ScanDataStart(plain);
+      save(name + "_cut_header", Truncate(plain, data / 2));
+      save(name + "_cut_scan", Truncate(plain, data));
+      save(name + "_cut_data", Truncate(plain, data + (plain.size() - data) / 2));
+    }
+    JpegBuildOptions restart = OptionsFor(layout);
+    restart.restartInterval = 2;
+    save(std::string(layout.name) + "_restart2", Build(35, 30, layout.channels, restart));
+    restart.restartMarkerOverride = {{1, 0xD5}, {3, 0xFE}};
+    save(std::string(layout.name) + "_restart_wrong", Build(35, 30, layout.channels, restart));
+    JpegBuildOptions sixteen = OptionsFor(layout);
+    sixteen.sixteenBitQuant = true;
+    sixteen.quality = 10;
+    sixteen.frameMarker = 0xC1;
+    save(std::string(layout.name) + "_sof1_dqt16", Build(24, 20, layout.channels, sixteen));
+  }
+  JpegBuildOptions odd = GreyOptions();
+  odd.fillBytes = true;
+  odd.tablesInOneSegment = true;
+  odd.densityUnit = 2;
+  odd.xDensity = 118;
+  odd.yDensity = 72;
+  odd.extraSegments = {Segment(0xFE, {'h', 'i'}), Segment(0xE1, {1, 2, 3}),
+                       Segment(0xCC, {0x00, 0x10, 0x10, 0x05}), Bytes{0xFF, 0x01}};
+  save("grey_fill_segments", Build(20, 12, 1, odd));
+  JpegBuildOptions noJfif = ColourOptions(1, 1);
+  noJfif.jfif = false;
+  save("colour_no_jfif", Build(16, 16, 3, noJfif));
+  JpegBuildOptions arithmetic = GreyOptions();
+  arithmetic.frameMarker = 0xC9;
+  save("sof9", Build(8, 8, 1, arithmetic));
+  JpegBuildOptions many = ColourOptions(2, 2);
+  many.scans = {{0}, {1}, {2}};
+  save("three_scans", Build(16, 16, 3, many));
+}
+
+// Fixed pseudo-random blobs: the write and API targets parse their input.
+void WriteBlobSeeds(const fs::path& dir, int count, std::size_t size, uint32_t seed) {
+  fs::create_directories(dir);
+  for (int i = 0; i < count; ++i) {
+    Bytes blob(size + static_cast<std::size_t>(i) * 7);
+    for (auto& b : blob) {
+      seed = seed * 1664525u + 1013904223u;
+      b = static_cast<uint8_t>(seed >> 24);
+    }
+    Save(dir / ("blob_" + std::to_string(i)), blob);
+  }
+}
+
+// ---- Malformed corpus ----------------------------------------------------
+
+class Corpus {
+ public:
+  explicit Corpus(fs::path dir) : dir_(std::move(dir)) {
+    fs::create_directories(dir_);
+    manifest_.open(dir_ / "manifest.txt");
+    manifest_ << "# name open [lines=N] [line:code ...] [later=any]  (generated by "
+                 "fuzz/corpus_generator)\n";
+  }
+  void Add(const std::string& name, const Bytes& bytes, int open, const std::string& rest = "") {
+    Save(dir_ / (name + ".jpg"), bytes);
+    manifest_ << name << ".jpg " << open << (rest.empty() ? "" : " ") << rest << "\n";
+  }
+
+ private:
+  fs::path dir_;
+  std::ofstream manifest_;
+};
+
+Bytes PatchByte(Bytes jpeg, std::size_t at, uint8_t value) {
+  jpeg.at(at) = value;
+  return jpeg;
+}
+
+void WriteHeaderRefusals(Corpus& c) {
+  const JpegBuildOptions grey = GreyOptions();
+  const Bytes g = Build(16, 16, 1, grey);
+  const Bytes colour = Build(16, 16, 3, ColourOptions(1, 1));
+  const std::size_t sof = PayloadOf(g, 0xC0);
+  const std::size_t sos = PayloadOf(g, 0xDA);
+  const std::size_t dht = PayloadOf(g, 0xC4);
+
+  c.Add("empty_file", {}, -7);
+  c.Add("no_soi", PatchByte(g, 1, 0xD9), -7);
+  c.Add("soi_after_fill_byte", InsertAt(g, 0, {0xFF}), -7);
+  c.Add("soi_after_junk_byte", InsertAt(g, 0, {0x00}), -7);
+  c.Add("second_soi_before_frame", InsertBefore(g, 0xDB, {0xFF, 0xD8}), -7);
+  c.Add("eoi_before_frame", InsertBefore(g, 0xC0, {0xFF, 0xD9}), -7);
+  c.Add("sos_before_frame", InsertBefore(g, 0xC0, Segment(0xDA, {1, 1, 0, 0, 63, 0})), -7);
+  c.Add("second_frame_before_scan",
+        InsertBefore(g, 0xDA, Segment(0xC0, {8, 0, 16, 0, 16, 1, 1, 0x11, 0})), -7);
+
+  for (int marker : {0xC2, 0xC3, 0xC5, 0xCA}) {
+    JpegBuildOptions o = grey;
+    o.frameMarker = marker;
+    char name[32];
+    std::snprintf(name, sizeof name, "sof_%02x_refused", marker);
+    c.Add(name, Build(16, 16, 1, o), -7);
+  }
+  JpegBuildOptions sof9 = grey;
+  sof9.frameMarker = 0xC9;
+  c.Add("sof9_arithmetic", Build(16, 16, 1, sof9), -4);
+
+  c.Add("dht_class_2", PatchByte(g, dht, 0x20), -7);
+  c.Add("dht_table_4", PatchByte(g, dht, 0x04), -7);
+  // Table byte, 16 counts (lengths 1..16), then the symbols.
+  auto table = [](uint8_t tcTh, std::vector<std::pair<int, int>> counts, std::size_t symbols) {
+    Bytes t(17, 0);
+    t[0] = tcTh;
+    for (auto [length, count] : counts)
+      t[static_cast<std::size_t>(length)] = static_cast<uint8_t>(count);
+    for (std::size_t i = 0; i < symbols; ++i) t.push_back(static_cast<uint8_t>(i));
+    return t;
+  };
+  c.Add("dht_counts_over_256",
+        InsertBefore(g, 0xDA, Segment(0xC4, table(0x11, {{15, 2}, {16, 255}}, 257))), -7);
+  c.Add("dht_counts_beyond_segment", InsertBefore(g, 0xDA, Segment(0xC4, table(0x01, {{3, 6}}, 5))),
+        -7);
+  c.Add("dht_codes_overflow_lengths",
+        InsertBefore(g, 0xDA, Segment(0xC4, table(0x01, {{1, 3}}, 3))), -7);
+  c.Add("dht_two_tables_in_one_segment_accepted",
+        InsertBefore(g, 0xDA,
+                     Segment(0xC4,
+                             [&] {
+                               Bytes two = table(0x02, {{2, 3}}, 3);
+                               Bytes ac = table(0x13, {{1, 1}, {2, 2}}, 3);
+                               two.insert(two.end(), ac.begin(), ac.end());
+                               return two;
+                             }())),
+        0);
+  c.Add("dac_index_32", InsertBefore(g, 0xC0, Segment(0xCC, {0x20, 0x05})), -7);
+  c.Add("dac_lower_above_upper", InsertBefore(g, 0xC0, Segment(0xCC, {0x00, 0x12})), -7);
+  c.Add("dac_valid_is_ignored", InsertBefore(g, 0xC0, Segment(0xCC, {0x00, 0x21, 0x1F, 0x3F})), 0);
+  c.Add("dqt_table_4", PatchByte(g, PayloadOf(g, 0xDB), 0x04), -7);
+  c.Add("dri_length_5", InsertBefore(g, 0xDA, Segment(0xDD, {0, 1, 0})), -7);
+  c.Add("dri_length_3", InsertBefore(g, 0xDA, Segment(0xDD, {0})), -7);
+
+  JpegBuildOptions jfif2 = grey;
+  jfif2.jfifMajor = 2;
+  c.Add("jfif_major_2", Build(16, 16, 1, jfif2), -7);
+  JpegBuildOptions jfif12 = grey;
+  jfif12.jfifMinor = 2;
+  c.Add("jfif_1_2_accepted", Build(16, 16, 1, jfif12), 0);
+
+  c.Add("sos_length_too_long", PatchByte(g, sos - 1, static_cast<uint8_t>(g[sos - 1] + 1)), -7);
+  JpegBuildOptions empty = grey;
+  empty.scans = {{}};
+  c.Add("sos_zero_components", Build(16, 16, 1, empty), -7);
+  c.Add("sos_five_components", ReplaceScanHeader(g, {5, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 63, 0}),
+        -7);
+  c.Add("sos_unknown_selector", PatchByte(g, sos + 1, 9), -7);
+  c.Add("sos_component_twice", ReplaceScanHeader(colour, {3, 1, 0x00, 1, 0x11, 3, 0x11, 0, 63, 0}),
+        -7);
+  c.Add("sos_dc_table_4", PatchByte(g, sos + 2, 0x40), -7);
+  c.Add("sos_ac_table_4", PatchByte(g, sos + 2, 0x04), -7);
+
+  JpegBuildOptions twelve = grey;
+  twelve.dataPrecision = 12;
+  c.Add("precision_12", Build(16, 16, 1, twelve), -7);
+  c.Add("height_0", PatchByte(PatchByte(g, sof + 1, 0), sof + 2, 0), -7);
+  c.Add("width_0", PatchByte(PatchByte(g, sof + 3, 0), sof + 4, 0), -7);
+  c.Add("sampling_factor_0", PatchByte(g, sof + 7, 0x01), -7);
+  c.Add("sampling_factor_5", PatchByte(g, sof + 7, 0x51), -7);
+  const std::size_t csof = PayloadOf(colour, 0xC0);
+  c.Add("factors_not_dividing", PatchByte(PatchByte(colour, csof + 7, 0x31), csof + 10, 0x21), -7);
+  c.Add("quant_table_4", PatchByte(g, sof + 8, 4), -7);
+  c.Add("quant_table_undefined", PatchByte(g, sof + 8, 2), -7);
+
+  c.Add("frame_then_eoi",
+        InsertAt(Truncate(g, FindMarker(g, 0xDA)), FindMarker(g, 0xDA), {0xFF, 0xD9}), -7);
+  c.Add("frame_then_end_of_file", Truncate(g, static_cast<std::size_t>(FindMarker(g, 0xDA))), -7);
+
+  JpegBuildOptions ids145 = ColourOptions(1, 1);
+  ids145.jfif = false;
+  ids145.components[1].id = 4;
+  ids145.components[2].id = 5;
+  c.Add("colour_ids_1_4_5_without_jfif", Build(16, 16, 3, ids145), -7);
+  ids145.jfif = true;
+  c.Add("colour_ids_1_4_5_with_jfif", Build(16, 16, 3, ids145), 0);
+  JpegBuildOptions two = grey;
+  two.components = {BuilderComponent{1, 1, 1, 0, 0, 0}, BuilderComponent{2, 1, 1, 1, 1, 1}};
+  c.Add("two_components", Build(16, 16, 3, two), -2);
+  JpegBuildOptions four = ColourOptions(1, 1);
+  four.components.push_back(BuilderComponent{4, 1, 1, 1, 1, 1});
+  c.Add("four_components", Build(16, 16, 3, four), -7);
+  c.Add("missing_huffman_table", PatchByte(g, sos + 2, 0x11), -2);
+  c.Add("twelve_blocks_per_mcu", Build(16, 16, 3, ColourOptions(2, 2, 2, 2)), -2);
+}
+
+// The line whose call decodes MCU row r: a band's lines are handed over
+// only once the band below it has been decoded (its context), so the first
+// call decodes rows 0 and 1 and the call for line (r - 1) x mcuHeight decodes
+// row r. A code recorded while row r is decoded belongs to that line.
+std::string LineDecoding(int row, int mcuHeight) {
+  return std::to_string(row == 0 ? 0 : (row - 1) * mcuHeight);
+}
+
+// Truncations and broken restart sequences, with restart intervals of one
+// MCU row so that each row's data is known exactly.
+void WriteDataFaults(Corpus& c) {
+  JpegBuildOptions grey = GreyOptions();
+  const Bytes whole = Build(32, 40, 1, grey, 3);  // 5 MCU rows of 8 lines
+  const std::size_t data = ScanDataStart(whole);
+  c.Add("cut_in_dqt", Truncate(whole, PayloadOf(whole, 0xDB) + 20), -7);
+  c.Add("cut_in_frame_header", Truncate(whole, PayloadOf(whole, 0xC0) + 3), -7);
+  c.Add("cut_in_scan_header", Truncate(whole, PayloadOf(whole, 0xDA) + 1), -7);
+  c.Add("cut_at_scan_data", Truncate(whole, data), 0, "0:10");
+  c.Add("cut_in_first_row", Truncate(whole, data + 3), 0, "0:10");
+  c.Add("cut_in_last_row", Truncate(whole, whole.size() - 6), 0);
+  c.Add("eoi_missing", Truncate(whole, whole.size() - 2), 0);
+
+  JpegBuildOptions rows = GreyOptions();
+  rows.restartInterval = 4;  // 32 pixels: one MCU row per interval
+  const Bytes restart = Build(32, 40, 1, rows, 4);
+  std::vector<std::size_t> rst = RestartMarkers(restart);
+  if (rst.size() != 4) throw std::runtime_error("expected four restart markers");
+  c.Add("restart_intact", restart, 0);
+  c.Add("restart_cut_in_row_2", Truncate(restart, (rst[1] + 2 + rst[2]) / 2), 0,
+        LineDecoding(2, 8) + ":10 later=any");
+  c.Add("restart_cut_after_marker_3", Truncate(restart, rst[2] + 2), 0,
+        LineDecoding(3, 8) + ":10 later=any");
+  JpegBuildOptions shifted = rows;
+  for (int k = 0; k < 4; ++k) shifted.restartMarkerOverride[k] = 0xD0 + (k + 3) % 8;
+  c.Add("restart_numbers_shifted", Build(32, 40, 1, shifted, 4), 0, LineDecoding(1, 8) + ":10");
+  JpegBuildOptions other = rows;
+  other.restartMarkerOverride[1] = 0xC8;
+  c.Add("restart_replaced_by_other_marker", Build(32, 40, 1, other, 4), 0,
+        LineDecoding(2, 8) + ":10 later=any");
+
+  // A legitimate header for a huge frame over a few bytes of data: memory
+  // follows the width only; the first lines report the missing data.
+  Bytes huge = Build(16, 16, 1, grey);
+  std::size_t sof = PayloadOf(huge, 0xC0);
+  for (int i = 1; i <= 4; ++i) huge[sof + i] = 0xFF;
+  c.Add("huge_frame_little_data", Truncate(huge, ScanDataStart(huge) + 8), 0, "lines=9 0:10");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s seeds|malformed DIR\n", argv[0]);
+    return 2;
+  }
+  fs::path dir = argv[2];
+  std::string what = argv[1];
+  if (what == "seeds") {
+    WriteReadSeeds(dir / "read");
+    WriteBlobSeeds(dir / "write", 24, 24, 7);
+    WriteBlobSeeds(dir / "api", 24, 48, 11);
+  } else if (what == "malformed") {
+    Corpus corpus(dir);
+    WriteHeaderRefusals(corpus);
+    WriteDataFaults(corpus);
+  } else {
+    std::fprintf(stderr, "unknown corpus %s\n", argv[1]);
+    return 2;
+  }
+  return 0;
+}

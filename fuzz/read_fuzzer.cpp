@@ -1,0 +1,87 @@
+// Arbitrary bytes as a JPEG file: open for reading, every line (within the
+// pixel budget; huge multi-scan frames, decoded whole at open, are skipped), a backward seek that
+// must reproduce the first lines, a forward seek, the property queries, close. Any crash, sanitizer
+// report, unlisted code or file left open is a finding.
+#include <cstring>
+#include <vector>
+
+#include "fuzz_file.h"
+#include "iffjpeg.h"
+
+using iffjpeg_fuzz::FuzzFile;
+
+namespace {
+
+bool IsLineCode(int32_t rc) { return rc == 0 || rc == IFF_ERR_DATA_ENDED; }
+
+bool IsOpenFailure(int32_t rc) {
+  return rc == -IFF_ERR_INVALID || rc == -IFF_ERR_VARIANT || rc == -IFF_ERR_MEMORY ||
+         rc == -IFF_ERR_BAD_DATA;
+}
+
+void QueryProperties(int32_t h, const IFFImageInfo& info) {
+  int32_t slots[2] = {0, 0};
+  FUZZ_CHECK(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, slots) == 0, h, 0);
+  FUZZ_CHECK(IsLineCode(slots[0]), slots[0], 0);
+  uint16_t lineBytes = 0;
+  FUZZ_CHECK(IFFControl(h, IFF_CTL_LINE_BYTES, 0, 0, &lineBytes) == 0, h, 0);
+  FUZZ_CHECK(lineBytes == static_cast<uint16_t>(info.width * info.planes), lineBytes, info.width);
+  for (int32_t which = 0; which <= 3; ++which) {
+    int32_t rc = IFFControl(h, IFF_CTL_RESOLUTION, which, 0, slots);
+    FUZZ_CHECK(rc == 0 || rc == IFF_ERR_VARIANT, rc, which);
+  }
+  int32_t rc = IFFControl(h, IFF_CTL_QUALITY, 50, 0, slots);
+  FUZZ_CHECK(rc != 0, rc, 0);  // quality belongs to writing
+  FUZZ_CHECK(IFFControl(h, 2, 0, 0, slots) == IFF_ERR_UNSUPPORTED, h, 0);
+  FUZZ_CHECK(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, nullptr) == IFF_ERR_INVALID, h, 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (iffjpeg_fuzz::DeclaresHugeWholeImageDecode(data, size)) return 0;
+  FuzzFile file(std::vector<uint8_t>(data, data + size));
+  IFFImageInfo info{};
+  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  if (h <= 0) {
+    FUZZ_CHECK(IsOpenFailure(h), h, 0);
+    FUZZ_CHECK(!file.isOpen, h, 0);
+    return 0;
+  }
+  FUZZ_CHECK(info.width > 0 && info.width <= 65535, info.width, 0);
+  FUZZ_CHECK(info.height > 0 && info.height <= 65535, info.height, 0);
+  FUZZ_CHECK(info.planes == 1 || info.planes == 3, info.planes, 0);
+  FUZZ_CHECK(info.bitsPerSample == 8 && info.compression == 1, info.bitsPerSample, 0);
+
+  const std::size_t stride = static_cast<std::size_t>(info.width) * info.planes;
+  const int32_t lines = iffjpeg_fuzz::LinesWithinBudget(info.width, info.height);
+  const int32_t kept = lines < 3 ? lines : 3;
+  std::vector<uint8_t> first(stride * kept), line(stride);
+  std::vector<int32_t> firstCodes(kept);
+  for (int32_t y = 0; y < lines; ++y) {
+    int32_t rc = IFFGetLine(h, 1, line.data());
+    FUZZ_CHECK(IsLineCode(rc), rc, y);
+    if (y < kept) {
+      std::memcpy(first.data() + stride * y, line.data(), stride);
+      firstCodes[y] = rc;
+    }
+  }
+
+  // Back to the top: the same lines with the same codes.
+  int32_t rc = IFFSeek(h, 0);
+  FUZZ_CHECK(rc == 0, rc, 0);
+  for (int32_t y = 0; y < kept; ++y) {
+    rc = IFFGetLine(h, 1, line.data());
+    FUZZ_CHECK(rc == firstCodes[y], rc, y);
+    FUZZ_CHECK(std::memcmp(line.data(), first.data() + stride * y, stride) == 0, y, 0);
+  }
+  rc = IFFSeek(h, lines - 1);
+  FUZZ_CHECK(IsLineCode(rc), rc, lines);
+
+  QueryProperties(h, info);
+  rc = IFFClose(h);
+  FUZZ_CHECK(IsLineCode(rc), rc, 0);
+  FUZZ_CHECK(!file.isOpen, h, 0);
+  FUZZ_CHECK(IFFClose(h) == IFF_ERR_INVALID, h, 0);
+  return 0;
+}
