@@ -85,15 +85,26 @@ bool DecodeTable(const Options& opt, const std::vector<Image>& photos,
   for (const Size& s : sizes) {
     Image rgb = ComposeImage(photos, s.width, s.height);
     Image grey = ToGrey(rgb);
+    // stb_image_write codes every image as three components, so a grey
+    // image written by it is a colour file with neutral chroma (stb_image
+    // asked for one plane then skips the chroma, iffjpeg must deliver RGB).
+    // The greyscale row is a true one-component file, which only iffjpeg's
+    // encoder writes here; both decoders read the same bytes.
     struct Layout {
       const char* name;
       const Image* image;
       int quality;
-    } layouts[] = {{"colour 4:2:0 (q90)", &rgb, 90},
-                   {"colour 4:4:4 (q95)", &rgb, 95},
-                   {"greyscale (q90)", &grey, 90}};
+      bool ownEncoder;
+    } layouts[] = {{"colour 4:2:0 (q90)", &rgb, 90, false},
+                   {"colour 4:4:4 (q95)", &rgb, 95, false},
+                   {"greyscale, one component (q90)", &grey, 90, true}};
     for (const Layout& l : layouts) {
-      std::vector<uint8_t> jpeg = StbEncode(*l.image, l.quality);
+      std::vector<uint8_t> jpeg;
+      if (l.ownEncoder) {
+        if (!IffEncode(*l.image, l.quality, jpeg)) return false;
+      } else {
+        jpeg = StbEncode(*l.image, l.quality);
+      }
       std::vector<uint8_t> outA(l.image->pixels.size()), outB(16);
       int planes = l.image->planes;
       double mp = static_cast<double>(s.width) * s.height / 1e6;

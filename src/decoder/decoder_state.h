@@ -25,6 +25,9 @@ struct DecoderMethods {
   int32_t (*resyncToRestart)(DecoderState& dec, int32_t marker);
   int32_t (*startEntropyScan)(IFFHandle& handle, DecoderState& dec);
   int32_t (*decodeMcu)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+  // Optional: count MCUs at once, their block lists one after another, with
+  // the effect of count decodeMcu calls. Null: decodeMcu alone is used.
+  void (*decodeMcus)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks, int32_t count);
   void (*finishEntropyScan)(DecoderState& dec);
   void (*decodeMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
   void (*reconstructMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,

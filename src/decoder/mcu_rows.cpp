@@ -1,5 +1,6 @@
 #include "decoder/mcu_rows.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/kernels.h"
@@ -7,6 +8,9 @@
 
 namespace iffjpeg {
 namespace {
+
+// MCUs handed to a batch decoder at once (their block lists on the stack).
+constexpr int32_t kMcusPerCall = 32;
 
 void ClearBlocks(BlockRow row, int32_t count) {
   std::memset(row, 0, sizeof(CoefBlock) * static_cast<std::size_t>(count));
@@ -17,6 +21,15 @@ void ClearBlocks(BlockRow row, int32_t count) {
 void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
   BlockRow row = coefRows[0][0];
   ClearBlocks(row, dec.mcusPerRow);
+  if (dec.methods->decodeMcus != nullptr) {
+    CoefBlock* list[kMcusPerCall];
+    for (int32_t m = 0; m < dec.mcusPerRow; m += kMcusPerCall) {
+      int32_t n = std::min(kMcusPerCall, dec.mcusPerRow - m);
+      for (int32_t i = 0; i < n; ++i) list[i] = &row[m + i];
+      dec.methods->decodeMcus(handle, dec, list, n);
+    }
+    return;
+  }
   for (int32_t m = 0; m < dec.mcusPerRow; ++m) {
     CoefBlock* list[1] = {&row[m]};
     dec.methods->decodeMcu(handle, dec, list);
@@ -30,17 +43,25 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
       ClearBlocks(coefRows[c][r], comp.mcuWidth * dec.mcusPerRow);
     }
   }
-  CoefBlock* list[kMaxBlocksInMcu];
-  for (int32_t m = 0; m < dec.mcusPerRow; ++m) {
+  CoefBlock* list[kMcusPerCall * kMaxBlocksInMcu];
+  const bool batch = dec.methods->decodeMcus != nullptr;
+  for (int32_t m = 0; m < dec.mcusPerRow;) {
+    int32_t count = batch ? std::min(kMcusPerCall, dec.mcusPerRow - m) : 1;
     int32_t n = 0;
-    for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
-      const ComponentInfo& comp = *dec.scanComponents[c];
-      for (int32_t r = 0; r < comp.mcuHeight; ++r) {
-        BlockRow row = coefRows[c][r] + m * comp.mcuWidth;
-        for (int32_t col = 0; col < comp.mcuWidth; ++col) list[n++] = &row[col];
+    for (int32_t i = 0; i < count; ++i, ++m) {
+      for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+        const ComponentInfo& comp = *dec.scanComponents[c];
+        for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+          BlockRow row = coefRows[c][r] + m * comp.mcuWidth;
+          for (int32_t col = 0; col < comp.mcuWidth; ++col) list[n++] = &row[col];
+        }
       }
     }
-    dec.methods->decodeMcu(handle, dec, list);
+    if (batch) {
+      dec.methods->decodeMcus(handle, dec, list, count);
+    } else {
+      dec.methods->decodeMcu(handle, dec, list);
+    }
   }
 }
 
@@ -49,6 +70,7 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
   // The transform and the level shift and clamp run as one kernel per block
   // (the scalar twin is inverseDct followed by the range limit).
   const InverseDctToSamplesFn transform = SelectedKernels().inverseDctToSamples;
+  const InverseDctPairToSamplesFn pair = SelectedKernels().inverseDctPairToSamples;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;
@@ -56,7 +78,11 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
       BlockRow blocks = coefRows[c][r];
       SampleRow const* out = rows + firstRow + 8 * r;
-      for (int32_t b = 0; b < blocksPerRow; ++b) transform(blocks[b], out, 8 * b);
+      int32_t b = 0;
+      if (pair != nullptr) {
+        for (; b + 1 < blocksPerRow; b += 2) pair(blocks[b], blocks[b + 1], out, 8 * b);
+      }
+      for (; b < blocksPerRow; ++b) transform(blocks[b], out, 8 * b);
     }
   }
 }

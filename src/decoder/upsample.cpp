@@ -3,19 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/kernels.h"
+
 namespace iffjpeg {
 namespace {
 
 // A row twice as wide: triangle filter, 3/4 of the nearer sample and 1/4 of
-// the farther one, the edges kept.
-void DoubleRow(const uint8_t* s, int32_t width, uint8_t* out) {
+// the farther one, the edges kept. A fast span kernel may do a prefix of the
+// interior.
+void DoubleRow(const uint8_t* s, int32_t width, uint8_t* out, DoubleRowSpanFn span) {
   if (width == 1) {
     out[0] = out[1] = s[0];
     return;
   }
   out[0] = s[0];
   out[1] = static_cast<uint8_t>((3 * s[0] + s[1] + 2) >> 2);
-  for (int32_t k = 1; k < width - 1; ++k) {
+  for (int32_t k = span != nullptr ? span(s, width, out) : 1; k < width - 1; ++k) {
     int32_t near3 = 3 * s[k];
     out[2 * k] = static_cast<uint8_t>((near3 + s[k - 1] + 2) >> 2);
     out[2 * k + 1] = static_cast<uint8_t>((near3 + s[k + 1] + 2) >> 2);
@@ -25,25 +28,28 @@ void DoubleRow(const uint8_t* s, int32_t width, uint8_t* out) {
 }
 
 // One output row of the 2x2 filter from a near and a far input row.
-void DoubleRowHV(const uint8_t* nearRow, const uint8_t* farRow, int32_t width, uint8_t* out) {
-  int32_t prev = 3 * nearRow[0] + farRow[0];
+void DoubleRowHV(const uint8_t* nearRow, const uint8_t* farRow, int32_t width, uint8_t* out,
+                 DoubleRowHVSpanFn span) {
   if (width == 1) {
-    out[0] = out[1] = static_cast<uint8_t>((4 * prev + 8) >> 4);
+    out[0] = out[1] = static_cast<uint8_t>((4 * (3 * nearRow[0] + farRow[0]) + 8) >> 4);
     return;
   }
-  int32_t cur = prev;
-  int32_t next = 3 * nearRow[1] + farRow[1];
-  out[0] = static_cast<uint8_t>((4 * cur + 8) >> 4);
-  out[1] = static_cast<uint8_t>((3 * cur + next + 8) >> 4);
-  for (int32_t x = 1; x < width - 1; ++x) {
-    prev = cur;
-    cur = next;
-    next = 3 * nearRow[x + 1] + farRow[x + 1];
+  int32_t first = 3 * nearRow[0] + farRow[0];
+  out[0] = static_cast<uint8_t>((4 * first + 8) >> 4);
+  out[1] = static_cast<uint8_t>((3 * first + 3 * nearRow[1] + farRow[1] + 8) >> 4);
+  int32_t x = span != nullptr ? span(nearRow, farRow, width, out) : 1;
+  int32_t prev = 3 * nearRow[x - 1] + farRow[x - 1];
+  int32_t cur = 3 * nearRow[x] + farRow[x];
+  for (; x < width - 1; ++x) {
+    int32_t next = 3 * nearRow[x + 1] + farRow[x + 1];
     out[2 * x] = static_cast<uint8_t>((3 * cur + prev + 8) >> 4);
     out[2 * x + 1] = static_cast<uint8_t>((3 * cur + next + 8) >> 4);
+    prev = cur;
+    cur = next;
   }
-  out[2 * width - 2] = static_cast<uint8_t>((3 * next + cur + 8) >> 4);
-  out[2 * width - 1] = static_cast<uint8_t>((4 * next + 8) >> 4);
+  // Here x = width - 1 and cur is its column sum.
+  out[2 * width - 2] = static_cast<uint8_t>((3 * cur + prev + 8) >> 4);
+  out[2 * width - 1] = static_cast<uint8_t>((4 * cur + 8) >> 4);
 }
 
 }  // namespace
@@ -57,17 +63,19 @@ void UpsampleCopy(DecoderState&, int32_t, int32_t inputWidth, int32_t, int32_t o
 
 void UpsampleDoubleH(DecoderState&, int32_t, int32_t inputWidth, int32_t inputRows, int32_t,
                      int32_t, SampleRow*, SampleRow* current, SampleRow*, SampleRow* output) {
-  for (int32_t i = 0; i < inputRows; ++i) DoubleRow(current[i], inputWidth, output[i]);
+  const DoubleRowSpanFn span = SelectedKernels().doubleRowSpan;
+  for (int32_t i = 0; i < inputRows; ++i) DoubleRow(current[i], inputWidth, output[i], span);
 }
 
 void UpsampleDoubleHV(DecoderState&, int32_t, int32_t inputWidth, int32_t inputRows, int32_t,
                       int32_t, SampleRow* above, SampleRow* current, SampleRow* below,
                       SampleRow* output) {
+  const DoubleRowHVSpanFn span = SelectedKernels().doubleRowHVSpan;
   for (int32_t j = 0; j < inputRows; ++j) {
     const uint8_t* upper = j > 0 ? current[j - 1] : above[inputRows - 1];
     const uint8_t* lower = j < inputRows - 1 ? current[j + 1] : below[0];
-    DoubleRowHV(current[j], upper, inputWidth, output[2 * j]);
-    DoubleRowHV(current[j], lower, inputWidth, output[2 * j + 1]);
+    DoubleRowHV(current[j], upper, inputWidth, output[2 * j], span);
+    DoubleRowHV(current[j], lower, inputWidth, output[2 * j + 1], span);
   }
 }
 

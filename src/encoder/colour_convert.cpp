@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "driver/handle.h"
+#include "platform/kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -55,7 +56,12 @@ void ConvertRgbToYcc(IFFHandle& handle, EncoderState& enc, int32_t row, SampleAr
   uint8_t* y = view[0][row];
   uint8_t* cb = view[1][row];
   uint8_t* cr = view[2][row];
-  for (int32_t i = 0; i < enc.imageWidth; ++i, in += 3) {
+  int32_t i = 0;
+  if (RgbToYccRowFn fast = SelectedKernels().rgbToYccRow) {
+    i = fast(in, y, cb, cr, enc.imageWidth);
+    in += 3 * i;
+  }
+  for (; i < enc.imageWidth; ++i, in += 3) {
     int r = in[0], g = in[1], b = in[2];
     // Every sum lies in 0 .. 255.99 x 65536, so no clamping is needed.
     y[i] = static_cast<uint8_t>((t[kRedY + r] + t[kGreenY + g] + t[kBlueY + b]) >> kScaleBits);

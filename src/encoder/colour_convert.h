@@ -22,6 +22,15 @@ bool BuildRgbYccTable(EncoderState& enc);
 // in `view` (one row-pointer array per component) from handle.currentLine.
 void ConvertRgbToYcc(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view);
 void CopyGreyLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view);
+// A fast RGB-to-YCbCr row: converts the longest prefix of whole groups it
+// handles and returns how many pixels that was (the caller converts the
+// rest). Its samples equal those of ConvertRgbToYcc's table.
+using RgbToYccRowFn = int32_t (*)(const uint8_t* rgb, uint8_t* y, uint8_t* cb, uint8_t* cr,
+                                  int32_t width);
+#if defined(IFFJPEG_HAVE_AVX2)
+int32_t RgbToYccRowAvx2(const uint8_t* rgb, uint8_t* y, uint8_t* cb, uint8_t* cr, int32_t width);
+#endif
+
 // Three interleaved planes, already YCbCr, into the three components.
 void SplitYccLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view);
 

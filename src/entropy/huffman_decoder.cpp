@@ -1,17 +1,13 @@
 #include "entropy/huffman_decoder.h"
 
 #include "driver/stream_buffer.h"
+#include "platform/kernels.h"
 
 namespace iffjpeg {
 namespace {
 
 constexpr int32_t kBitMask[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
                                   511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
-// EXTEND (T.81 Figure F.12): a magnitude below 2^(s-1) is negative.
-constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,   64,
-                                     128, 256, 512, 1024, 2048, 4096, 8192, 16384};
-constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
-                                       -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 // Bytes enter the bit buffer only while it holds fewer than this many bits.
 constexpr int32_t kBufferLimit = 15;
@@ -85,6 +81,8 @@ void ReportRestartLost(IFFHandle& handle) {
   handle.lastError = 10;
 }
 
+}  // namespace
+
 // T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
 // the restart point (an unexpected number is reported); any other marker is
 // left in the stream and the rest of the scan decodes from zero bits, with
@@ -109,8 +107,6 @@ void processRestart(IFFHandle& handle, DecoderState& dec) {
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
 }
 
-}  // namespace
-
 int32_t getBits(IFFHandle& handle, int32_t n) {
   BitReader& br = handle.bitReader;
   if (br.bitsLeft < n) fillBitBuffer(handle, n);
@@ -133,8 +129,6 @@ int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table) {
   return decodeSymbolSlow(handle, table, kLookaheadBits + 1);
 }
 
-int32_t extendValue(int32_t r, int32_t s) { return r < kExtendTest[s] ? r + kExtendOffset[s] : r; }
-
 bool huffmanCodesOverflow(const uint8_t bits[17]) {
   int32_t code = 0;
   for (int32_t length = 1; length <= 16; ++length) {
@@ -144,6 +138,54 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
     code <<= 1;
   }
   return false;
+}
+
+// The combined lookup is derived from the tables above so that it finds
+// exactly what the 8-bit lookahead and the search from length 9 find.
+void buildCombinedLookup(HuffTable& table) {
+  HuffDecodeTables& t = table.decode;
+  constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
+  constexpr int32_t kSpread = 1 << kShift;
+  for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
+    int32_t* entries = t.lookAc + look * kSpread;
+    int32_t length = t.lookNbits[look];
+    if (length > 0) {
+      // The same code for every extension of these 8 bits.
+      int32_t symbol = t.lookSym[look];
+      uint32_t base = static_cast<uint32_t>(length | symbol << 4);
+      int32_t s = symbol & 15;
+      bool fits = s > 0 && length + s <= kLookAcBits;
+      for (int32_t j = 0; j < kSpread; ++j) {
+        uint32_t entry = base;
+        if (fits) {
+          int32_t v = look * kSpread + j;
+          int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
+          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+        }
+        entries[j] = static_cast<int32_t>(entry);
+      }
+      continue;
+    }
+    for (int32_t j = 0; j < kSpread; ++j) {
+      // The search from length 9 (decodeSymbolSlow) on the bits at hand.
+      int32_t v = look * kSpread + j;
+      uint32_t entry = 0;
+      for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
+        int32_t code = v >> (kLookAcBits - l);
+        if (code > t.maxCode[l]) continue;
+        int32_t index = t.valPtr[l] + code - t.minCode[l];
+        int32_t symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
+        entry = static_cast<uint32_t>(l | symbol << 4);
+        int32_t s = symbol & 15;
+        if (s > 0 && l + s <= kLookAcBits) {
+          int32_t r = (v >> (kLookAcBits - l - s)) & kBitMask[s];
+          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+        }
+        break;
+      }
+      entries[j] = static_cast<int32_t>(entry);
+    }
+  }
 }
 
 void buildDecodingTable(HuffTable& table) {
@@ -194,7 +236,8 @@ void buildDecodingTable(HuffTable& table) {
 int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
-  dec.methods->decodeMcu = decodeHuffmanMcu;
+  dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
+  dec.methods->decodeMcus = SelectedKernels().decodeHuffmanMcus;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }
@@ -209,6 +252,14 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
     buildDecodingTable(*dc);
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;
+  }
+  // The fast decoder's combined lookup, once per AC table of the scan.
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
+    bool seen = false;
+    for (int32_t j = 0; j < i; ++j)
+      seen = seen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
+    if (!seen) buildCombinedLookup(*ac);
   }
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;

@@ -21,6 +21,20 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec);
 // caller). Always 0: corrupt or missing data still yields coefficients.
 int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
 
+// The same decoding through a 64-bit register filled a word at a time from
+// the bytes already in the stream buffer (huffman_decoder_fast.cpp). The
+// coefficients, the bytes taken, the moments FillBuffer runs and the bit
+// reader left in the handle are those of decodeHuffmanMcu.
+int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+// count MCUs in a row through decodeHuffmanMcuFast's reader, kept in
+// registers between them; blocks holds count block lists one after another.
+// The same as count calls of decodeHuffmanMcuFast.
+void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks, int32_t count);
+
+// The restart step due before an MCU (T.81 F.2.2.5, E.2.4), shared by both
+// decoders: the bit reader is emptied and the marker consumed.
+void processRestart(IFFHandle& handle, DecoderState& dec);
+
 // True when the code lengths in bits[1..16] cannot all be assigned codes:
 // during the canonical assignment (T.81 Annex C) a code of length l would
 // reach 2^l. Such a table would overrun the lookahead tables.
@@ -29,11 +43,26 @@ bool huffmanCodesOverflow(const uint8_t bits[17]);
 // Derives minCode, maxCode, valPtr and the lookahead tables. The table must
 // have passed huffmanCodesOverflow.
 void buildDecodingTable(HuffTable& table);
+// Derives the fast decoder's combined AC lookup (lookAc) from the tables
+// buildDecodingTable made; startHuffmanPass runs it for the scan's AC tables.
+void buildCombinedLookup(HuffTable& table);
 
 // Bit-level primitives, exposed for tests.
 int32_t getBits(IFFHandle& handle, int32_t n);
 int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table);
-// T.81 F.2.2.1 EXTEND: the signed value of the s-bit magnitude r.
-int32_t extendValue(int32_t r, int32_t s);
+
+// EXTEND (T.81 F.2.2.1, Figure F.12): a magnitude below 2^(s-1) is negative.
+inline constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,   64,
+                                            128, 256, 512, 1024, 2048, 4096, 8192, 16384};
+inline constexpr int32_t kExtendOffset[16] = {
+    0, -1, -3, -7, -15, -31, -63, -127, -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+
+inline constexpr int32_t kLookAcBits = 10;
+inline constexpr int32_t kLookAcFits = 1 << 12;
+
+// The signed value of the s-bit magnitude r (s = 0..15).
+inline int32_t extendValue(int32_t r, int32_t s) {
+  return r < kExtendTest[s] ? r + kExtendOffset[s] : r;
+}
 
 }  // namespace iffjpeg

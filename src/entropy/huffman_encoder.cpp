@@ -4,6 +4,7 @@
 
 #include "driver/handle.h"
 #include "driver/stream_buffer.h"
+#include "platform/kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -161,7 +162,7 @@ int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState&) {
 int32_t selectHuffmanEncoder(EncoderState& enc) {
   if (enc.arithCode) return 0;
   enc.methods->startEntropy = startHuffmanEncoding;
-  enc.methods->encodeMcu = encodeHuffmanMcu;
+  enc.methods->encodeMcu = SelectedKernels().encodeHuffmanMcu;
   enc.methods->finishEntropy = finishHuffmanEncoding;
   return 0;
 }

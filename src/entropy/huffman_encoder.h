@@ -21,6 +21,9 @@ int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc);
 // Codes one MCU: blocksInMcu blocks of 64 quantized coefficients in zigzag
 // order. Block DC entries are replaced by the DC differences.
 void encodeHuffmanMcu(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
+// The same through a 64-bit accumulator (huffman_encoder_fast.cpp): the
+// same bytes, flushed at the same moments, the same bit writer left behind.
+void encodeHuffmanMcuFast(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
 // Completes the last byte with 1-bits. Returns 0.
 int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState& enc);
 

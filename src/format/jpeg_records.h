@@ -45,6 +45,11 @@ struct HuffDecodeTables {
   int32_t valPtr[17];
   int32_t lookNbits[256];
   uint8_t lookSym[256];
+  // The fast decoder's combined lookup, for each 10-bit lookahead value:
+  // the length of the code it begins with in bits 0..3 (0: longer than 10
+  // bits), the symbol in bits 4..11, and when the AC magnitude bits also fit
+  // in the ten, bit 12 set and the extended value in bits 16..31.
+  int32_t lookAc[1024];
 };
 
 // Encoding tables derived from bits/huffval (T.81 Annex C).
@@ -54,9 +59,9 @@ struct HuffEncodeTables {
 };
 
 struct HuffTable {
-  uint8_t bits[17];     // bits[l] = number of codes of length l, l = 1..16
-  uint8_t huffval[256]; // symbols in code order
-  int32_t written;      // the marker writer wrote it already
+  uint8_t bits[17];      // bits[l] = number of codes of length l, l = 1..16
+  uint8_t huffval[256];  // symbols in code order
+  int32_t written;       // the marker writer wrote it already
   union {
     HuffDecodeTables decode;
     HuffEncodeTables encode;

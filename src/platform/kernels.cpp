@@ -5,6 +5,8 @@ namespace {
 
 Kernels MakeScalar() {
   Kernels k{};
+  k.decodeHuffmanMcu = decodeHuffmanMcu;
+  k.encodeHuffmanMcu = encodeHuffmanMcu;
   k.inverseDctToSamples = InverseDctToSamplesScalar;
   k.forwardDctQuantize = ForwardDctQuantizeScalar;
   return k;
@@ -12,13 +14,24 @@ Kernels MakeScalar() {
 
 Kernels MakeFastest() {
   Kernels k = MakeScalar();
+  k.decodeHuffmanMcu = decodeHuffmanMcuFast;
+  k.decodeHuffmanMcus = decodeHuffmanMcusFast;
+  k.encodeHuffmanMcu = encodeHuffmanMcuFast;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;
   k.forwardDctQuantize = ForwardDctQuantizeSse2;
+  k.doubleRowSpan = DoubleRowSpanSse2;
+  k.doubleRowHVSpan = DoubleRowHVSpanSse2;
 #endif
 #if defined(IFFJPEG_HAVE_AVX2)
-  if (__builtin_cpu_supports("avx2")) k.yccToRgbRow = YccToRgbRowAvx2;
+  if (__builtin_cpu_supports("avx2")) {
+    k.yccToRgbRow = YccToRgbRowAvx2;
+    k.rgbToYccRow = RgbToYccRowAvx2;
+    k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
+    k.doubleRowSpan = DoubleRowSpanAvx2;
+    k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
+  }
 #endif
   return k;
 }

@@ -4,19 +4,36 @@
 #pragma once
 
 #include "decoder/colour_deconvert.h"
+#include "decoder/upsample.h"
+#include "encoder/colour_convert.h"
+#include "entropy/huffman_decoder.h"
+#include "entropy/huffman_encoder.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
 
 namespace iffjpeg {
 
+using DecodeMcuFn = int32_t (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+using DecodeMcusFn = void (*)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
+                              int32_t count);
+using EncodeMcuFn = void (*)(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
+
 struct Kernels {
+  DecodeMcuFn decodeHuffmanMcu;    // the word-at-a-time reader, portable C++
+  DecodeMcusFn decodeHuffmanMcus;  // null: one MCU per call
+  EncodeMcuFn encodeHuffmanMcu;    // the word-at-a-time writer, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
+  InverseDctPairToSamplesFn inverseDctPairToSamples;  // null: one block at a time
   ForwardDctQuantizeFn forwardDctQuantize;
-  YccToRgbRowFn yccToRgbRow;  // null: the table loop alone
+  YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
+  DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
+  DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
+  RgbToYccRowFn rgbToYccRow;          // null: the table loop alone
 };
 
-// The kernels chosen for this process (scalar only in an IFFJPEG_SCALAR_ONLY
-// build). The table is built once and never changes afterwards.
+// The kernels chosen for this process; an IFFJPEG_SCALAR_ONLY build has the
+// portable fast Huffman decoder beside the scalar kernels. The table is
+// built once and never changes afterwards.
 const Kernels& SelectedKernels();
 const Kernels& ScalarKernels();
 

@@ -26,4 +26,13 @@ void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int3
 void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_t column);
 #endif
 
+// Two horizontally adjacent blocks: A's samples at columns column..+7, B's
+// at column + 8..+15, each exactly as InverseDctToSamplesScalar's.
+using InverseDctPairToSamplesFn = void (*)(const int16_t* blockA, const int16_t* blockB,
+                                           SampleRow const* rows, int32_t column);
+#if defined(IFFJPEG_HAVE_AVX2)
+void InverseDctPairToSamplesAvx2(const int16_t* blockA, const int16_t* blockB,
+                                 SampleRow const* rows, int32_t column);
+#endif
+
 }  // namespace iffjpeg

@@ -20,6 +20,7 @@ class StreamHandle {
 
   iffjpeg::IFFHandle& handle() { return *handle_; }
   iffjpeg::DecoderState& dec() { return handle_->decoder; }
+  MemoryFile& file() { return file_; }
   // Bytes not yet taken from the stream (buffered and still in the file).
   std::size_t BytesLeft() const;
 

@@ -1,0 +1,162 @@
+// Huffman encoding through a 64-bit accumulator (T.81 F.1.2), the fast twin
+// of encodeHuffmanMcu: the same bit stream, cut into the same bytes with the
+// same stuffing, and the buffer flushed at the same moments.
+//
+// A code and its magnitude bits go in together; four bytes at a time leave
+// the accumulator, stored at once when none of them is 0xFF and the stream
+// buffer has room for them (so the byte-wise writer would not have flushed
+// in between), otherwise byte by byte through PutByte. Only the non-zero
+// AC coefficients are visited, found through a bit mask of the block.
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/handle.h"
+#include "driver/stream_buffer.h"
+#include "entropy/huffman_encoder.h"
+
+#if defined(IFFJPEG_HAVE_SSE2)
+#include <emmintrin.h>
+#endif
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kAccumulatorBits = 24;  // the handle's bit writer layout
+
+class FastBitWriter {
+ public:
+  explicit FastBitWriter(IFFHandle& handle) : handle_(handle) {
+    const BitWriter& w = handle.bitWriter;
+    count_ = w.bitCount;
+    bits_ = static_cast<uint64_t>(static_cast<uint32_t>(w.bitAccumulator)) >>
+            (kAccumulatorBits - count_);
+  }
+
+  // Writes the whole bytes and leaves the rest (0..7 bits) in the handle.
+  void Store() {
+    while (count_ >= 8) {
+      count_ -= 8;
+      PutStuffed(static_cast<int>((bits_ >> count_) & 0xFF));
+    }
+    BitWriter& w = handle_.bitWriter;
+    uint32_t rest = static_cast<uint32_t>(bits_) & ((1u << count_) - 1);
+    w.bitAccumulator = static_cast<int32_t>(rest << (kAccumulatorBits - count_));
+    w.bitCount = count_;
+  }
+
+  // Appends the low size bits of value (size <= 32).
+  void Put(uint32_t value, int32_t size) {
+    if (count_ >= 32) Drain();
+    bits_ = (bits_ << size) | value;
+    count_ += size;
+  }
+
+ private:
+  void PutStuffed(int byte) {
+    PutByte(handle_, byte);
+    if (byte == 0xFF) PutByte(handle_, 0x00);  // T.81 F.1.2.3 byte stuffing
+  }
+
+  // Sends the oldest 32 bits.
+  void Drain() {
+    count_ -= 32;
+    uint32_t word = static_cast<uint32_t>(bits_ >> count_);
+    uint32_t inverted = ~word;  // a 0xFF byte becomes a zero byte
+    bool hasFF = ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
+    if (!hasFF && handle_.byteCount + 4 <= handle_.bufferSize) {
+      uint8_t* out = handle_.cursor;
+      out[0] = static_cast<uint8_t>(word >> 24);
+      out[1] = static_cast<uint8_t>(word >> 16);
+      out[2] = static_cast<uint8_t>(word >> 8);
+      out[3] = static_cast<uint8_t>(word);
+      handle_.cursor += 4;
+      handle_.byteCount += 4;
+      return;
+    }
+    for (int shift = 24; shift >= 0; shift -= 8)
+      PutStuffed(static_cast<int>((word >> shift) & 0xFF));
+  }
+
+  IFFHandle& handle_;
+  uint64_t bits_;  // pending bits in the low count_ bits, oldest first
+  int32_t count_;
+};
+
+// Bit k set when coefficient k (zigzag order) is not zero.
+inline uint64_t NonZeroMask(const int16_t* block) {
+#if defined(IFFJPEG_HAVE_SSE2)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+    __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    uint32_t isZero = static_cast<uint32_t>(_mm_movemask_epi8(zeros));
+    mask |= static_cast<uint64_t>(~isZero & 0xFFFF) << (16 * i);
+  }
+  return mask;
+#else
+  uint64_t mask = 0;
+  for (int k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(block[k] != 0) << k;
+  return mask;
+#endif
+}
+
+// Size category and magnitude bits of a value (T.81 F.1.2.1, F.1.2.2):
+// negative values as value - 1, low s bits.
+inline int32_t Category(int32_t v) {
+  uint32_t m = static_cast<uint32_t>(v < 0 ? -v : v);
+  return m == 0 ? 0 : 32 - std::countl_zero(m);
+}
+inline uint32_t MagnitudeBits(int32_t v, int32_t s) {
+  return static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << s) - 1);
+}
+
+inline void PutSymbol(FastBitWriter& w, const HuffEncodeTables& t, int32_t symbol, uint32_t bits,
+                      int32_t s) {
+  w.Put(static_cast<uint32_t>(t.codeOfSymbol[symbol]) << s | bits, t.sizeOfSymbol[symbol] + s);
+}
+
+void EncodeBlockFast(FastBitWriter& w, const int16_t* block, const HuffEncodeTables& dc,
+                     const HuffEncodeTables& ac) {
+  int32_t s = Category(block[0]);
+  PutSymbol(w, dc, s, s > 0 ? MagnitudeBits(block[0], s) : 0, s);
+
+  uint64_t nonZero = NonZeroMask(block) & ~uint64_t{1};
+  int32_t last = 0;
+  while (nonZero != 0) {
+    int32_t k = std::countr_zero(nonZero);
+    nonZero &= nonZero - 1;
+    int32_t run = k - last - 1;
+    for (; run > 15; run -= 16) PutSymbol(w, ac, 0xF0, 0, 0);  // ZRL
+    int32_t c = block[k];
+    s = Category(c);
+    PutSymbol(w, ac, run * 16 + s, MagnitudeBits(c, s), s);
+    last = k;
+  }
+  if (last < 63) PutSymbol(w, ac, 0x00, 0, 0);  // EOB
+}
+
+}  // namespace
+
+void encodeHuffmanMcuFast(IFFHandle& handle, EncoderState& enc, int16_t* mcu) {
+  if (enc.restartInterval != 0) {
+    if (enc.restartsToGo == 0) emitRestart(handle, enc);
+    --enc.restartsToGo;
+  }
+  FastBitWriter writer(handle);
+  for (int b = 0; b < enc.blocksInMcu; ++b) {
+    int16_t* block = mcu + 64 * b;
+    int ci = enc.mcuMembership[b];
+    const ComponentInfo& comp = *enc.scanComponents[ci];
+    int16_t dc = block[0];
+    block[0] = static_cast<int16_t>(dc - enc.lastDcVal[ci]);
+    enc.lastDcVal[ci] = dc;
+    EncodeBlockFast(writer, block, enc.dcHuffTables[comp.dcTableNo]->encode,
+                    enc.acHuffTables[comp.acTableNo]->encode);
+  }
+  writer.Store();
+}
+
+}  // namespace iffjpeg

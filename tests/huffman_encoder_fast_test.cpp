@@ -1,0 +1,126 @@
+// The 64-bit Huffman writer against the byte-wise one: after every MCU the
+// bytes written and held, the sizes of the writes and the bits left pending
+// must agree, on random blocks of every character (sparse, dense, extreme,
+// long zero runs, a last coefficient set), with a small stream buffer so that
+// flushes fall everywhere, and with restart markers.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/stages.h"
+#include "encoder/compress_defaults.h"
+#include "entropy/huffman_encoder.h"
+#include "support/encoder_harness.h"
+#include "support/memory_file.h"
+
+namespace iffjpeg_test {
+namespace {
+
+using namespace iffjpeg;
+using Block = std::array<int16_t, 64>;
+
+Block RandomBlock(std::mt19937& rng, int kind) {
+  Block b{};
+  auto value = [&](int limit) {
+    return static_cast<int16_t>(static_cast<int>(rng() % (2 * limit + 1)) - limit);
+  };
+  b[0] = value(kind == 3 ? 32767 : 2047);
+  for (int k = 1; k < 64; ++k) {
+    switch (kind) {
+      case 0:  // sparse, low frequencies
+        if (k < 12 || rng() % 10 == 0) b[k] = value(60);
+        break;
+      case 1:  // dense
+        b[k] = value(1023);
+        break;
+      case 2:  // long zero runs, the last coefficient often set
+        if (rng() % 23 == 0 || (k == 63 && rng() % 2)) b[k] = value(300);
+        break;
+      case 3:  // extremes (AC sizes up to 15)
+        b[k] = std::array<int16_t, 5>{0, 0, 32767, -32767, 1}[rng() % 5];
+        break;
+      default:  // nothing but DC
+        break;
+    }
+  }
+  return b;
+}
+
+class Writer {
+ public:
+  Writer(bool colour, uint16_t restartInterval, uint32_t bufferSize) {
+    EncoderState& enc = h_.enc();
+    EXPECT_EQ(SetCompressDefaults(enc, 75, 0), 0);
+    enc.componentsInScan = colour ? 3 : 1;
+    for (int c = 0; c < enc.componentsInScan; ++c) enc.scanComponents[c] = &enc.components[c];
+    const int16_t membership[6] = {0, 0, 0, 0, 1, 2};
+    enc.blocksInMcu = colour ? 6 : 1;
+    for (int b = 0; b < enc.blocksInMcu; ++b) enc.mcuMembership[b] = membership[b];
+    enc.restartInterval = restartInterval;
+    IFFHandle& handle = h_.handle();
+    handle.fileOps = file_.source()->ops;
+    handle.fileId = handle.fileOps.open(file_.source(), IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
+    handle.bufferSize = bufferSize;  // the allocation is larger: only fewer bytes are held
+    EXPECT_EQ(startHuffmanEncoding(handle, enc), 0);
+  }
+  ~Writer() { h_.handle().fileOps.close(h_.handle().fileId); }
+
+  void Mcu(std::vector<int16_t> mcu, void (*encode)(IFFHandle&, EncoderState&, int16_t*)) {
+    encode(h_.handle(), h_.enc(), mcu.data());
+  }
+  void Finish() { finishHuffmanEncoding(h_.handle(), h_.enc()); }
+
+  std::string State() {
+    const BitWriter& w = h_.handle().bitWriter;
+    std::string s = "written " + std::to_string(file_.data.size()) + " in " +
+                    std::to_string(file_.writeSizes.size()) + " writes, held " +
+                    std::to_string(h_.bytes().size()) + ", pending " +
+                    std::to_string(w.bitAccumulator) + "/" + std::to_string(w.bitCount);
+    return s;
+  }
+  std::vector<uint8_t> Bytes() {
+    std::vector<uint8_t> all = file_.data;
+    std::vector<uint8_t> held = h_.bytes();
+    all.insert(all.end(), held.begin(), held.end());
+    return all;
+  }
+  std::vector<int32_t> WriteSizes() { return file_.writeSizes; }
+
+ private:
+  EncoderHarness h_;
+  MemoryFile file_;
+};
+
+TEST(HuffmanEncoderFast, SameBytesFlushesAndPendingBits) {
+  std::mt19937 rng(404);
+  for (int round = 0; round < 120; ++round) {
+    bool colour = round % 2 == 0;
+    uint16_t restart = static_cast<uint16_t>(round % 3 == 0 ? 1 + round % 5 : 0);
+    uint32_t bufferSize = std::array<uint32_t, 5>{1, 5, 37, 4096, kStreamBufferSize}[round % 5];
+    Writer reference(colour, restart, bufferSize);
+    Writer fast(colour, restart, bufferSize);
+    int blocks = colour ? 6 : 1;
+    for (int m = 0; m < 40; ++m) {
+      std::vector<int16_t> mcu;
+      for (int b = 0; b < blocks; ++b) {
+        Block block = RandomBlock(rng, (round + m + b) % 5);
+        mcu.insert(mcu.end(), block.begin(), block.end());
+      }
+      reference.Mcu(mcu, encodeHuffmanMcu);
+      fast.Mcu(mcu, encodeHuffmanMcuFast);
+      ASSERT_EQ(reference.State(), fast.State()) << "round " << round << " MCU " << m;
+      ASSERT_EQ(reference.Bytes(), fast.Bytes()) << "round " << round << " MCU " << m;
+    }
+    reference.Finish();
+    fast.Finish();
+    ASSERT_EQ(reference.Bytes(), fast.Bytes()) << "round " << round;
+    ASSERT_EQ(reference.WriteSizes(), fast.WriteSizes()) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace iffjpeg_test
