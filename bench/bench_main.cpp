@@ -3,10 +3,11 @@
 // two codecs alternately (A B A B ...) and reports medians, so that drift in
 // the machine's speed hits both alike. Prints Markdown tables.
 //
-//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE] [--photos DIR]...
+//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,7 @@ struct Options {
   std::vector<std::string> photoDirs;
   std::string only;  // a size name to run alone (e.g. "8 MP"), for profiling
   bool noMemory = false;
+  std::string saveDir;  // where to keep the decoding inputs, for other tools
 };
 
 struct Size {
@@ -77,6 +79,22 @@ void PrintRow(const char* what, const Size& s, double mp, double ta, double tb) 
               mp / ta, mp / tb, tb / ta);
 }
 
+// Keeps a decoding input as DIR/<size>-<layout>.jpg (spaces and
+// punctuation folded to '_'), so that profilers and other decoders can be
+// run on exactly the bytes measured here.
+void SaveInput(const std::string& dir, const char* layout, const char* size,
+               const std::vector<uint8_t>& jpeg) {
+  std::string name = std::string(size) + "-" + layout;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  std::string path = dir + "/" + name + ".jpg";
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+    std::fclose(f);
+  }
+}
+
 bool DecodeTable(const Options& opt, const std::vector<Image>& photos,
                  const std::vector<Size>& sizes) {
   std::printf("\n### Decoding (MP/s; ratio = iffjpeg / stb_image)\n\n");
@@ -105,6 +123,7 @@ bool DecodeTable(const Options& opt, const std::vector<Image>& photos,
       } else {
         jpeg = StbEncode(*l.image, l.quality);
       }
+      if (!opt.saveDir.empty()) SaveInput(opt.saveDir, l.name, s.name, jpeg);
       std::vector<uint8_t> outA(l.image->pixels.size()), outB(16);
       int planes = l.image->planes;
       double mp = static_cast<double>(s.width) * s.height / 1e6;
@@ -178,10 +197,12 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       opt.only = argv[++i];
       opt.noMemory = true;
+    } else if (std::strcmp(argv[i], "--save") == 0 && i + 1 < argc) {
+      opt.saveDir = argv[++i];
     } else if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) {
       opt.photoDirs.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--only SIZE] [--photos DIR]...\n",
+      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...\n",
                    argv[0]);
       return 2;
     }

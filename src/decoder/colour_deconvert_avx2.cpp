@@ -1,7 +1,8 @@
-// YCbCr to RGB for 16 pixels at a time with AVX2. Each lane evaluates the
-// very formulas the four tables of BuildYccTables hold, in the same 32-bit
-// arithmetic with the same arithmetic shifts; the packs clamp to 0..255
-// exactly as the range-limit table does for every sum these produce.
+// YCbCr to RGB for 16 pixels at a time with AVX2. Each 16-bit lane
+// evaluates exactly the values the four tables of BuildYccTables hold (the
+// 32-bit products are taken apart into 16-bit halves, below); the packs
+// clamp to 0..255 exactly as the range-limit table does for every sum these
+// produce.
 #if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
@@ -10,37 +11,63 @@
 namespace iffjpeg {
 namespace {
 
-// Eight pixels: y + offset for each channel, as 16-bit values.
-struct Channels8 {
-  __m128i r, g, b;
+// Sixteen pixels in 16-bit lanes. The table entries are 32-bit products
+// shifted right by 16; each coefficient times 2^16 is split into
+// 2^16 + c (or c alone) with c below 2^16, so that mulhi/mullo give the high
+// and low halves of c x i exactly, and a subtracted constant
+// K = 2^16 k + m moves the high half down by k, and by one more where the
+// low half is below m (an unsigned comparison, made signed by flipping the
+// top bit):
+//   crToR[i] = (91882 i - 11682187) >> 16  = i - 178 + hi(26346 i) - [lo < 16779]
+//   cbToB[i] = (116130 i - 14773807) >> 16 = i - 225 + hi(50594 i) - [lo < 28207]
+//   (cbToG[b] + crToG[r]) >> 16 = (8875658 - 22554 b - 46802 r) >> 16
+//            = 135 - hi(22554 b) - hi(46802 r) - [carry of the low halves]
+//              - [their 16-bit sum > 28298]
+struct Channels16 {
+  __m256i r, g, b;
 };
 
-inline __m128i Narrow(__m256i v) {
-  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+inline __m256i Flip(__m256i v) { return _mm256_xor_si256(v, _mm256_set1_epi16(-0x8000)); }
+
+// -1 where a < b as unsigned 16-bit values, b given already flipped.
+inline __m256i BelowFlipped(__m256i a, __m256i bFlipped) {
+  return _mm256_cmpgt_epi16(bFlipped, Flip(a));
 }
 
-inline Channels8 Convert8(const uint8_t* y, const uint8_t* cb, const uint8_t* cr) {
-  __m256i yy = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)));
-  __m256i bb = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)));
-  __m256i rr = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)));
-  // crToR = (91882 i - 11682187) >> 16, cbToB = (116130 i - 14773807) >> 16.
-  __m256i rOff =
-      _mm256_srai_epi32(_mm256_sub_epi32(_mm256_mullo_epi32(rr, _mm256_set1_epi32(91882)),
-                                         _mm256_set1_epi32(11682187)),
-                        16);
-  __m256i bOff =
-      _mm256_srai_epi32(_mm256_sub_epi32(_mm256_mullo_epi32(bb, _mm256_set1_epi32(116130)),
-                                         _mm256_set1_epi32(14773807)),
-                        16);
-  // (cbToG + crToG) >> 16 with cbToG = 2908403 - 22554 i, crToG = 5967255 - 46802 i.
-  __m256i gSum =
-      _mm256_add_epi32(_mm256_sub_epi32(_mm256_set1_epi32(2908403),
-                                        _mm256_mullo_epi32(bb, _mm256_set1_epi32(22554))),
-                       _mm256_sub_epi32(_mm256_set1_epi32(5967255),
-                                        _mm256_mullo_epi32(rr, _mm256_set1_epi32(46802))));
-  __m256i gOff = _mm256_srai_epi32(gSum, 16);
-  return {Narrow(_mm256_add_epi32(yy, rOff)), Narrow(_mm256_add_epi32(yy, gOff)),
-          Narrow(_mm256_add_epi32(yy, bOff))};
+inline __m256i Widen(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline Channels16 Convert16(const uint8_t* yp, const uint8_t* cbp, const uint8_t* crp) {
+  __m256i y = Widen(yp), cb = Widen(cbp), cr = Widen(crp);
+  const __m256i cR = _mm256_set1_epi16(26346);
+  const __m256i cB = _mm256_set1_epi16(static_cast<int16_t>(50594));
+  const __m256i cGb = _mm256_set1_epi16(22554);
+  const __m256i cGr = _mm256_set1_epi16(static_cast<int16_t>(46802));
+  __m256i rLow = _mm256_mullo_epi16(cr, cR);
+  __m256i rOff = _mm256_add_epi16(_mm256_mulhi_epu16(cr, cR),
+                                  BelowFlipped(rLow, _mm256_set1_epi16(16779 - 0x8000)));
+  __m256i r = _mm256_add_epi16(_mm256_add_epi16(y, cr),
+                               _mm256_sub_epi16(rOff, _mm256_set1_epi16(178)));
+  __m256i bLow = _mm256_mullo_epi16(cb, cB);
+  __m256i bOff = _mm256_add_epi16(_mm256_mulhi_epu16(cb, cB),
+                                  BelowFlipped(bLow, _mm256_set1_epi16(28207 - 0x8000)));
+  __m256i b = _mm256_add_epi16(_mm256_add_epi16(y, cb),
+                               _mm256_sub_epi16(bOff, _mm256_set1_epi16(225)));
+  __m256i low1 = _mm256_mullo_epi16(cb, cGb);
+  __m256i lowSum = _mm256_add_epi16(low1, _mm256_mullo_epi16(cr, cGr));
+  __m256i carry = BelowFlipped(lowSum, Flip(low1));  // -1 where the sum wrapped
+  __m256i above = _mm256_cmpgt_epi16(Flip(lowSum), _mm256_set1_epi16(28298 - 0x8000));
+  __m256i highs = _mm256_add_epi16(_mm256_mulhi_epu16(cb, cGb), _mm256_mulhi_epu16(cr, cGr));
+  __m256i g = _mm256_add_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(y, _mm256_set1_epi16(135)), highs),
+      _mm256_add_epi16(carry, above));
+  return {r, g, b};
+}
+
+// The 16 values as bytes, clamped to 0..255 (the range limit).
+inline __m128i ToBytes(__m256i v) {
+  return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
 // Shuffle masks that place channel c of 16 pixels into output bytes
@@ -72,11 +99,10 @@ int32_t YccToRgbRowAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, 
                         int32_t width) {
   int32_t x = 0;
   for (; x + 16 <= width; x += 16) {
-    Channels8 a = Convert8(y + x, cb + x, cr + x);
-    Channels8 b = Convert8(y + x + 8, cb + x + 8, cr + x + 8);
-    __m128i r = _mm_packus_epi16(a.r, b.r);
-    __m128i g = _mm_packus_epi16(a.g, b.g);
-    __m128i bl = _mm_packus_epi16(a.b, b.b);
+    Channels16 c = Convert16(y + x, cb + x, cr + x);
+    __m128i r = ToBytes(c.r);
+    __m128i g = ToBytes(c.g);
+    __m128i bl = ToBytes(c.b);
     auto* dst = reinterpret_cast<__m128i*>(out + 3 * x);
     _mm_storeu_si128(dst, Interleave<0>(r, g, bl));
     _mm_storeu_si128(dst + 1, Interleave<1>(r, g, bl));

@@ -68,7 +68,8 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
 void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, SampleArray* sampleRows,
                        int32_t firstRow) {
   // The transform and the level shift and clamp run as one kernel per block
-  // (the scalar twin is inverseDct followed by the range limit).
+  // (the scalar twin is inverseDct followed by the range limit); a block
+  // with nothing but its DC term is filled with its one value.
   const InverseDctToSamplesFn transform = SelectedKernels().inverseDctToSamples;
   const InverseDctPairToSamplesFn pair = SelectedKernels().inverseDctPairToSamples;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
@@ -78,11 +79,18 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
       BlockRow blocks = coefRows[c][r];
       SampleRow const* out = rows + firstRow + 8 * r;
-      int32_t b = 0;
-      if (pair != nullptr) {
-        for (; b + 1 < blocksPerRow; b += 2) pair(blocks[b], blocks[b + 1], out, 8 * b);
+      for (int32_t b = 0; b < blocksPerRow;) {
+        if (HasOnlyDc(blocks[b])) {
+          DcOnlyToSamples(blocks[b][0], out, 8 * b);
+          b += 1;
+        } else if (pair != nullptr && b + 1 < blocksPerRow && !HasOnlyDc(blocks[b + 1])) {
+          pair(blocks[b], blocks[b + 1], out, 8 * b);
+          b += 2;
+        } else {
+          transform(blocks[b], out, 8 * b);
+          b += 1;
+        }
       }
-      for (; b < blocksPerRow; ++b) transform(blocks[b], out, 8 * b);
     }
   }
 }

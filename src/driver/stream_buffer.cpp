@@ -5,7 +5,7 @@
 namespace iffjpeg {
 
 int32_t AllocateStreamBuffer(IFFHandle& handle, uint32_t size) {
-  auto* block = static_cast<uint8_t*>(platform::HeapAllocZeroed(size + kStreamHeadRoom));
+  auto* block = static_cast<uint8_t*>(platform::HeapAllocUncleared(size + kStreamHeadRoom));
   handle.byteCount = 0;
   handle.bufferSize = size;
   if (block == nullptr) {

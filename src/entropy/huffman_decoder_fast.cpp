@@ -5,11 +5,12 @@
 // where the marker reader resumes, and the moment it asks FillBuffer for more
 // data decides which line reports a truncated file. So this reader keeps the
 // byte-wise reader's counters (bits left under the 15-bit limit, bits held
-// aside) exactly, and only the bytes behind them come from elsewhere: while
-// at least eight bytes are buffered it loads them a word at a time, up to the
-// first 0xFF, ahead of need. Those prefetched bytes are handed back to the
-// stream buffer at the end of every MCU. Whenever the counters call for a
-// byte that is not prefetched, the byte-wise rules run unchanged (stuffing,
+// aside) exactly, as one small state stepped through a precomputed table
+// once per symbol, and only the bytes behind them come from elsewhere: while
+// the next eight buffered bytes hold no 0xFF it loads them a word at a time,
+// ahead of need. Those prefetched bytes are handed back to the stream buffer
+// at the end of every batch of MCUs. Whenever the counters call for a byte
+// that is not prefetched, the byte-wise rules run unchanged (stuffing,
 // markers, FillBuffer).
 #include <bit>
 #include <cstdlib>
@@ -23,8 +24,10 @@ namespace {
 
 constexpr int32_t kBufferLimit = 15;  // the byte-wise reader's limit
 constexpr int32_t kLookaheadBits = 8;
-// The register holds whole bytes and never more than 63 bits, so that every
-// shift below stays under 64.
+// The register holds its bits at the top (the next bit is bit 63) and never
+// more than 63 of them, so that every shift below stays under 64. One
+// symbol needs at most 32 bits (a 17-bit code, 15 magnitude bits) and the
+// byte-wise reader may have taken 22 more.
 constexpr int32_t kRegisterBits = 63;
 constexpr int32_t kReadyBits = 32 + 22;
 
@@ -38,11 +41,11 @@ inline uint64_t ByteSwap(uint64_t v) {
 #endif
 }
 
-// Eight stream bytes as a little-endian word: the first byte lowest.
-inline uint64_t LoadLittleEndian(const uint8_t* p) {
+// Eight stream bytes as a big-endian word: the first byte highest.
+inline uint64_t LoadBigEndian(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = ByteSwap(v);
+  if constexpr (std::endian::native == std::endian::little) v = ByteSwap(v);
   return v;
 }
 
@@ -52,142 +55,182 @@ inline int32_t Extend(int32_t r, int32_t s) {
   return r + (negative & kExtendOffset[s]);
 }
 
+// The byte-wise reader's counters (bitsLeft, heldCount) as one small state.
+// heldCount is non-zero only while bitsLeft sits at or below the 15-bit
+// limit, and the two never exceed 22 bits together, so 135 states cover
+// every reachable pair: bitsLeft 0..15 with heldCount 0..7, then bitsLeft
+// 16..22 with nothing held.
+constexpr int32_t kCounterStates = 136;  // 135 used, padded
+constexpr int32_t kMaxCodeLength = 17;   // 17 bits are taken for a code that does not exist
+
+constexpr int32_t CounterState(int32_t bitsLeft, int32_t held) {
+  return bitsLeft <= kBufferLimit ? bitsLeft * 8 + held : 128 + bitsLeft - 16;
+}
+constexpr int32_t StateBitsLeft(int32_t state) { return state < 128 ? state >> 3 : state - 112; }
+constexpr int32_t StateHeld(int32_t state) { return state < 128 ? state & 7 : 0; }
+
+// The byte-wise fill with its bytes at hand (no marker within reach): held
+// bits join, then whole bytes are taken while fewer than 15 bits are left;
+// the bits of the last byte beyond the limit are held aside.
+constexpr void FillCounters(int32_t& bitsLeft, int32_t& held) {
+  bitsLeft += held;
+  held = 0;
+  while (bitsLeft < kBufferLimit) {
+    bitsLeft += 8;
+    if (bitsLeft > kBufferLimit) {
+      held = bitsLeft - kBufferLimit;
+      bitsLeft = kBufferLimit;
+    }
+  }
+}
+
+// A getBits(n)-style step: a fill when fewer than n bits are left, then n
+// bits taken.
+constexpr void TakeCounters(int32_t& bitsLeft, int32_t& held, int32_t n) {
+  if (bitsLeft < n) FillCounters(bitsLeft, held);
+  bitsLeft -= n;
+}
+
+// Where the byte-wise reader's counters go for one symbol of a code of the
+// given length followed by s magnitude bits: a fill check for the 8-bit
+// lookahead, the code (a longer one through the search, which takes 9 bits
+// and then one at a time) and the magnitude.
+struct CounterSteps {
+  uint8_t next[16][kMaxCodeLength + 1][kCounterStates];
+};
+
+constexpr CounterSteps MakeCounterSteps() {
+  CounterSteps steps{};
+  for (int32_t s = 0; s < 16; ++s) {
+    for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
+      for (int32_t state = 0; state < kCounterStates; ++state) {
+        int32_t bitsLeft = StateBitsLeft(state);
+        int32_t held = StateHeld(state);
+        TakeCounters(bitsLeft, held, kLookaheadBits);
+        bitsLeft += kLookaheadBits;  // the lookahead only looks
+        if (length <= kLookaheadBits) {
+          bitsLeft -= length;
+        } else {
+          TakeCounters(bitsLeft, held, kLookaheadBits + 1);
+          for (int32_t l = kLookaheadBits + 1; l < length; ++l) TakeCounters(bitsLeft, held, 1);
+        }
+        if (s > 0) TakeCounters(bitsLeft, held, s);
+        steps.next[s][length][state] = static_cast<uint8_t>(CounterState(bitsLeft, held));
+      }
+    }
+  }
+  return steps;
+}
+
+constexpr CounterSteps kCounterSteps = MakeCounterSteps();
+
 class FastBitReader {
  public:
   explicit FastBitReader(IFFHandle& handle) : handle_(handle) { Load(); }
 
-  // Takes over the byte-wise reader's state from the handle.
+  // Takes over the byte-wise reader's state and the stream buffer's cursor
+  // from the handle.
   void Load() {
     const BitReader& br = handle_.bitReader;
-    acc_ = ((br.bitBuffer & LowBits(br.bitsLeft)) << br.heldCount) |
-           static_cast<uint64_t>(br.heldBits);
     avail_ = br.bitsLeft + br.heldCount;
-    // Positions are counted so that the end of the bytes taken falls on a
-    // multiple of 8 (bytes are whole).
-    pos_ = -(br.bitsLeft + br.heldCount) & 7;
-    end_ = pos_ + br.bitsLeft;
-    loaded_ = end_ + br.heldCount;
+    uint64_t bits = ((br.bitBuffer & LowBits(br.bitsLeft)) << br.heldCount) |
+                    static_cast<uint64_t>(br.heldBits);
+    reg_ = avail_ == 0 ? 0 : bits << (64 - avail_);
+    state_ = CounterState(br.bitsLeft, br.heldCount);
+    TakeCursor();
   }
 
   // Hands the prefetched bytes back and leaves the byte-wise reader's state.
   void Store() {
     int32_t bitsLeft = BitsLeft();
     int32_t held = Held();
-    uint32_t prefetched = static_cast<uint32_t>(avail_ - bitsLeft - held) >> 3;
-    handle_.cursor -= prefetched;
-    handle_.byteCount += prefetched;
+    int32_t prefetched = (avail_ - bitsLeft - held) >> 3;
+    handle_.cursor = cursor_ - prefetched;
+    handle_.byteCount = static_cast<uint32_t>(end_ - handle_.cursor);
     BitReader& br = handle_.bitReader;
-    br.bitBuffer = static_cast<uint32_t>((acc_ >> (avail_ - bitsLeft)) & LowBits(bitsLeft));
+    br.bitBuffer = static_cast<uint32_t>(Peek(bitsLeft));
     br.bitsLeft = bitsLeft;
-    br.heldBits = static_cast<int32_t>((acc_ >> (avail_ - bitsLeft - held)) & LowBits(held));
+    br.heldBits = static_cast<int32_t>(Peek(bitsLeft + held) & LowBits(held));
     br.heldCount = held;
   }
 
-  // Loads whole bytes up to the first 0xFF when eight are buffered.
-  void Prefetch() {
-    if (avail_ > kRegisterBits - 8 || handle_.byteCount < 8) return;
-    uint64_t word = LoadLittleEndian(handle_.cursor);
-    uint64_t inverted = ~word;  // a 0xFF byte becomes a zero byte
-    uint64_t zeroBytes = (inverted - 0x0101010101010101ULL) & ~inverted & 0x8080808080808080ULL;
-    int32_t room = (kRegisterBits - avail_) >> 3;
-    int32_t clear = zeroBytes == 0 ? 8 : std::countr_zero(zeroBytes) >> 3;
-    int32_t n = room < clear ? room : clear;
-    if (n == 0) return;
-    acc_ = (acc_ << (8 * n)) | (ByteSwap(word) >> (64 - 8 * n));
-    avail_ += 8 * n;
-    handle_.cursor += n;
-    handle_.byteCount -= static_cast<uint32_t>(n);
-  }
-
-  // True when the register holds one code and its magnitude (at most 32
-  // bits) plus everything the byte-wise reader may take ahead of them (at
-  // most 22 bits): the *Ready operations below may then be used for one
-  // symbol and its magnitude bits.
+  // True when the register holds one symbol and its magnitude plus
+  // everything the byte-wise reader may take ahead of them: the *Ready
+  // operations below may then be used for one symbol and its magnitude
+  // bits, followed by Advance. Tops the register up whenever the next eight
+  // buffered bytes hold no 0xFF, without a branch on how many it takes.
   bool Ready() {
+    if (cursor_ + 8 <= safeEnd_) {
+      Refill();
+      return true;
+    }
     if (avail_ >= kReadyBits) return true;
-    Prefetch();
-    return avail_ >= kReadyBits;
+    if (!FindSafeEnd()) return false;
+    Refill();
+    return true;
   }
 
-  // The byte-wise reader's fill when bitsLeft < n, with its bytes at hand,
-  // without a branch (whether it fills is as good as random).
-  void NeedReady(int32_t n) {
-    int32_t fill = (end_ - pos_ - n) >> 31;  // all ones when bitsLeft < n
-    int32_t target = pos_ + kBufferLimit;
-    int32_t newEnd = loaded_ > target ? loaded_ : target;
-    int32_t rounded = (target + 7) & ~7;
-    int32_t newLoaded = loaded_ > rounded ? loaded_ : rounded;
-    end_ += (newEnd - end_) & fill;
-    loaded_ += (newLoaded - loaded_) & fill;
-  }
+  // The byte-wise reader's counters after a symbol whose code had the given
+  // length and which was followed by s magnitude bits (s = 0 for none).
+  void Advance(int32_t length, int32_t s) { state_ = kCounterSteps.next[s][length][state_]; }
 
-  void Skip(int32_t n) {
-    pos_ += n;
+  // The next n bits (n = 0..63) without taking them.
+  uint64_t Peek(int32_t n) const { return n == 0 ? 0 : reg_ >> (64 - n); }
+
+  void SkipReady(int32_t n) {
+    reg_ <<= n;
     avail_ -= n;
   }
 
-  int32_t GetBitsReady(int32_t n) {
-    NeedReady(n);
-    Skip(n);
-    return static_cast<int32_t>((acc_ >> avail_) & LowBits(n));
+  // n = 1..16 bits.
+  int32_t TakeBitsReady(int32_t n) {
+    auto bits = static_cast<int32_t>(reg_ >> (64 - n));
+    SkipReady(n);
+    return bits;
   }
 
-  // An AC symbol through the combined lookup, its magnitude bits consumed
-  // too when the entry carries the value. The counters move as the
-  // byte-wise reader's would: a fill check for the 8-bit lookahead, for the
-  // 9 bits the search starts with and each bit after, and for the magnitude.
-  int32_t LookAc(const HuffTable& table) {
-    NeedReady(kLookaheadBits);
-    int32_t look = static_cast<int32_t>(acc_ >> (avail_ - kLookAcBits)) & ((1 << kLookAcBits) - 1);
-    int32_t entry = table.decode.lookAc[look];
-    int32_t length = entry & 15;
-    if (length <= kLookaheadBits) {
-      if (length == 0) return DecodeLongReady(table) << 4;  // longer than the lookup
-      Skip(length);
-    } else {
-      // The search takes 9 bits, then one at a time.
-      NeedReady(kLookaheadBits + 1);
-      Skip(kLookaheadBits + 1);
-      for (int32_t l = kLookaheadBits + 1; l < length; ++l) {
-        NeedReady(1);
-        Skip(1);
-      }
-    }
-    if (entry & kLookAcFits) {
-      int32_t s = (entry >> 4) & 15;
-      NeedReady(s);
-      Skip(s);
-    }
+  // An AC symbol's entry in the combined lookup; its code length is set in
+  // length. A code longer than the lookup is found by the search and comes
+  // back as an entry without a value, and so do the codes the lookup holds
+  // without their magnitude bits. The code is consumed, and the magnitude
+  // bits too when the entry carries the value (kLookAcFits).
+  int32_t LookAcReady(const HuffTable& table, int32_t& length) {
+    int32_t entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+    length = entry & 15;
+    if (length == 0) return DecodeLongReady(table, length) << 4;
+    SkipReady(entry & kLookAcFits ? length + ((entry >> 4) & 15) : length);
     return entry;
   }
 
-  int32_t DecodeSymbolReady(const HuffTable& table) {
-    NeedReady(kLookaheadBits);  // never short of bits: no marker in reach
-    int32_t look = static_cast<int32_t>(acc_ >> (avail_ - kLookaheadBits)) & 0xFF;
-    int32_t nbits = table.decode.lookNbits[look];
-    if (nbits > 0) {
-      Skip(nbits);
+  int32_t DecodeSymbolReady(const HuffTable& table, int32_t& length) {
+    auto look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
+    length = table.decode.lookNbits[look];
+    if (length > 0) {
+      SkipReady(length);
       return table.decode.lookSym[look];
     }
-    return DecodeLongReady(table);
+    return DecodeLongReady(table, length);
   }
 
   // The search from length 9 (T.81 F.2.2.3, Figure F.16).
-  int32_t DecodeLongReady(const HuffTable& table) {
+  int32_t DecodeLongReady(const HuffTable& table, int32_t& length) {
     const HuffDecodeTables& t = table.decode;
-    int32_t length = kLookaheadBits + 1;
-    int32_t code = GetBitsReady(length);
+    length = kLookaheadBits + 1;
+    auto code = static_cast<int32_t>(reg_ >> (64 - length));
     while (code > t.maxCode[length]) {
-      code = (code << 1) | GetBitsReady(1);
       ++length;
+      code = static_cast<int32_t>(reg_ >> (64 - length));
     }
+    SkipReady(length);
     return SymbolOf(table, code, length);
   }
 
+  // The byte-wise operations, used when the register may run short.
   int32_t GetBits(int32_t n) {
     if (BitsLeft() < n) Fill(n);
-    Skip(n);
-    return static_cast<int32_t>((acc_ >> avail_) & LowBits(n));
+    auto bits = static_cast<int32_t>(Peek(n));
+    SkipCounted(n);
+    return bits;
   }
 
   int32_t DecodeSymbol(const HuffTable& table) {
@@ -195,27 +238,52 @@ class FastBitReader {
       Fill(0);
       if (BitsLeft() < kLookaheadBits) return DecodeSlow(table, 1);
     }
-    int32_t look = static_cast<int32_t>(acc_ >> (avail_ - kLookaheadBits)) & 0xFF;
+    auto look = static_cast<int32_t>(Peek(kLookaheadBits));
     int32_t nbits = table.decode.lookNbits[look];
     if (nbits > 0) {
-      Skip(nbits);
+      SkipCounted(nbits);
       return table.decode.lookSym[look];
     }
     return DecodeSlow(table, kLookaheadBits + 1);
   }
 
  private:
+  void TakeCursor() {
+    cursor_ = handle_.cursor;
+    end_ = cursor_ + handle_.byteCount;
+    safeEnd_ = cursor_;
+  }
+
+  // Whole bytes up to 63 bits in the register. The bits below them are
+  // those of the following bytes (none of them 0xFF): later loads and the
+  // byte-wise fill OR the very same bits into those places again.
+  void Refill() {
+    reg_ |= LoadBigEndian(cursor_) >> avail_;
+    cursor_ += (kRegisterBits - avail_) >> 3;
+    avail_ |= 56;
+  }
+
+  // Moves safeEnd_ to the next 0xFF (or the end of the buffered bytes) and
+  // says whether eight bytes can now be loaded.
+  bool FindSafeEnd() {
+    const void* ff = std::memchr(cursor_, 0xFF, static_cast<size_t>(end_ - cursor_));
+    safeEnd_ = ff != nullptr ? cursor_ + (static_cast<const uint8_t*>(ff) - cursor_) : end_;
+    return cursor_ + 8 <= safeEnd_;
+  }
+
   // The byte-wise fill (bitsNeeded n): held bits join, then bytes are taken
   // while fewer than 15 bits are left. When the two bytes it may take are
   // prefetched, only the counters move.
   void Fill(int32_t n) {
-    int32_t merged = loaded_ - pos_;
+    int32_t bitsLeft = BitsLeft() + Held();
     int32_t held = 0;
-    int32_t bitsLeft = merged;
-    if (avail_ - merged >= 16) {    // the one or two bytes it takes are at hand
-      NeedReady(kBufferLimit + 8);  // a fill for certain
+    if (avail_ - bitsLeft >= 16) {  // the one or two bytes it takes are at hand
+      FillCounters(bitsLeft, held);
+      state_ = CounterState(bitsLeft, held);
       return;
     }
+    handle_.cursor = cursor_;
+    handle_.byteCount = static_cast<uint32_t>(end_ - cursor_);
     while (bitsLeft < kBufferLimit) {
       if (avail_ - bitsLeft < 8) {
         int byte = ReadByte(handle_);
@@ -228,7 +296,7 @@ class FastBitReader {
             byte = 0;
           }
         }
-        acc_ = (acc_ << 8) | static_cast<uint64_t>(byte);
+        reg_ |= static_cast<uint64_t>(byte) << (56 - avail_);
         avail_ += 8;
       }
       bitsLeft += 8;
@@ -237,8 +305,14 @@ class FastBitReader {
         bitsLeft = kBufferLimit;
       }
     }
-    end_ = pos_ + bitsLeft;
-    loaded_ = end_ + held;
+    state_ = CounterState(bitsLeft, held);
+    TakeCursor();  // FillBuffer may have brought new bytes
+  }
+
+  // n bits taken by the byte-wise reader (at most bitsLeft).
+  void SkipCounted(int32_t n) {
+    SkipReady(n);
+    state_ = CounterState(BitsLeft() - n, Held());
   }
 
   int32_t DecodeSlow(const HuffTable& table, int32_t length) {
@@ -259,79 +333,117 @@ class FastBitReader {
     return table.huffval[index];
   }
 
-  int32_t BitsLeft() const { return end_ - pos_; }
-  int32_t Held() const { return loaded_ - end_; }
+  int32_t BitsLeft() const { return StateBitsLeft(state_); }
+  int32_t Held() const { return StateHeld(state_); }
 
   IFFHandle& handle_;
-  uint64_t acc_;   // the next avail_ bits of the segment in its low bits
+  // The next avail_ bits of the segment at the top; below them zeros or the
+  // bits of the stream bytes that follow.
+  uint64_t reg_;
   int32_t avail_;  // bitsLeft + heldCount + the prefetched bits
-  // The byte-wise reader's counters as positions in the segment: bits taken
-  // so far, the end of its bit buffer (pos_ + bitsLeft) and the end of the
-  // bytes it has taken (end_ + heldCount).
-  int32_t pos_;
-  int32_t end_;
-  int32_t loaded_;
+  int32_t state_;  // the byte-wise reader's counters (CounterState)
+  // The stream buffer's bytes not yet in the register: cursor_ up to end_,
+  // of which those before safeEnd_ are known to hold no 0xFF.
+  uint8_t* cursor_;
+  uint8_t* end_;
+  uint8_t* safeEnd_;
 };
 
 }  // namespace
 
 namespace {
 
-// Inlined into both callers so that the reader stays in registers.
+// The reader's hot operations are inlined into the decoding loop so that its
+// state stays in registers.
 #if defined(__GNUC__)
-__attribute__((always_inline))
+#define IFFJPEG_INLINE inline __attribute__((always_inline))
+#else
+#define IFFJPEG_INLINE inline
 #endif
-inline void
-DecodeBlocks(FastBitReader& reader, DecoderState& dec, CoefBlock** blocks) {
+
+// What a block of the MCU needs, gathered once per batch of MCUs.
+struct BlockPlan {
+  int32_t component;  // index into the scan's components (and lastDcVal)
+  const uint16_t* quant;
+  const HuffTable* dc;
+  const HuffTable* ac;
+};
+
+struct McuPlan {
+  int32_t blocks;
+  BlockPlan block[kMaxBlocksInMcu];
+};
+
+McuPlan PlanMcu(const DecoderState& dec) {
+  McuPlan plan;
+  plan.blocks = dec.blocksInMcu;
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
-    const uint16_t* q = dec.quantTables[comp.quantTableNo]->quantval;
-    const HuffTable& dcTable = *dec.dcHuffTables[comp.dcTableNo];
-    const HuffTable& acTable = *dec.acHuffTables[comp.acTableNo];
-    int16_t* block = *blocks[b];
+    plan.block[b] = {ci, dec.quantTables[comp.quantTableNo]->quantval,
+                     dec.dcHuffTables[comp.dcTableNo], dec.acHuffTables[comp.acTableNo]};
+  }
+  return plan;
+}
 
-    // DC: the difference from the component's prediction (T.81 F.2.2.1).
+// DC: the difference from the component's prediction (T.81 F.2.2.1).
+IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
+  if (reader.Ready()) {
+    int32_t length;
+    int32_t s = reader.DecodeSymbolReady(table, length);
+    if (s <= 0 || s > 15) {  // a category above 15 only comes from corrupt data
+      reader.Advance(length, 0);
+      return 0;
+    }
+    int32_t diff = Extend(reader.TakeBitsReady(s), s);
+    reader.Advance(length, s);
+    return diff;
+  }
+  int32_t s = reader.DecodeSymbol(table);
+  return s > 0 && s <= 15 ? extendValue(reader.GetBits(s), s) : 0;
+}
+
+// AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient 1.
+IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint16_t* q,
+                     int16_t* block) {
+  for (int32_t k = 1; k < 64;) {
+    int32_t v = 0;
+    int32_t rs;
     int32_t s;
-    int32_t diff = 0;
     if (reader.Ready()) {
-      s = reader.DecodeSymbolReady(dcTable);
-      if (s > 0 && s <= 15) diff = Extend(reader.GetBitsReady(s), s);
+      int32_t length;
+      int32_t entry = reader.LookAcReady(table, length);
+      rs = (entry >> 4) & 0xFF;
+      s = rs & 15;
+      if (s > 0) v = entry & kLookAcFits ? entry >> 16 : Extend(reader.TakeBitsReady(s), s);
+      reader.Advance(length, s);
     } else {
-      s = reader.DecodeSymbol(dcTable);
-      if (s > 0 && s <= 15) diff = extendValue(reader.GetBits(s), s);
+      rs = reader.DecodeSymbol(table);
+      s = rs & 15;
+      if (s > 0) v = extendValue(reader.GetBits(s), s);
     }
-    dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
-    block[0] = static_cast<int16_t>(dec.lastDcVal[ci] * static_cast<int32_t>(q[0]));
+    int32_t r = rs >> 4;
+    if (s > 0) {
+      k += r;
+      if (k > 63) break;  // corrupt run past the block: nothing stored
+      block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+      ++k;
+    } else if (r == 15) {
+      k += 16;
+    } else {
+      break;
+    }
+  }
+}
 
-    // AC (T.81 F.2.2.2).
-    for (int32_t k = 1; k < 64;) {
-      int32_t v = 0;
-      int32_t rs;
-      if (reader.Ready()) {
-        int32_t entry = reader.LookAc(acTable);
-        rs = (entry >> 4) & 0xFF;
-        s = rs & 15;
-        if (s > 0) {
-          v = entry & kLookAcFits ? entry >> 16 : Extend(reader.GetBitsReady(s), s);
-        }
-      } else {
-        rs = reader.DecodeSymbol(acTable);
-        s = rs & 15;
-        if (s > 0) v = extendValue(reader.GetBits(s), s);
-      }
-      int32_t r = rs >> 4;
-      if (s > 0) {
-        k += r;
-        if (k > 63) break;  // corrupt run past the block: nothing stored
-        block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
-        ++k;
-      } else if (r == 15) {
-        k += 16;
-      } else {
-        break;
-      }
-    }
+IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const McuPlan& plan, CoefBlock** blocks) {
+  for (int32_t b = 0; b < plan.blocks; ++b) {
+    const BlockPlan& p = plan.block[b];
+    int16_t* block = *blocks[b];
+    int32_t diff = DecodeDc(reader, *p.dc);
+    dec.lastDcVal[p.component] = static_cast<int16_t>(dec.lastDcVal[p.component] + diff);
+    block[0] = static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.quant[0]));
+    DecodeAc(reader, *p.ac, p.quant, block);
   }
 }
 
@@ -350,8 +462,9 @@ void RestartIfDue(IFFHandle& handle, DecoderState& dec, FastBitReader& reader) {
 
 int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
   FastBitReader reader(handle);
+  McuPlan plan = PlanMcu(dec);
   RestartIfDue(handle, dec, reader);
-  DecodeBlocks(reader, dec, blocks);
+  DecodeBlocks(reader, dec, plan, blocks);
   reader.Store();
   return 0;
 }
@@ -359,9 +472,10 @@ int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** b
 void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
                            int32_t count) {
   FastBitReader reader(handle);
+  McuPlan plan = PlanMcu(dec);
   for (int32_t m = 0; m < count; ++m) {
     RestartIfDue(handle, dec, reader);
-    DecodeBlocks(reader, dec, blocks + m * dec.blocksInMcu);
+    DecodeBlocks(reader, dec, plan, blocks + m * dec.blocksInMcu);
   }
   reader.Store();
 }

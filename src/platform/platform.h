@@ -12,8 +12,11 @@
 
 namespace iffjpeg::platform {
 
-// Process heap: zero-filled block for the handle and the stream buffer.
+// Process heap: a zero-filled block for the handle, an uncleared one for
+// the stream buffer (every byte of it is written before it is read; clearing
+// 256 KiB would cost more than decoding a small image).
 void* HeapAllocZeroed(std::size_t bytes);
+void* HeapAllocUncleared(std::size_t bytes);
 void HeapFree(void* block);
 
 // Runtime heap (malloc/free): memory manager and colour tables.

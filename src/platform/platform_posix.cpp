@@ -31,6 +31,11 @@ void* HeapAllocZeroed(std::size_t bytes) {
   return std::calloc(1, bytes);
 }
 
+void* HeapAllocUncleared(std::size_t bytes) {
+  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
 void HeapFree(void* block) {
   IFFJPEG_COUNT_FREE(block);
   std::free(block);

@@ -37,6 +37,11 @@ void* HeapAllocZeroed(std::size_t bytes) {
   return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
 
+void* HeapAllocUncleared(std::size_t bytes) {
+  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  return ::HeapAlloc(::GetProcessHeap(), 0, bytes);
+}
+
 void HeapFree(void* block) {
   IFFJPEG_COUNT_FREE(block);
   if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);

@@ -1,6 +1,7 @@
 #include "transform/idct.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace iffjpeg {
 namespace {
@@ -115,6 +116,27 @@ inline uint8_t ClampSample(int32_t value) {
 }
 
 }  // namespace
+
+bool HasOnlyDc(const int16_t* block) {
+  // Sixteen 64-bit words, the DC term masked out of the first: a loop the
+  // compiler turns into a few vector ORs.
+  uint64_t any = 0;
+  for (int i = 0; i < 16; ++i) {
+    uint64_t word;
+    std::memcpy(&word, block + 4 * i, sizeof word);
+    any |= i == 0 ? word & ~uint64_t{0xFFFF} : word;
+  }
+  return any == 0;
+}
+
+void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column) {
+  // Pass 1 gives row 0 the value dc x 4 (kept in 16 bits) and zeros below;
+  // pass 2 turns each column into (dc x 4) << 13, descaled by 18 bits.
+  auto scaled = static_cast<int16_t>(static_cast<int32_t>(dc) * (1 << kPass1Bits));
+  int32_t value = (scaled + (1 << (kPass1Bits + 2))) >> (kPass1Bits + 3);
+  uint8_t sample = ClampSample(value);
+  for (int k = 0; k < 8; ++k) std::memset(rows[k] + column, sample, 8);
+}
 
 void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column) {
   CoefBlock work;

@@ -26,6 +26,12 @@ void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int3
 void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_t column);
 #endif
 
+// A block whose AC coefficients are all zero (common in smooth areas and in
+// chroma) transforms to one value everywhere; these two give exactly the
+// samples InverseDctToSamplesScalar gives for such a block.
+bool HasOnlyDc(const int16_t* block);
+void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column);
+
 // Two horizontally adjacent blocks: A's samples at columns column..+7, B's
 // at column + 8..+15, each exactly as InverseDctToSamplesScalar's.
 using InverseDctPairToSamplesFn = void (*)(const int16_t* blockA, const int16_t* blockB,
