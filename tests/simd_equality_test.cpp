@@ -369,7 +369,7 @@ TEST(SimdEquality, YccToRgbMatchesTables) {
         cb[i] = static_cast<uint8_t>(c);
         cr[i] = static_cast<uint8_t>(i);
       }
-      for (int width : {kWidth, 16, 17, 31, 5}) {
+      for (int width : {kWidth, 16, 17, 31, 48, 63, 5}) {
         std::vector<uint8_t> a(3 * kWidth + 8, 0xEE), b(3 * kWidth + 8, 0xEE);
         iffjpeg::SampleRow outA = a.data(), outB = b.data();
         {

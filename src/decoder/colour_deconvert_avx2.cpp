@@ -93,11 +93,42 @@ inline __m128i Interleave(__m128i r, __m128i g, __m128i b) {
       _mm_shuffle_epi8(b, Mask<T, 2>()));
 }
 
+// The same on both 128-bit lanes: lane 0 gives bytes 16T.. of pixels 0..15,
+// lane 1 those of pixels 16..31.
+template <int T>
+inline __m256i Interleave2(__m256i r, __m256i g, __m256i b) {
+  auto both = [](__m128i m) { return _mm256_broadcastsi128_si256(m); };
+  return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(r, both(Mask<T, 0>())),
+                                         _mm256_shuffle_epi8(g, both(Mask<T, 1>()))),
+                         _mm256_shuffle_epi8(b, both(Mask<T, 2>())));
+}
+
+// 32 values, pixels 0..15 in a and 16..31 in b, as bytes in pixel order
+// (clamped to 0..255).
+inline __m256i ToBytes32(__m256i a, __m256i b) {
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+}
+
 }  // namespace
 
 int32_t YccToRgbRowAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                         int32_t width) {
   int32_t x = 0;
+  for (; x + 32 <= width; x += 32) {
+    Channels16 c0 = Convert16(y + x, cb + x, cr + x);
+    Channels16 c1 = Convert16(y + x + 16, cb + x + 16, cr + x + 16);
+    __m256i r = ToBytes32(c0.r, c1.r);
+    __m256i g = ToBytes32(c0.g, c1.g);
+    __m256i bl = ToBytes32(c0.b, c1.b);
+    // Output chunks of 16 bytes: v0 = (0, 3), v1 = (1, 4), v2 = (2, 5).
+    __m256i v0 = Interleave2<0>(r, g, bl);
+    __m256i v1 = Interleave2<1>(r, g, bl);
+    __m256i v2 = Interleave2<2>(r, g, bl);
+    auto* dst = reinterpret_cast<__m256i*>(out + 3 * x);
+    _mm256_storeu_si256(dst, _mm256_permute2x128_si256(v0, v1, 0x20));
+    _mm256_storeu_si256(dst + 1, _mm256_permute2x128_si256(v2, v0, 0x30));
+    _mm256_storeu_si256(dst + 2, _mm256_permute2x128_si256(v1, v2, 0x31));
+  }
   for (; x + 16 <= width; x += 16) {
     Channels16 c = Convert16(y + x, cb + x, cr + x);
     __m128i r = ToBytes(c.r);

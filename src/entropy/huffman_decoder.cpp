@@ -146,44 +146,43 @@ void buildCombinedLookup(HuffTable& table) {
   HuffDecodeTables& t = table.decode;
   constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
   constexpr int32_t kSpread = 1 << kShift;
+  // An entry for a code of the given length and symbol, read from the
+  // 10-bit value v.
+  auto entryFor = [](int32_t v, int32_t length, int32_t symbol) {
+    int32_t s = symbol & 15;
+    uint32_t low = static_cast<uint32_t>(length | symbol << 4);
+    int32_t taken = length;
+    if (s > 0 && length + s <= kLookAcBits) {
+      int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
+      low |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+      taken += s;
+    }
+    return static_cast<int64_t>(low) |
+           static_cast<int64_t>(CounterStepOffset(s, length)) << kLookAcStepShift |
+           static_cast<int64_t>(taken) << kLookAcTakenShift;
+  };
   for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
-    int32_t* entries = t.lookAc + look * kSpread;
+    int64_t* entries = t.lookAc + look * kSpread;
     int32_t length = t.lookNbits[look];
     if (length > 0) {
       // The same code for every extension of these 8 bits.
-      int32_t symbol = t.lookSym[look];
-      uint32_t base = static_cast<uint32_t>(length | symbol << 4);
-      int32_t s = symbol & 15;
-      bool fits = s > 0 && length + s <= kLookAcBits;
       for (int32_t j = 0; j < kSpread; ++j) {
-        uint32_t entry = base;
-        if (fits) {
-          int32_t v = look * kSpread + j;
-          int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
-          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
-        }
-        entries[j] = static_cast<int32_t>(entry);
+        entries[j] = entryFor(look * kSpread + j, length, t.lookSym[look]);
       }
       continue;
     }
     for (int32_t j = 0; j < kSpread; ++j) {
-      // The search from length 9 (decodeSymbolSlow) on the bits at hand.
+      // The search from length 9 (decodeSymbolSlow) on the bits at hand;
+      // 0 when the code is longer.
       int32_t v = look * kSpread + j;
-      uint32_t entry = 0;
+      entries[j] = 0;
       for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
         int32_t code = v >> (kLookAcBits - l);
         if (code > t.maxCode[l]) continue;
         int32_t index = t.valPtr[l] + code - t.minCode[l];
-        int32_t symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
-        entry = static_cast<uint32_t>(l | symbol << 4);
-        int32_t s = symbol & 15;
-        if (s > 0 && l + s <= kLookAcBits) {
-          int32_t r = (v >> (kLookAcBits - l - s)) & kBitMask[s];
-          entry |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
-        }
+        entries[j] = entryFor(v, l, index < 0 || index > 255 ? 0 : table.huffval[index]);
         break;
       }
-      entries[j] = static_cast<int32_t>(entry);
     }
   }
 }

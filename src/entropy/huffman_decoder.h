@@ -59,6 +59,17 @@ inline constexpr int32_t kExtendOffset[16] = {
 
 inline constexpr int32_t kLookAcBits = 10;
 inline constexpr int32_t kLookAcFits = 1 << 12;
+inline constexpr int32_t kLookAcStepShift = 32;
+inline constexpr int32_t kLookAcTakenShift = 48;
+
+// The fast reader keeps the byte-wise reader's counters as one of
+// kCounterStates states, stepped once per symbol through a table laid out
+// [magnitude bits 0..15][code length 0..17][state].
+inline constexpr int32_t kCounterStates = 136;
+inline constexpr int32_t kMaxCodeLength = 17;  // taken for a code that does not exist
+constexpr int32_t CounterStepOffset(int32_t s, int32_t length) {
+  return (s * (kMaxCodeLength + 1) + length) * kCounterStates;
+}
 
 // The signed value of the s-bit magnitude r (s = 0..15).
 inline int32_t extendValue(int32_t r, int32_t s) {

@@ -57,11 +57,9 @@ inline int32_t Extend(int32_t r, int32_t s) {
 
 // The byte-wise reader's counters (bitsLeft, heldCount) as one small state.
 // heldCount is non-zero only while bitsLeft sits at or below the 15-bit
-// limit, and the two never exceed 22 bits together, so 135 states cover
-// every reachable pair: bitsLeft 0..15 with heldCount 0..7, then bitsLeft
-// 16..22 with nothing held.
-constexpr int32_t kCounterStates = 136;  // 135 used, padded
-constexpr int32_t kMaxCodeLength = 17;   // 17 bits are taken for a code that does not exist
+// limit, and the two never exceed 22 bits together, so 135 states (of
+// kCounterStates) cover every reachable pair: bitsLeft 0..15 with heldCount
+// 0..7, then bitsLeft 16..22 with nothing held.
 
 constexpr int32_t CounterState(int32_t bitsLeft, int32_t held) {
   return bitsLeft <= kBufferLimit ? bitsLeft * 8 + held : 128 + bitsLeft - 16;
@@ -96,7 +94,7 @@ constexpr void TakeCounters(int32_t& bitsLeft, int32_t& held, int32_t n) {
 // lookahead, the code (a longer one through the search, which takes 9 bits
 // and then one at a time) and the magnitude.
 struct CounterSteps {
-  uint8_t next[16][kMaxCodeLength + 1][kCounterStates];
+  uint8_t next[16 * (kMaxCodeLength + 1) * kCounterStates];
 };
 
 constexpr CounterSteps MakeCounterSteps() {
@@ -115,7 +113,8 @@ constexpr CounterSteps MakeCounterSteps() {
           for (int32_t l = kLookaheadBits + 1; l < length; ++l) TakeCounters(bitsLeft, held, 1);
         }
         if (s > 0) TakeCounters(bitsLeft, held, s);
-        steps.next[s][length][state] = static_cast<uint8_t>(CounterState(bitsLeft, held));
+        steps.next[CounterStepOffset(s, length) + state] =
+            static_cast<uint8_t>(CounterState(bitsLeft, held));
       }
     }
   }
@@ -172,7 +171,9 @@ class FastBitReader {
 
   // The byte-wise reader's counters after a symbol whose code had the given
   // length and which was followed by s magnitude bits (s = 0 for none).
-  void Advance(int32_t length, int32_t s) { state_ = kCounterSteps.next[s][length][state_]; }
+  void Advance(int32_t length, int32_t s) { AdvanceBy(CounterStepOffset(s, length)); }
+  // The same step, its table offset given (CounterStepOffset).
+  void AdvanceBy(int32_t offset) { state_ = kCounterSteps.next[offset + state_]; }
 
   // The next n bits (n = 0..63) without taking them.
   uint64_t Peek(int32_t n) const { return n == 0 ? 0 : reg_ >> (64 - n); }
@@ -189,16 +190,19 @@ class FastBitReader {
     return bits;
   }
 
-  // An AC symbol's entry in the combined lookup; its code length is set in
-  // length. A code longer than the lookup is found by the search and comes
-  // back as an entry without a value, and so do the codes the lookup holds
-  // without their magnitude bits. The code is consumed, and the magnitude
-  // bits too when the entry carries the value (kLookAcFits).
-  int32_t LookAcReady(const HuffTable& table, int32_t& length) {
-    int32_t entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
-    length = entry & 15;
-    if (length == 0) return DecodeLongReady(table, length) << 4;
-    SkipReady(entry & kLookAcFits ? length + ((entry >> 4) & 15) : length);
+  // An AC symbol's entry in the combined lookup, the code consumed, and the
+  // magnitude bits too when the entry carries the value (kLookAcFits). A
+  // code longer than the lookup is found by the search and comes back as an
+  // entry of the same form without a value.
+  int64_t LookAcReady(const HuffTable& table) {
+    int64_t entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+    if ((entry & 15) == 0) {
+      int32_t length;
+      int32_t symbol = DecodeLongReady(table, length);
+      return static_cast<int64_t>(symbol << 4) |
+             static_cast<int64_t>(CounterStepOffset(symbol & 15, length)) << kLookAcStepShift;
+    }
+    SkipReady(static_cast<int32_t>(entry >> kLookAcTakenShift));
     return entry;
   }
 
@@ -411,12 +415,12 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
     int32_t rs;
     int32_t s;
     if (reader.Ready()) {
-      int32_t length;
-      int32_t entry = reader.LookAcReady(table, length);
-      rs = (entry >> 4) & 0xFF;
+      int64_t entry = reader.LookAcReady(table);
+      auto low = static_cast<int32_t>(entry);
+      rs = (low >> 4) & 0xFF;
       s = rs & 15;
-      if (s > 0) v = entry & kLookAcFits ? entry >> 16 : Extend(reader.TakeBitsReady(s), s);
-      reader.Advance(length, s);
+      if (s > 0) v = low & kLookAcFits ? low >> 16 : Extend(reader.TakeBitsReady(s), s);
+      reader.AdvanceBy(static_cast<int32_t>(entry >> kLookAcStepShift) & 0xFFFF);
     } else {
       rs = reader.DecodeSymbol(table);
       s = rs & 15;
