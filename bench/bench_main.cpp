@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) {
       opt.photoDirs.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...\n",
+      std::fprintf(stderr,
+                   "usage: %s [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...\n",
                    argv[0]);
       return 2;
     }

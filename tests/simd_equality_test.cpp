@@ -121,7 +121,62 @@ TEST(SimdEquality, InverseDctPairAvx2MatchesScalar) {
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
   CompareIdctPair(iffjpeg::InverseDctPairToSamplesAvx2);
 }
+
+// The reduced pair kernel on the same kinds of blocks cut down to their
+// top-left 4 x 4 coefficients (extremes included).
+TEST(SimdEquality, InverseDctPairLowAvx2MatchesScalar) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+  auto blocks = CoefficientBlocks(3000, 5678);
+  for (auto& b : blocks) {
+    for (int i = 0; i < 64; ++i) {
+      if (i % 8 >= 4 || i / 8 >= 4) b[i] = 0;
+    }
+    ASSERT_NE(iffjpeg::ClassifyBlock(b.data()), iffjpeg::BlockExtent::kFull);
+  }
+  for (size_t n = 0; n < blocks.size(); ++n) {
+    const auto& a = blocks[n];
+    const auto& b = blocks[(n * 7 + 3) % blocks.size()];
+    uint8_t expected[8][24] = {}, actual[8][24] = {};
+    iffjpeg::SampleRow rowsE[8], rowsA[8];
+    for (int k = 0; k < 8; ++k) {
+      rowsE[k] = expected[k];
+      rowsA[k] = actual[k];
+    }
+    iffjpeg::InverseDctToSamplesScalar(a.data(), rowsE, 4);
+    iffjpeg::InverseDctToSamplesScalar(b.data(), rowsE, 12);
+    iffjpeg::InverseDctPairLowToSamplesAvx2(a.data(), b.data(), rowsA, 4);
+    ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected)) << "pair " << n;
+  }
+}
 #endif
+
+// Blocks are told apart by where their nonzero coefficients lie, and a
+// DC-only block's fill equals the full transform for every DC value.
+TEST(SimdEquality, BlockExtentsAndDcFill) {
+  using iffjpeg::BlockExtent;
+  for (int i = 0; i < 64; ++i) {
+    std::vector<int16_t> b(64, 0);
+    b[0] = 5;
+    b[i] = -1;
+    BlockExtent expected = i == 0                   ? BlockExtent::kDcOnly
+                           : i % 8 < 4 && i / 8 < 4 ? BlockExtent::kLowFour
+                                                    : BlockExtent::kFull;
+    EXPECT_EQ(iffjpeg::ClassifyBlock(b.data()), expected) << "coefficient " << i;
+  }
+  std::vector<int16_t> block(64, 0);
+  for (int dc = -32768; dc <= 32767; ++dc) {
+    block[0] = static_cast<int16_t>(dc);
+    uint8_t expected[8][16] = {}, actual[8][16] = {};
+    iffjpeg::SampleRow rowsE[8], rowsA[8];
+    for (int k = 0; k < 8; ++k) {
+      rowsE[k] = expected[k];
+      rowsA[k] = actual[k];
+    }
+    iffjpeg::InverseDctToSamplesScalar(block.data(), rowsE, 3);
+    iffjpeg::DcOnlyToSamples(block[0], rowsA, 3);
+    ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected)) << "dc " << dc;
+  }
+}
 
 TEST(SimdEquality, ScalarKernelsAreForcedAndRestored) {
   {

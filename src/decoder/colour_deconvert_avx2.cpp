@@ -47,21 +47,20 @@ inline Channels16 Convert16(const uint8_t* yp, const uint8_t* cbp, const uint8_t
   __m256i rLow = _mm256_mullo_epi16(cr, cR);
   __m256i rOff = _mm256_add_epi16(_mm256_mulhi_epu16(cr, cR),
                                   BelowFlipped(rLow, _mm256_set1_epi16(16779 - 0x8000)));
-  __m256i r = _mm256_add_epi16(_mm256_add_epi16(y, cr),
-                               _mm256_sub_epi16(rOff, _mm256_set1_epi16(178)));
+  __m256i r =
+      _mm256_add_epi16(_mm256_add_epi16(y, cr), _mm256_sub_epi16(rOff, _mm256_set1_epi16(178)));
   __m256i bLow = _mm256_mullo_epi16(cb, cB);
   __m256i bOff = _mm256_add_epi16(_mm256_mulhi_epu16(cb, cB),
                                   BelowFlipped(bLow, _mm256_set1_epi16(28207 - 0x8000)));
-  __m256i b = _mm256_add_epi16(_mm256_add_epi16(y, cb),
-                               _mm256_sub_epi16(bOff, _mm256_set1_epi16(225)));
+  __m256i b =
+      _mm256_add_epi16(_mm256_add_epi16(y, cb), _mm256_sub_epi16(bOff, _mm256_set1_epi16(225)));
   __m256i low1 = _mm256_mullo_epi16(cb, cGb);
   __m256i lowSum = _mm256_add_epi16(low1, _mm256_mullo_epi16(cr, cGr));
   __m256i carry = BelowFlipped(lowSum, Flip(low1));  // -1 where the sum wrapped
   __m256i above = _mm256_cmpgt_epi16(Flip(lowSum), _mm256_set1_epi16(28298 - 0x8000));
   __m256i highs = _mm256_add_epi16(_mm256_mulhi_epu16(cb, cGb), _mm256_mulhi_epu16(cr, cGr));
-  __m256i g = _mm256_add_epi16(
-      _mm256_sub_epi16(_mm256_add_epi16(y, _mm256_set1_epi16(135)), highs),
-      _mm256_add_epi16(carry, above));
+  __m256i g = _mm256_add_epi16(_mm256_sub_epi16(_mm256_add_epi16(y, _mm256_set1_epi16(135)), highs),
+                               _mm256_add_epi16(carry, above));
   return {r, g, b};
 }
 

@@ -68,10 +68,11 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
 void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, SampleArray* sampleRows,
                        int32_t firstRow) {
   // The transform and the level shift and clamp run as one kernel per block
-  // (the scalar twin is inverseDct followed by the range limit); a block
-  // with nothing but its DC term is filled with its one value.
-  const InverseDctToSamplesFn transform = SelectedKernels().inverseDctToSamples;
-  const InverseDctPairToSamplesFn pair = SelectedKernels().inverseDctPairToSamples;
+  // (the scalar twin is inverseDct followed by the range limit). A block
+  // with nothing but its DC term is filled with its one value; two blocks
+  // side by side go through the pair kernel, its reduced form when neither
+  // has coefficients outside the top-left 4 x 4.
+  const Kernels& k = SelectedKernels();
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;
@@ -80,14 +81,18 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
       BlockRow blocks = coefRows[c][r];
       SampleRow const* out = rows + firstRow + 8 * r;
       for (int32_t b = 0; b < blocksPerRow;) {
-        if (HasOnlyDc(blocks[b])) {
+        BlockExtent first = ClassifyBlock(blocks[b]);
+        if (first == BlockExtent::kDcOnly) {
           DcOnlyToSamples(blocks[b][0], out, 8 * b);
           b += 1;
-        } else if (pair != nullptr && b + 1 < blocksPerRow && !HasOnlyDc(blocks[b + 1])) {
-          pair(blocks[b], blocks[b + 1], out, 8 * b);
+        } else if (k.inverseDctPairToSamples != nullptr && b + 1 < blocksPerRow) {
+          BlockExtent second = ClassifyBlock(blocks[b + 1]);
+          bool low = first != BlockExtent::kFull && second != BlockExtent::kFull;
+          (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
+                                                                           out, 8 * b);
           b += 2;
         } else {
-          transform(blocks[b], out, 8 * b);
+          k.inverseDctToSamples(blocks[b], out, 8 * b);
           b += 1;
         }
       }

@@ -92,29 +92,52 @@ constexpr void TakeCounters(int32_t& bitsLeft, int32_t& held, int32_t n) {
 // Where the byte-wise reader's counters go for one symbol of a code of the
 // given length followed by s magnitude bits: a fill check for the 8-bit
 // lookahead, the code (a longer one through the search, which takes 9 bits
-// and then one at a time) and the magnitude.
+// and then one at a time) and the magnitude. Built from the two halves so
+// that compile-time evaluation stays small.
 struct CounterSteps {
   uint8_t next[16 * (kMaxCodeLength + 1) * kCounterStates];
 };
 
+struct StepHalves {
+  uint8_t code[kMaxCodeLength + 1][kCounterStates];  // lookahead check and code
+  uint8_t magnitude[16][kCounterStates];             // s magnitude bits
+};
+
+constexpr StepHalves MakeStepHalves() {
+  StepHalves halves{};
+  for (int32_t state = 0; state < kCounterStates; ++state) {
+    int32_t bitsLeft = StateBitsLeft(state);
+    int32_t held = StateHeld(state);
+    TakeCounters(bitsLeft, held, kLookaheadBits);
+    bitsLeft += kLookaheadBits;  // the lookahead only looks
+    halves.code[0][state] = static_cast<uint8_t>(state);  // unused
+    for (int32_t length = 1; length <= kLookaheadBits; ++length) {
+      halves.code[length][state] = static_cast<uint8_t>(CounterState(bitsLeft - length, held));
+    }
+    TakeCounters(bitsLeft, held, kLookaheadBits + 1);
+    halves.code[kLookaheadBits + 1][state] = static_cast<uint8_t>(CounterState(bitsLeft, held));
+    for (int32_t length = kLookaheadBits + 2; length <= kMaxCodeLength; ++length) {
+      TakeCounters(bitsLeft, held, 1);
+      halves.code[length][state] = static_cast<uint8_t>(CounterState(bitsLeft, held));
+    }
+    for (int32_t s = 0; s < 16; ++s) {
+      int32_t b = StateBitsLeft(state);
+      int32_t h = StateHeld(state);
+      if (s > 0) TakeCounters(b, h, s);
+      halves.magnitude[s][state] = static_cast<uint8_t>(CounterState(b, h));
+    }
+  }
+  return halves;
+}
+
 constexpr CounterSteps MakeCounterSteps() {
+  constexpr StepHalves halves = MakeStepHalves();
   CounterSteps steps{};
   for (int32_t s = 0; s < 16; ++s) {
-    for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
+    for (int32_t length = 0; length <= kMaxCodeLength; ++length) {
+      uint8_t* row = steps.next + CounterStepOffset(s, length);
       for (int32_t state = 0; state < kCounterStates; ++state) {
-        int32_t bitsLeft = StateBitsLeft(state);
-        int32_t held = StateHeld(state);
-        TakeCounters(bitsLeft, held, kLookaheadBits);
-        bitsLeft += kLookaheadBits;  // the lookahead only looks
-        if (length <= kLookaheadBits) {
-          bitsLeft -= length;
-        } else {
-          TakeCounters(bitsLeft, held, kLookaheadBits + 1);
-          for (int32_t l = kLookaheadBits + 1; l < length; ++l) TakeCounters(bitsLeft, held, 1);
-        }
-        if (s > 0) TakeCounters(bitsLeft, held, s);
-        steps.next[CounterStepOffset(s, length) + state] =
-            static_cast<uint8_t>(CounterState(bitsLeft, held));
+        row[state] = halves.magnitude[s][halves.code[length][state]];
       }
     }
   }
@@ -409,7 +432,7 @@ IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
 
 // AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient 1.
 IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint16_t* q,
-                     int16_t* block) {
+                             int16_t* block) {
   for (int32_t k = 1; k < 64;) {
     int32_t v = 0;
     int32_t rs;
@@ -440,7 +463,8 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
   }
 }
 
-IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const McuPlan& plan, CoefBlock** blocks) {
+IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const McuPlan& plan,
+                                 CoefBlock** blocks) {
   for (int32_t b = 0; b < plan.blocks; ++b) {
     const BlockPlan& p = plan.block[b];
     int16_t* block = *blocks[b];

@@ -29,6 +29,7 @@ Kernels MakeFastest() {
     k.yccToRgbRow = YccToRgbRowAvx2;
     k.rgbToYccRow = RgbToYccRowAvx2;
     k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
+    k.inverseDctPairLowToSamples = InverseDctPairLowToSamplesAvx2;
     k.doubleRowSpan = DoubleRowSpanAvx2;
     k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
   }

@@ -23,7 +23,8 @@ struct Kernels {
   DecodeMcusFn decodeHuffmanMcus;  // null: one MCU per call
   EncodeMcuFn encodeHuffmanMcu;    // the word-at-a-time writer, portable C++
   InverseDctToSamplesFn inverseDctToSamples;
-  InverseDctPairToSamplesFn inverseDctPairToSamples;  // null: one block at a time
+  InverseDctPairToSamplesFn inverseDctPairToSamples;     // null: one block at a time
+  InverseDctPairToSamplesFn inverseDctPairLowToSamples;  // with the pair kernel
   ForwardDctQuantizeFn forwardDctQuantize;
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone

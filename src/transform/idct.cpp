@@ -117,16 +117,18 @@ inline uint8_t ClampSample(int32_t value) {
 
 }  // namespace
 
-bool HasOnlyDc(const int16_t* block) {
-  // Sixteen 64-bit words, the DC term masked out of the first: a loop the
-  // compiler turns into a few vector ORs.
-  uint64_t any = 0;
-  for (int i = 0; i < 16; ++i) {
-    uint64_t word;
-    std::memcpy(&word, block + 4 * i, sizeof word);
-    any |= i == 0 ? word & ~uint64_t{0xFFFF} : word;
-  }
-  return any == 0;
+BlockExtent ClassifyBlock(const int16_t* block) {
+  // Sixteen 64-bit words of four coefficients: word 2r holds row r's
+  // columns 0..3, word 2r + 1 its columns 4..7. Loops the compiler turns
+  // into a few vector ORs.
+  uint64_t words[16];
+  std::memcpy(words, block, sizeof words);
+  uint64_t outside = 0;
+  for (int r = 0; r < 4; ++r) outside |= words[2 * r + 1];
+  for (int i = 8; i < 16; ++i) outside |= words[i];
+  if (outside != 0) return BlockExtent::kFull;
+  uint64_t low = (words[0] & ~uint64_t{0xFFFF}) | words[2] | words[4] | words[6];
+  return low != 0 ? BlockExtent::kLowFour : BlockExtent::kDcOnly;
 }
 
 void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column) {

@@ -29,7 +29,11 @@ void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_
 // A block whose AC coefficients are all zero (common in smooth areas and in
 // chroma) transforms to one value everywhere; these two give exactly the
 // samples InverseDctToSamplesScalar gives for such a block.
-bool HasOnlyDc(const int16_t* block);
+// A block with nonzero coefficients in its top-left 4 x 4 corner alone
+// (most blocks of photographs) can take a transform that leaves the zero
+// terms out. BlockExtent says which kind of block this is.
+enum class BlockExtent { kDcOnly, kLowFour, kFull };
+BlockExtent ClassifyBlock(const int16_t* block);
 void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column);
 
 // Two horizontally adjacent blocks: A's samples at columns column..+7, B's
@@ -39,6 +43,10 @@ using InverseDctPairToSamplesFn = void (*)(const int16_t* blockA, const int16_t*
 #if defined(IFFJPEG_HAVE_AVX2)
 void InverseDctPairToSamplesAvx2(const int16_t* blockA, const int16_t* blockB,
                                  SampleRow const* rows, int32_t column);
+// The same for two blocks that are not kFull: only their top-left 4 x 4
+// coefficients are read.
+void InverseDctPairLowToSamplesAvx2(const int16_t* blockA, const int16_t* blockB,
+                                    SampleRow const* rows, int32_t column);
 #endif
 
 }  // namespace iffjpeg
