@@ -186,10 +186,7 @@ class FastBitReader {
       Refill();
       return true;
     }
-    if (avail_ >= kReadyBits) return true;
-    if (!FindSafeEnd()) return false;
-    Refill();
-    return true;
+    return avail_ >= kReadyBits;
   }
 
   // The byte-wise reader's counters after a symbol whose code had the given
@@ -275,10 +272,14 @@ class FastBitReader {
   }
 
  private:
+  // Takes the stream buffer's cursor and finds the next 0xFF (or the end of
+  // the buffered bytes): whole words are loaded only before it. Only the
+  // byte-wise rules move past a 0xFF, and they come back through here.
   void TakeCursor() {
     cursor_ = handle_.cursor;
     end_ = cursor_ + handle_.byteCount;
-    safeEnd_ = cursor_;
+    const void* ff = std::memchr(cursor_, 0xFF, static_cast<size_t>(end_ - cursor_));
+    safeEnd_ = ff != nullptr ? cursor_ + (static_cast<const uint8_t*>(ff) - cursor_) : end_;
   }
 
   // Whole bytes up to 63 bits in the register. The bits below them are
@@ -288,14 +289,6 @@ class FastBitReader {
     reg_ |= LoadBigEndian(cursor_) >> avail_;
     cursor_ += (kRegisterBits - avail_) >> 3;
     avail_ |= 56;
-  }
-
-  // Moves safeEnd_ to the next 0xFF (or the end of the buffered bytes) and
-  // says whether eight bytes can now be loaded.
-  bool FindSafeEnd() {
-    const void* ff = std::memchr(cursor_, 0xFF, static_cast<size_t>(end_ - cursor_));
-    safeEnd_ = ff != nullptr ? cursor_ + (static_cast<const uint8_t*>(ff) - cursor_) : end_;
-    return cursor_ + 8 <= safeEnd_;
   }
 
   // The byte-wise fill (bitsNeeded n): held bits join, then bytes are taken
@@ -468,6 +461,9 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
   for (int32_t b = 0; b < plan.blocks; ++b) {
     const BlockPlan& p = plan.block[b];
     int16_t* block = *blocks[b];
+    // Cleared here, just before its coefficients land, while the block is
+    // about to be in cache anyway.
+    std::memset(block, 0, sizeof(CoefBlock));
     int32_t diff = DecodeDc(reader, *p.dc);
     dec.lastDcVal[p.component] = static_cast<int16_t>(dec.lastDcVal[p.component] + diff);
     block[0] = static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.quant[0]));
