@@ -461,9 +461,6 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
   for (int32_t b = 0; b < plan.blocks; ++b) {
     const BlockPlan& p = plan.block[b];
     int16_t* block = *blocks[b];
-    // Cleared here, just before its coefficients land, while the block is
-    // about to be in cache anyway.
-    std::memset(block, 0, sizeof(CoefBlock));
     int32_t diff = DecodeDc(reader, *p.dc);
     dec.lastDcVal[p.component] = static_cast<int16_t>(dec.lastDcVal[p.component] + diff);
     block[0] = static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.quant[0]));
