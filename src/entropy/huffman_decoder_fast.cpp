@@ -159,6 +159,7 @@ class FastBitReader {
                     static_cast<uint64_t>(br.heldBits);
     reg_ = avail_ == 0 ? 0 : bits << (64 - avail_);
     state_ = CounterState(br.bitsLeft, br.heldCount);
+    stuffedAt_ = nullptr;
     TakeCursor();
   }
 
@@ -167,7 +168,9 @@ class FastBitReader {
     int32_t bitsLeft = BitsLeft();
     int32_t held = Held();
     int32_t prefetched = (avail_ - bitsLeft - held) >> 3;
-    handle_.cursor = cursor_ - prefetched;
+    // A stuffed 0xFF among them goes back with its 0x00.
+    int32_t stuffed = stuffedAt_ != nullptr && cursor_ - stuffedAt_ - 2 < prefetched ? 1 : 0;
+    handle_.cursor = cursor_ - prefetched - stuffed;
     handle_.byteCount = static_cast<uint32_t>(end_ - handle_.cursor);
     BitReader& br = handle_.bitReader;
     br.bitBuffer = static_cast<uint32_t>(Peek(bitsLeft));
@@ -186,6 +189,7 @@ class FastBitReader {
       Refill();
       return true;
     }
+    if (avail_ < kReadyBits) CarefulRefill();
     return avail_ >= kReadyBits;
   }
 
@@ -197,6 +201,13 @@ class FastBitReader {
 
   // The next n bits (n = 0..63) without taking them.
   uint64_t Peek(int32_t n) const { return n == 0 ? 0 : reg_ >> (64 - n); }
+
+  // n = 0..16 bits; none (and 0) for n = 0, without a branch.
+  int32_t TakeBitsOrNone(int32_t n) {
+    auto bits = static_cast<int32_t>((reg_ >> 1) >> (63 - n));
+    SkipReady(n);
+    return bits;
+  }
 
   void SkipReady(int32_t n) {
     reg_ <<= n;
@@ -278,6 +289,10 @@ class FastBitReader {
   void TakeCursor() {
     cursor_ = handle_.cursor;
     end_ = cursor_ + handle_.byteCount;
+    FindSafeEnd();
+  }
+
+  void FindSafeEnd() {
     const void* ff = std::memchr(cursor_, 0xFF, static_cast<size_t>(end_ - cursor_));
     safeEnd_ = ff != nullptr ? cursor_ + (static_cast<const uint8_t*>(ff) - cursor_) : end_;
   }
@@ -289,6 +304,34 @@ class FastBitReader {
     reg_ |= LoadBigEndian(cursor_) >> avail_;
     cursor_ += (kRegisterBits - avail_) >> 3;
     avail_ |= 56;
+  }
+
+  // Near a 0xFF or the end of the buffered bytes: whole bytes one at a
+  // time, a stuffed 0xFF 0x00 as the one byte 0xFF (one such pair in the
+  // register at a time), up to a marker or the end of the buffered bytes,
+  // which only the byte-wise rules pass.
+  void CarefulRefill() {
+    while (avail_ <= kRegisterBits - 8 && cursor_ < end_) {
+      uint8_t byte = *cursor_;
+      int32_t step = 1;
+      if (byte == 0xFF) {
+        if (end_ - cursor_ < 2 || cursor_[1] != 0x00) break;
+        if (stuffedAt_ != nullptr && StuffedPrefetched()) break;
+        stuffedAt_ = cursor_;
+        step = 2;
+      }
+      reg_ |= static_cast<uint64_t>(byte) << (56 - avail_);
+      avail_ += 8;
+      cursor_ += step;
+    }
+    if (cursor_ > safeEnd_) FindSafeEnd();
+  }
+
+  // True while the stuffed 0xFF last loaded is still among the prefetched
+  // bytes (not yet taken by the byte-wise reader's counters).
+  bool StuffedPrefetched() const {
+    int32_t prefetched = (avail_ - BitsLeft() - Held()) >> 3;
+    return cursor_ - stuffedAt_ - 2 < prefetched;
   }
 
   // The byte-wise fill (bitsNeeded n): held bits join, then bytes are taken
@@ -306,6 +349,9 @@ class FastBitReader {
     handle_.byteCount = static_cast<uint32_t>(end_ - cursor_);
     while (bitsLeft < kBufferLimit) {
       if (avail_ - bitsLeft < 8) {
+        // No whole prefetched byte is left: a stuffed 0xFF loaded ahead has
+        // been taken, and the byte-wise rules read on from the cursor.
+        stuffedAt_ = nullptr;
         int byte = ReadByte(handle_);
         if (byte == 0xFF) {
           int next = ReadByte(handle_);
@@ -367,6 +413,9 @@ class FastBitReader {
   uint8_t* cursor_;
   uint8_t* end_;
   uint8_t* safeEnd_;
+  // The stuffed 0xFF (followed by its 0x00) loaded ahead as one byte, if
+  // any: handed back with its 0x00 while still prefetched.
+  uint8_t* stuffedAt_;
 };
 
 }  // namespace
@@ -410,12 +459,12 @@ McuPlan PlanMcu(const DecoderState& dec) {
 IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
   if (reader.Ready()) {
     int32_t length;
-    int32_t s = reader.DecodeSymbolReady(table, length);
-    if (s <= 0 || s > 15) {  // a category above 15 only comes from corrupt data
-      reader.Advance(length, 0);
-      return 0;
-    }
-    int32_t diff = Extend(reader.TakeBitsReady(s), s);
+    int32_t symbol = reader.DecodeSymbolReady(table, length);
+    // A category above 15 only comes from corrupt data: no magnitude bits.
+    // Category 0 (no difference) is common and as good as random, so both
+    // go through the same steps with s = 0.
+    int32_t s = static_cast<uint32_t>(symbol - 1) < 15 ? symbol : 0;
+    int32_t diff = Extend(reader.TakeBitsOrNone(s), s);
     reader.Advance(length, s);
     return diff;
   }
