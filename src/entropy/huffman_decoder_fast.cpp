@@ -109,7 +109,7 @@ constexpr StepHalves MakeStepHalves() {
     int32_t bitsLeft = StateBitsLeft(state);
     int32_t held = StateHeld(state);
     TakeCounters(bitsLeft, held, kLookaheadBits);
-    bitsLeft += kLookaheadBits;  // the lookahead only looks
+    bitsLeft += kLookaheadBits;                           // the lookahead only looks
     halves.code[0][state] = static_cast<uint8_t>(state);  // unused
     for (int32_t length = 1; length <= kLookaheadBits; ++length) {
       halves.code[length][state] = static_cast<uint8_t>(CounterState(bitsLeft - length, held));
@@ -431,9 +431,20 @@ namespace {
 #endif
 
 // What a block of the MCU needs, gathered once per batch of MCUs.
+// Where coefficient k (zigzag order) of a component lands in its block and
+// its quantizer step: the natural index in the low bits, the step in bits
+// 16..31, one load per coefficient.
+using Placement = uint32_t[64];
+
+void PlaceCoefficients(const uint16_t* quant, Placement& place) {
+  for (int32_t k = 0; k < 64; ++k) {
+    place[k] = static_cast<uint32_t>(zigzagToNatural[k]) | static_cast<uint32_t>(quant[k]) << 16;
+  }
+}
+
 struct BlockPlan {
   int32_t component;  // index into the scan's components (and lastDcVal)
-  const uint16_t* quant;
+  const uint32_t* place;
   const HuffTable* dc;
   const HuffTable* ac;
 };
@@ -441,18 +452,21 @@ struct BlockPlan {
 struct McuPlan {
   int32_t blocks;
   BlockPlan block[kMaxBlocksInMcu];
+  Placement place[kMaxScanComponents];
 };
 
-McuPlan PlanMcu(const DecoderState& dec) {
-  McuPlan plan;
+void PlanMcu(const DecoderState& dec, McuPlan& plan) {
   plan.blocks = dec.blocksInMcu;
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    PlaceCoefficients(dec.quantTables[comp.quantTableNo]->quantval, plan.place[c]);
+  }
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
-    plan.block[b] = {ci, dec.quantTables[comp.quantTableNo]->quantval,
-                     dec.dcHuffTables[comp.dcTableNo], dec.acHuffTables[comp.acTableNo]};
+    plan.block[b] = {ci, plan.place[ci], dec.dcHuffTables[comp.dcTableNo],
+                     dec.acHuffTables[comp.acTableNo]};
   }
-  return plan;
 }
 
 // DC: the difference from the component's prediction (T.81 F.2.2.1).
@@ -473,29 +487,30 @@ IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
 }
 
 // AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient 1.
-IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint16_t* q,
+IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
                              int16_t* block) {
-  for (int32_t k = 1; k < 64;) {
+  for (uint32_t k = 1; k < 64;) {
     int32_t v = 0;
-    int32_t rs;
+    uint32_t rs;
     int32_t s;
     if (reader.Ready()) {
       int64_t entry = reader.LookAcReady(table);
       auto low = static_cast<int32_t>(entry);
-      rs = (low >> 4) & 0xFF;
-      s = rs & 15;
+      rs = static_cast<uint32_t>(low >> 4) & 0xFF;
+      s = static_cast<int32_t>(rs & 15);
       if (s > 0) v = low & kLookAcFits ? low >> 16 : Extend(reader.TakeBitsReady(s), s);
       reader.AdvanceBy(static_cast<int32_t>(entry >> kLookAcStepShift) & 0xFFFF);
     } else {
-      rs = reader.DecodeSymbol(table);
-      s = rs & 15;
+      rs = static_cast<uint32_t>(reader.DecodeSymbol(table));
+      s = static_cast<int32_t>(rs & 15);
       if (s > 0) v = extendValue(reader.GetBits(s), s);
     }
-    int32_t r = rs >> 4;
+    uint32_t r = rs >> 4;
     if (s > 0) {
       k += r;
       if (k > 63) break;  // corrupt run past the block: nothing stored
-      block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+      uint32_t at = place[k];
+      block[at & 63] = static_cast<int16_t>(v * static_cast<int32_t>(at >> 16));
       ++k;
     } else if (r == 15) {
       k += 16;
@@ -512,8 +527,9 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
     int16_t* block = *blocks[b];
     int32_t diff = DecodeDc(reader, *p.dc);
     dec.lastDcVal[p.component] = static_cast<int16_t>(dec.lastDcVal[p.component] + diff);
-    block[0] = static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.quant[0]));
-    DecodeAc(reader, *p.ac, p.quant, block);
+    block[0] =
+        static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.place[0] >> 16));
+    DecodeAc(reader, *p.ac, p.place, block);
   }
 }
 
@@ -532,7 +548,8 @@ void RestartIfDue(IFFHandle& handle, DecoderState& dec, FastBitReader& reader) {
 
 int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
   FastBitReader reader(handle);
-  McuPlan plan = PlanMcu(dec);
+  McuPlan plan;
+  PlanMcu(dec, plan);
   RestartIfDue(handle, dec, reader);
   DecodeBlocks(reader, dec, plan, blocks);
   reader.Store();
@@ -542,7 +559,8 @@ int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** b
 void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
                            int32_t count) {
   FastBitReader reader(handle);
-  McuPlan plan = PlanMcu(dec);
+  McuPlan plan;
+  PlanMcu(dec, plan);
   for (int32_t m = 0; m < count; ++m) {
     RestartIfDue(handle, dec, reader);
     DecodeBlocks(reader, dec, plan, blocks + m * dec.blocksInMcu);
