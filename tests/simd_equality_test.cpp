@@ -330,6 +330,16 @@ std::vector<std::array<uint16_t, 64>> QuantTables() {
   return tables;
 }
 
+// A natural-order table as the kernels take it.
+iffjpeg::QuantDivisors Divisors(const std::array<uint16_t, 64>& natural) {
+  iffjpeg::QuantDivisors d;
+  for (int i = 0; i < 64; ++i) {
+    d.natural[i] = natural[i];
+    d.reciprocal[i] = iffjpeg::TruncatingReciprocal(natural[i]);
+  }
+  return d;
+}
+
 void CompareFdct(iffjpeg::ForwardDctQuantizeFn fast) {
   auto tables = QuantTables();
   for (const auto& block : SampleBlocks(3000, 99)) {
@@ -341,9 +351,10 @@ void CompareFdct(iffjpeg::ForwardDctQuantizeFn fast) {
       std::memcpy(pixels[k] + 8, &block[8 * k], 8);
     }
     for (const auto& table : tables) {
+      iffjpeg::QuantDivisors divisors = Divisors(table);
       int16_t a[64], b[64];
-      iffjpeg::ForwardDctQuantizeScalar(rows, 8, table.data(), a);
-      fast(rows, 8, table.data(), b);
+      iffjpeg::ForwardDctQuantizeScalar(rows, 8, divisors, a);
+      fast(rows, 8, divisors, b);
       ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "quantizer " << table[0];
     }
   }
@@ -359,6 +370,37 @@ TEST(SimdEquality, ForwardDctQuantizeSse2MatchesScalar) {
 }
 #endif
 
+#if defined(IFFJPEG_HAVE_AVX2)
+// Two blocks at once, every pairing of the sample kinds, every table: each
+// block's coefficients (in zigzag order) are its scalar ones.
+TEST(SimdEquality, ForwardDctQuantizePairAvx2MatchesScalar) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+  auto tables = QuantTables();
+  auto blocks = SampleBlocks(1500, 17);
+  for (size_t n = 0; n < blocks.size(); ++n) {
+    const auto& left = blocks[n];
+    const auto& right = blocks[(n * 7 + 3) % blocks.size()];
+    uint8_t pixels[8][32];
+    iffjpeg::SampleRow rows[8];
+    for (int k = 0; k < 8; ++k) {
+      rows[k] = pixels[k];
+      std::memset(pixels[k], 0xA5, sizeof pixels[k]);
+      std::memcpy(pixels[k] + 4, &left[8 * k], 8);
+      std::memcpy(pixels[k] + 12, &right[8 * k], 8);
+    }
+    for (const auto& table : tables) {
+      iffjpeg::QuantDivisors divisors = Divisors(table);
+      int16_t a[64], b[64], pairA[64], pairB[64];
+      iffjpeg::ForwardDctQuantizeScalar(rows, 4, divisors, a);
+      iffjpeg::ForwardDctQuantizeScalar(rows, 12, divisors, b);
+      iffjpeg::ForwardDctQuantizePairAvx2(rows, 4, divisors, pairA, pairB);
+      ASSERT_EQ(0, std::memcmp(a, pairA, sizeof a)) << "block " << n << " quantizer " << table[0];
+      ASSERT_EQ(0, std::memcmp(b, pairB, sizeof b)) << "block " << n << " quantizer " << table[0];
+    }
+  }
+}
+#endif
+
 // The scalar twin is the library's documented path: shift, forwardDct, then
 // QuantizeBlock with the zigzag-order table.
 TEST(SimdEquality, ForwardDctQuantizeScalarIsTransformThenQuantize) {
@@ -370,31 +412,37 @@ TEST(SimdEquality, ForwardDctQuantizeScalarIsTransformThenQuantize) {
       std::memcpy(pixels[k], &block[8 * k], 8);
     }
     iffjpeg::QuantTable zigzag{};
-    std::array<uint16_t, 64> natural;
-    for (int k = 0; k < 64; ++k) {
-      zigzag.quantval[k] = static_cast<uint16_t>(1 + (k * 37) % 120);
-      natural[iffjpeg::zigzagToNatural[k]] = zigzag.quantval[k];
-    }
+    for (int k = 0; k < 64; ++k) zigzag.quantval[k] = static_cast<uint16_t>(1 + (k * 37) % 120);
+    iffjpeg::QuantDivisors divisors;
+    iffjpeg::PrepareQuantDivisors(zigzag.quantval, divisors);
     int16_t work[64], expected[64], actual[64];
     iffjpeg::TransformAndQuantize(rows, 0, 0, zigzag, work, expected);
-    iffjpeg::ForwardDctQuantizeScalar(rows, 0, natural.data(), actual);
+    iffjpeg::ForwardDctQuantizeScalar(rows, 0, divisors, actual);
     ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected));
   }
 }
 
-// The single-precision division the fast quantizer uses truncates exactly:
-// every 16-bit sum over every baseline quantizer, and a spread of larger ones.
-TEST(SimdEquality, FloatDivisionTruncatesExactly) {
+// The single-precision product with the reciprocal the fast quantizers use
+// truncates exactly as the division does: every 16-bit sum over every
+// baseline quantizer and their negatives (a 16-bit table's quantizer above
+// 32767 is negative as a 16-bit value), and a spread of larger ones.
+TEST(SimdEquality, ReciprocalProductTruncatesExactly) {
   auto check = [](int q) {
+    float r = iffjpeg::TruncatingReciprocal(static_cast<uint16_t>(q));
     for (int n = -32768; n <= 32767; ++n) {
       int expected = n / q;
-      int actual = static_cast<int>(static_cast<float>(n) / static_cast<float>(q));
+      int actual = static_cast<int>(static_cast<float>(n) * r);
       if (expected != actual) return n;
     }
     return 0;
   };
-  for (int q = 1; q <= 255; ++q) ASSERT_EQ(0, check(q)) << "q " << q;
+  for (int q = 1; q <= 255; ++q) {
+    ASSERT_EQ(0, check(q)) << "q " << q;
+    ASSERT_EQ(0, check(-q)) << "q " << -q;
+  }
   for (int q = 256; q <= 32767; q += 97) ASSERT_EQ(0, check(q)) << "q " << q;
+  ASSERT_EQ(0, check(32767));
+  ASSERT_EQ(0, check(-32768));
 }
 
 }  // namespace

@@ -40,12 +40,13 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
   CompressFields& f = handle.comp;
   // The kernel quantizes in natural order: each scan component's table is
   // laid out that way once per call.
-  uint16_t quantNatural[kMaxScanComponents][64];
+  QuantDivisors divisors[kMaxScanComponents];
   for (int ci = 0; ci < enc.componentsInScan; ++ci) {
     const QuantTable& table = *enc.quantTables[enc.scanComponents[ci]->quantTableNo];
-    for (int k = 0; k < 64; ++k) quantNatural[ci][zigzagToNatural[k]] = table.quantval[k];
+    PrepareQuantDivisors(table.quantval, divisors[ci]);
   }
   const ForwardDctQuantizeFn transform = SelectedKernels().forwardDctQuantize;
+  const ForwardDctQuantizePairFn pair = SelectedKernels().forwardDctQuantizePair;
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t j = 0; j < enc.mcusPerRow; ++j) {
       int16_t* block = f.mcuBuffer;
@@ -54,9 +55,14 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
         SampleArray rows = f.outputBuffers[ci];
         for (int32_t y = 0; y < comp.mcuHeight; ++y) {
           SampleRow const* blockRows = rows + (i * comp.mcuHeight + y) * 8;
-          for (int32_t x = 0; x < comp.mcuWidth; ++x) {
-            transform(blockRows, (j * comp.mcuWidth + x) * 8, quantNatural[ci], block);
-            block += 64;
+          int32_t x = 0;
+          if (pair != nullptr) {
+            for (; x + 1 < comp.mcuWidth; x += 2, block += 128) {
+              pair(blockRows, (j * comp.mcuWidth + x) * 8, divisors[ci], block, block + 64);
+            }
+          }
+          for (; x < comp.mcuWidth; ++x, block += 64) {
+            transform(blockRows, (j * comp.mcuWidth + x) * 8, divisors[ci], block);
           }
         }
       }

@@ -75,8 +75,14 @@ inline constexpr int kMaxBlocksInMcu = 10;
 inline constexpr int kMaxScanComponents = 4;
 inline constexpr int kNumTables = 4;
 
-// zigzagToNatural[k]: natural position of the k-th zigzag coefficient;
-// followed by 16 zero entries so that a corrupt run past 63 lands on 0.
-extern const int32_t zigzagToNatural[64 + 16];
+// zigzagToNatural[k]: natural position of the k-th zigzag coefficient (T.81
+// Figure A.6, read as: the k-th coefficient of the zigzag sequence sits at
+// this row-major index of the 8x8 block); followed by 16 zero entries so
+// that a corrupt run past 63 lands on 0.
+inline constexpr int32_t zigzagToNatural[64 + 16] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
+    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
+    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
+    47, 55, 62, 63, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
 
 }  // namespace iffjpeg

@@ -28,6 +28,7 @@ Kernels MakeFastest() {
   if (__builtin_cpu_supports("avx2")) {
     k.yccToRgbRow = YccToRgbRowAvx2;
     k.rgbToYccRow = RgbToYccRowAvx2;
+    k.forwardDctQuantizePair = ForwardDctQuantizePairAvx2;
     k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
     k.inverseDctPairLowToSamples = InverseDctPairLowToSamplesAvx2;
     k.doubleRowSpan = DoubleRowSpanAvx2;

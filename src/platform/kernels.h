@@ -26,6 +26,7 @@ struct Kernels {
   InverseDctPairToSamplesFn inverseDctPairToSamples;     // null: one block at a time
   InverseDctPairToSamplesFn inverseDctPairLowToSamples;  // with the pair kernel
   ForwardDctQuantizeFn forwardDctQuantize;
+  ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone

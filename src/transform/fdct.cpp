@@ -6,6 +6,8 @@
 // table value.
 #include "transform/fdct.h"
 
+#include <cmath>
+
 namespace iffjpeg {
 namespace {
 
@@ -94,7 +96,25 @@ void forwardDct(int16_t* block) {
 
 namespace iffjpeg {
 
-void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const uint16_t* quantNatural,
+void PrepareQuantDivisors(const uint16_t* quantval, QuantDivisors& divisors) {
+  for (int k = 0; k < 64; ++k) {
+    int n = zigzagToNatural[k];
+    divisors.natural[n] = quantval[k];
+    divisors.reciprocal[n] = TruncatingReciprocal(quantval[k]);
+  }
+}
+
+float TruncatingReciprocal(uint16_t quantizer) {
+  auto q = static_cast<int16_t>(quantizer);
+  float r = 1.0f / static_cast<float>(q);  // a zero quantizer gives infinity
+  // The product of a float and a 16-bit integer is exact in double.
+  if (q != 0 && std::fabs(static_cast<double>(r) * q) < 1.0) {
+    r = std::nextafter(r, r > 0 ? HUGE_VALF : -HUGE_VALF);
+  }
+  return r;
+}
+
+void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const QuantDivisors& divisors,
                               int16_t* destination) {
   int16_t work[64];
   for (int y = 0; y < 8; ++y) {
@@ -104,7 +124,7 @@ void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const uint1
   forwardDct(work);
   for (int k = 0; k < 64; ++k) {
     int n = zigzagToNatural[k];
-    destination[k] = QuantizeCoefficient(work[n], quantNatural[n]);
+    destination[k] = QuantizeCoefficient(work[n], divisors.natural[n]);
   }
 }
 

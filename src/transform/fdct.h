@@ -16,19 +16,49 @@ void forwardDct(int16_t* block);
 
 namespace iffjpeg {
 
+// A quantization table laid out for the transform kernels: the quantizer of
+// each natural-order coefficient, and the reciprocal the SIMD quantizer
+// multiplies by instead of dividing (TruncatingReciprocal).
+struct QuantDivisors {
+  uint16_t natural[64];
+  float reciprocal[64];
+};
+
+// From a table in zigzag order, as a DQT segment holds it.
+void PrepareQuantDivisors(const uint16_t* quantval, QuantDivisors& divisors);
+
+// 1 / q for the quantizer taken as a signed 16-bit value, rounded away from
+// zero to a float r with |r| >= 1 / |q|: for every |n| < 2^21, n x r (in
+// single precision) truncates to exactly n / q truncated, since
+// |n x r - n / q| <= |n / q| x 2^-22 stays below the distance 1 / |q| from
+// n / q to the next integer away from zero.
+float TruncatingReciprocal(uint16_t quantizer);
+
 // One 8x8 block of samples, rows[k][column + x], level-shifted by 128,
 // transformed by forwardDct and quantized: natural-order coefficient i is
-// divided by quantNatural[i] (16-bit sums, rounded to nearest, halves away
-// from zero) and stored at its zigzag position in destination. Every
+// divided by divisors.natural[i] (16-bit sums, rounded to nearest, halves
+// away from zero) and stored at its zigzag position in destination. Every
 // variant gives exactly the scalar twin's coefficients.
 using ForwardDctQuantizeFn = void (*)(SampleRow const* rows, int32_t column,
-                                      const uint16_t* quantNatural, int16_t* destination);
+                                      const QuantDivisors& divisors, int16_t* destination);
 
-void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const uint16_t* quantNatural,
+void ForwardDctQuantizeScalar(SampleRow const* rows, int32_t column, const QuantDivisors& divisors,
                               int16_t* destination);
 #if defined(IFFJPEG_HAVE_SSE2)
-void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const uint16_t* quantNatural,
+void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const QuantDivisors& divisors,
                             int16_t* destination);
+#endif
+
+// Two horizontally adjacent blocks of one component: A at columns
+// column..+7 into destinationA, B at column + 8..+15 into destinationB,
+// each exactly as ForwardDctQuantizeScalar's.
+using ForwardDctQuantizePairFn = void (*)(SampleRow const* rows, int32_t column,
+                                          const QuantDivisors& divisors, int16_t* destinationA,
+                                          int16_t* destinationB);
+#if defined(IFFJPEG_HAVE_AVX2)
+void ForwardDctQuantizePairAvx2(SampleRow const* rows, int32_t column,
+                                const QuantDivisors& divisors, int16_t* destinationA,
+                                int16_t* destinationB);
 #endif
 
 // One coefficient quantized: q as a signed 16-bit value, h = q / 2, and

@@ -6,6 +6,7 @@
 // 4 x 1.42 x 128 x 5.2 < 4096, so their pairwise sums stay below 8192.
 #if defined(IFFJPEG_HAVE_SSE2)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include "transform/fdct.h"
 
@@ -130,27 +131,24 @@ inline void Transpose8x8(__m128i v[8]) {
   v[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Truncating division of 16-bit values: a quotient of integers below 2^24
-// in magnitude is exact in single precision after truncation, because the
-// rounding error of n / d (at most n / d x 2^-24) is smaller than the
-// distance 1 / d from n / d to the next integer.
-inline __m128i DivideTruncating(__m128i sum32, __m128i q32) {
-  __m128 quotient = _mm_div_ps(_mm_cvtepi32_ps(sum32), _mm_cvtepi32_ps(q32));
-  return _mm_cvttps_epi32(quotient);
+// Truncating division of 16-bit values as a product with the reciprocal
+// TruncatingReciprocal gives (exact for these sums, see fdct.h).
+inline __m128i DivideTruncating(__m128i sum32, __m128 reciprocal) {
+  return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(sum32), reciprocal));
 }
 
 inline __m128i SignExtendLo(__m128i v) { return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16); }
 inline __m128i SignExtendHi(__m128i v) { return _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16); }
 
 // QuantizeCoefficient on eight lanes, every step in the same 16-bit sums.
-inline __m128i Quantize(__m128i c, __m128i q) {
+inline __m128i Quantize(__m128i c, __m128i q, const float* reciprocal) {
   __m128i h = _mm_srai_epi16(q, 1);
   __m128i negative = _mm_cmplt_epi16(c, _mm_setzero_si128());
   // |c| + h as the scalar forms it: h - c when negative, c + h otherwise.
   __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(c, negative), negative);
   __m128i sum = _mm_add_epi16(magnitude, h);
-  __m128i lo = DivideTruncating(SignExtendLo(sum), SignExtendLo(q));
-  __m128i hi = DivideTruncating(SignExtendHi(sum), SignExtendHi(q));
+  __m128i lo = DivideTruncating(SignExtendLo(sum), _mm_loadu_ps(reciprocal));
+  __m128i hi = DivideTruncating(SignExtendHi(sum), _mm_loadu_ps(reciprocal + 4));
   // Back to 16 bits by truncation (a quotient of 32768 wraps as in C++).
   lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
   hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
@@ -160,7 +158,7 @@ inline __m128i Quantize(__m128i c, __m128i q) {
 
 }  // namespace
 
-void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const uint16_t* quantNatural,
+void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const QuantDivisors& divisors,
                             int16_t* destination) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i bias = _mm_set1_epi16(128);
@@ -177,8 +175,9 @@ void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const uint16_
   Transform8<false>(t, v);
   alignas(16) int16_t natural[64];
   for (int y = 0; y < 8; ++y) {
-    __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quantNatural + 8 * y));
-    _mm_store_si128(reinterpret_cast<__m128i*>(natural + 8 * y), Quantize(v[y], q));
+    __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(divisors.natural + 8 * y));
+    _mm_store_si128(reinterpret_cast<__m128i*>(natural + 8 * y),
+                    Quantize(v[y], q, divisors.reciprocal + 8 * y));
   }
   for (int k = 0; k < 64; ++k) destination[k] = natural[zigzagToNatural[k]];
 }
