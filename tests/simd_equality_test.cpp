@@ -393,7 +393,8 @@ TEST(SimdEquality, ForwardDctQuantizePairAvx2MatchesScalar) {
       int16_t a[64], b[64], pairA[64], pairB[64];
       iffjpeg::ForwardDctQuantizeScalar(rows, 4, divisors, a);
       iffjpeg::ForwardDctQuantizeScalar(rows, 12, divisors, b);
-      iffjpeg::ForwardDctQuantizePairAvx2(rows, 4, divisors, pairA, pairB);
+      iffjpeg::ForwardDctQuantizePairAvx2({rows, 4, &divisors, pairA},
+                                          {rows, 12, &divisors, pairB});
       ASSERT_EQ(0, std::memcmp(a, pairA, sizeof a)) << "block " << n << " quantizer " << table[0];
       ASSERT_EQ(0, std::memcmp(b, pairB, sizeof b)) << "block " << n << " quantizer " << table[0];
     }

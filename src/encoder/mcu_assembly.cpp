@@ -47,24 +47,29 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
   }
   const ForwardDctQuantizeFn transform = SelectedKernels().forwardDctQuantize;
   const ForwardDctQuantizePairFn pair = SelectedKernels().forwardDctQuantizePair;
+  FdctBlock list[kMaxBlocksInMcu];
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t j = 0; j < enc.mcusPerRow; ++j) {
+      // The MCU's blocks in order (T.81 A.2.3), then through the kernels two
+      // at a time where there is a pair kernel.
+      int32_t count = 0;
       int16_t* block = f.mcuBuffer;
       for (int ci = 0; ci < enc.componentsInScan; ++ci) {
         const ComponentInfo& comp = *enc.scanComponents[ci];
         SampleArray rows = f.outputBuffers[ci];
         for (int32_t y = 0; y < comp.mcuHeight; ++y) {
           SampleRow const* blockRows = rows + (i * comp.mcuHeight + y) * 8;
-          int32_t x = 0;
-          if (pair != nullptr) {
-            for (; x + 1 < comp.mcuWidth; x += 2, block += 128) {
-              pair(blockRows, (j * comp.mcuWidth + x) * 8, divisors[ci], block, block + 64);
-            }
-          }
-          for (; x < comp.mcuWidth; ++x, block += 64) {
-            transform(blockRows, (j * comp.mcuWidth + x) * 8, divisors[ci], block);
+          for (int32_t x = 0; x < comp.mcuWidth; ++x, block += 64) {
+            list[count++] = {blockRows, (j * comp.mcuWidth + x) * 8, &divisors[ci], block};
           }
         }
+      }
+      int32_t b = 0;
+      if (pair != nullptr) {
+        for (; b + 1 < count; b += 2) pair(list[b], list[b + 1]);
+      }
+      for (; b < count; ++b) {
+        transform(list[b].rows, list[b].column, *list[b].divisors, list[b].destination);
       }
       enc.methods->encodeMcu(handle, enc, f.mcuBuffer);
     }

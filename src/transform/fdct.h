@@ -49,16 +49,20 @@ void ForwardDctQuantizeSse2(SampleRow const* rows, int32_t column, const QuantDi
                             int16_t* destination);
 #endif
 
-// Two horizontally adjacent blocks of one component: A at columns
-// column..+7 into destinationA, B at column + 8..+15 into destinationB,
-// each exactly as ForwardDctQuantizeScalar's.
-using ForwardDctQuantizePairFn = void (*)(SampleRow const* rows, int32_t column,
-                                          const QuantDivisors& divisors, int16_t* destinationA,
-                                          int16_t* destinationB);
+// One block for the pair kernel: its samples rows[k][column + x], its
+// table and where its zigzag-ordered coefficients go.
+struct FdctBlock {
+  SampleRow const* rows;
+  int32_t column;
+  const QuantDivisors* divisors;
+  int16_t* destination;
+};
+
+// Any two blocks (of one component or of two), each exactly as
+// ForwardDctQuantizeScalar's.
+using ForwardDctQuantizePairFn = void (*)(const FdctBlock& a, const FdctBlock& b);
 #if defined(IFFJPEG_HAVE_AVX2)
-void ForwardDctQuantizePairAvx2(SampleRow const* rows, int32_t column,
-                                const QuantDivisors& divisors, int16_t* destinationA,
-                                int16_t* destinationB);
+void ForwardDctQuantizePairAvx2(const FdctBlock& a, const FdctBlock& b);
 #endif
 
 // One coefficient quantized: q as a signed 16-bit value, h = q / 2, and

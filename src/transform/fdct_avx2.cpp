@@ -139,8 +139,6 @@ inline __m256i DivideTruncating(__m256i sum32, __m256 reciprocal) {
   return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum32), reciprocal));
 }
 
-inline const __m128* Quarter(const float* p) { return reinterpret_cast<const __m128*>(p); }
-
 inline __m256i SignExtendLo(__m256i v) {
   return _mm256_srai_epi32(_mm256_unpacklo_epi16(v, v), 16);
 }
@@ -148,16 +146,26 @@ inline __m256i SignExtendHi(__m256i v) {
   return _mm256_srai_epi32(_mm256_unpackhi_epi16(v, v), 16);
 }
 
-// QuantizeCoefficient on eight lanes, every step in the same 16-bit sums.
-inline __m256i Quantize(__m256i c, __m256i q, const float* reciprocal) {
-  // Lane 0 holds block A's row, lane 1 block B's: the same quantizers.
+// QuantizeCoefficient on eight lanes of each block, every step in the same
+// 16-bit sums: lane 0 holds block A's row with A's quantizers, lane 1 B's.
+inline __m256i Quantize(__m256i c, const uint16_t* qA, const uint16_t* qB, const float* rA,
+                        const float* rB) {
+  auto both = [](const void* lo, const void* hi) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(lo))),
+        _mm_loadu_si128(static_cast<const __m128i*>(hi)), 1);
+  };
+  __m256i q = both(qA, qB);
   __m256i h = _mm256_srai_epi16(q, 1);
   __m256i negative = _mm256_cmpgt_epi16(_mm256_setzero_si256(), c);
   // |c| + h as the scalar forms it: h - c when negative, c + h otherwise.
   __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(c, negative), negative);
   __m256i sum = _mm256_add_epi16(magnitude, h);
-  __m256i lo = DivideTruncating(SignExtendLo(sum), _mm256_broadcast_ps(Quarter(reciprocal)));
-  __m256i hi = DivideTruncating(SignExtendHi(sum), _mm256_broadcast_ps(Quarter(reciprocal + 4)));
+  // Sign-extended halves: quantizers 0..3 of each row, then 4..7.
+  __m256 rLo = _mm256_castsi256_ps(both(rA, rB));
+  __m256 rHi = _mm256_castsi256_ps(both(rA + 4, rB + 4));
+  __m256i lo = DivideTruncating(SignExtendLo(sum), rLo);
+  __m256i hi = DivideTruncating(SignExtendHi(sum), rHi);
   // Back to 16 bits by truncation (a quotient of 32768 wraps as in C++).
   lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
   hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
@@ -208,13 +216,13 @@ inline __m256i ZigzagGroup(const __m256i rows[8], int j) {
 
 }  // namespace
 
-void ForwardDctQuantizePairAvx2(SampleRow const* rows, int32_t column,
-                                const QuantDivisors& divisors, int16_t* destinationA,
-                                int16_t* destinationB) {
+void ForwardDctQuantizePairAvx2(const FdctBlock& a, const FdctBlock& b) {
   const __m256i bias = _mm256_set1_epi16(128);
   __m256i v[8];
   for (int y = 0; y < 8; ++y) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[y] + column));
+    __m128i bytes =
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a.rows[y] + a.column)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.rows[y] + b.column)));
     v[y] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(bytes), bias);  // A in lane 0, B in lane 1
   }
   // Pass 1 on rows (lane r = row r), pass 2 on columns (lane u = column u).
@@ -223,16 +231,14 @@ void ForwardDctQuantizePairAvx2(SampleRow const* rows, int32_t column,
   Transform8<true>(v, t);
   Transpose8x8(t);
   Transform8<false>(t, v);
-  for (int y = 0; y < 8; ++y) {
-    __m256i q = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(divisors.natural + 8 * y)));
-    v[y] = Quantize(v[y], q, divisors.reciprocal + 8 * y);
-  }
+  for (int y = 0; y < 8; ++y)
+    v[y] = Quantize(v[y], a.divisors->natural + 8 * y, b.divisors->natural + 8 * y,
+                    a.divisors->reciprocal + 8 * y, b.divisors->reciprocal + 8 * y);
   for (int j = 0; j < 8; ++j) {
     __m256i group = ZigzagGroup(v, j);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destinationA + 8 * j),
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a.destination + 8 * j),
                      _mm256_castsi256_si128(group));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destinationB + 8 * j),
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b.destination + 8 * j),
                      _mm256_extracti128_si256(group, 1));
   }
 }
