@@ -371,8 +371,10 @@ TEST(SimdEquality, ForwardDctQuantizeSse2MatchesScalar) {
 #endif
 
 #if defined(IFFJPEG_HAVE_AVX2)
-// Two blocks at once, every pairing of the sample kinds, every table: each
-// block's coefficients (in zigzag order) are its scalar ones.
+// Two blocks at once, every pairing of the sample kinds, every table for
+// the first block with another for the second, and the blocks in rows of
+// their own (as Cb and Cr are): each block's coefficients (in zigzag order)
+// are its scalar ones.
 TEST(SimdEquality, ForwardDctQuantizePairAvx2MatchesScalar) {
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
   auto tables = QuantTables();
@@ -380,23 +382,30 @@ TEST(SimdEquality, ForwardDctQuantizePairAvx2MatchesScalar) {
   for (size_t n = 0; n < blocks.size(); ++n) {
     const auto& left = blocks[n];
     const auto& right = blocks[(n * 7 + 3) % blocks.size()];
-    uint8_t pixels[8][32];
-    iffjpeg::SampleRow rows[8];
+    uint8_t pixels[8][32], other[8][16];
+    iffjpeg::SampleRow rows[8], otherRows[8];
     for (int k = 0; k < 8; ++k) {
       rows[k] = pixels[k];
+      otherRows[k] = other[k];
       std::memset(pixels[k], 0xA5, sizeof pixels[k]);
       std::memcpy(pixels[k] + 4, &left[8 * k], 8);
       std::memcpy(pixels[k] + 12, &right[8 * k], 8);
+      std::memcpy(other[k] + 3, &right[8 * k], 8);
     }
-    for (const auto& table : tables) {
-      iffjpeg::QuantDivisors divisors = Divisors(table);
+    for (size_t t = 0; t < tables.size(); ++t) {
+      iffjpeg::QuantDivisors first = Divisors(tables[t]);
+      iffjpeg::QuantDivisors second = Divisors(tables[(t + n) % tables.size()]);
       int16_t a[64], b[64], pairA[64], pairB[64];
-      iffjpeg::ForwardDctQuantizeScalar(rows, 4, divisors, a);
-      iffjpeg::ForwardDctQuantizeScalar(rows, 12, divisors, b);
-      iffjpeg::ForwardDctQuantizePairAvx2({rows, 4, &divisors, pairA},
-                                          {rows, 12, &divisors, pairB});
-      ASSERT_EQ(0, std::memcmp(a, pairA, sizeof a)) << "block " << n << " quantizer " << table[0];
-      ASSERT_EQ(0, std::memcmp(b, pairB, sizeof b)) << "block " << n << " quantizer " << table[0];
+      iffjpeg::ForwardDctQuantizeScalar(rows, 4, first, a);
+      iffjpeg::ForwardDctQuantizeScalar(rows, 12, second, b);
+      iffjpeg::ForwardDctQuantizePairAvx2({rows, 4, &first, pairA}, {rows, 12, &second, pairB});
+      ASSERT_EQ(0, std::memcmp(a, pairA, sizeof a)) << "block " << n << " table " << t;
+      ASSERT_EQ(0, std::memcmp(b, pairB, sizeof b)) << "block " << n << " table " << t;
+      iffjpeg::ForwardDctQuantizePairAvx2({rows, 12, &second, pairA},
+                                          {otherRows, 3, &first, pairB});
+      iffjpeg::ForwardDctQuantizeScalar(otherRows, 3, first, a);
+      ASSERT_EQ(0, std::memcmp(b, pairA, sizeof b)) << "block " << n << " table " << t;
+      ASSERT_EQ(0, std::memcmp(a, pairB, sizeof a)) << "block " << n << " table " << t;
     }
   }
 }
