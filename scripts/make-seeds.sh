@@ -10,8 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 generator=build/corpus_generator
-sources=(fuzz/corpus_generator.cpp tests/support/jpeg_builder.cpp tests/support/images.cpp
-         src/format/zigzag.cpp)
+sources=(fuzz/corpus_generator.cpp tests/support/jpeg_builder.cpp tests/support/images.cpp)
 rebuild=0
 [ -x "$generator" ] || rebuild=1
 for s in "${sources[@]}" tests/support/jpeg_builder.h tests/support/images.h; do
