@@ -1,106 +1,14 @@
-// The inverse DCT of idct.cpp for eight rows (or columns) at once with SSE2.
-// Every product and sum is the scalar transform's, regrouped: the 1-D
-// transform is a sum of products of the inputs with the 13-bit constants,
-// and 32-bit lanes compute it modulo 2^32 exactly as the scalar code's
-// wrapped sums do, so pairing terms for pmaddwd changes no bit. The one
-// non-linear step, the descaling shift, is applied to the same sums.
+// The inverse DCT of idct.cpp for eight rows (or columns) at once with SSE2,
+// on the lane building blocks of transform_lanes.h (which say why every bit
+// is the scalar transform's).
 #if defined(IFFJPEG_HAVE_SSE2)
 #include <emmintrin.h>
 
 #include "transform/idct.h"
+#include "transform/transform_lanes.h"
 
 namespace iffjpeg {
 namespace {
-
-// Pairs of constants for pmaddwd: (a, b) multiplies the interleaved inputs
-// (x, y) into a x + b y.
-inline __m128i Pair(int16_t a, int16_t b) {
-  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(a)) |
-                        (static_cast<int32_t>(b) << 16));
-}
-
-struct Wide {
-  __m128i lo, hi;  // lanes 0..3 and 4..7 as 32-bit values
-};
-
-inline Wide Madd(__m128i xyLo, __m128i xyHi, __m128i pair) {
-  return {_mm_madd_epi16(xyLo, pair), _mm_madd_epi16(xyHi, pair)};
-}
-inline Wide Add(Wide a, Wide b) { return {_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}; }
-inline Wide Sub(Wide a, Wide b) { return {_mm_sub_epi32(a.lo, b.lo), _mm_sub_epi32(a.hi, b.hi)}; }
-
-// Pass 1 result: (v + 1024) >> 11 kept to 16 bits (truncated, as the scalar
-// store to int16 does): bits 11..26 of the rounded sum.
-inline __m128i DescalePass1(Wide v) {
-  const __m128i round = _mm_set1_epi32(1 << 10);
-  __m128i lo = _mm_srai_epi32(_mm_slli_epi32(_mm_add_epi32(v.lo, round), 5), 16);
-  __m128i hi = _mm_srai_epi32(_mm_slli_epi32(_mm_add_epi32(v.hi, round), 5), 16);
-  return _mm_packs_epi32(lo, hi);  // already in range: no saturation
-}
-
-// Pass 2 result: (v + 2^17) >> 18, which always fits in 16 bits.
-inline __m128i DescalePass2(Wide v) {
-  const __m128i round = _mm_set1_epi32(1 << 17);
-  __m128i lo = _mm_srai_epi32(_mm_add_epi32(v.lo, round), 18);
-  __m128i hi = _mm_srai_epi32(_mm_add_epi32(v.hi, round), 18);
-  return _mm_packs_epi32(lo, hi);
-}
-
-// The 1-D transform on eight lanes: in[k] holds input k of each lane.
-template <bool kFirstPass>
-inline void Transform8(const __m128i in[8], __m128i out[8]) {
-  // Even part: z1 = (i2 + i6) c(4433); t3 = z1 + i2 c(6270); t2 = z1 - i6 c(15137).
-  __m128i i26lo = _mm_unpacklo_epi16(in[2], in[6]), i26hi = _mm_unpackhi_epi16(in[2], in[6]);
-  Wide t3 = Madd(i26lo, i26hi, Pair(4433 + 6270, 4433));
-  Wide t2 = Madd(i26lo, i26hi, Pair(4433, 4433 - 15137));
-  __m128i i04lo = _mm_unpacklo_epi16(in[0], in[4]), i04hi = _mm_unpackhi_epi16(in[0], in[4]);
-  Wide t0 = Madd(i04lo, i04hi, Pair(8192, 8192));
-  Wide t1 = Madd(i04lo, i04hi, Pair(8192, -8192));
-  Wide e10 = Add(t0, t3), e13 = Sub(t0, t3), e11 = Add(t1, t2), e12 = Sub(t1, t2);
-
-  // Odd part, with o0..o3 = i7, i5, i3, i1 and z5 = (z3 + z4) c(9633):
-  //   z3' = z3 c(-16069) + z5 = (i7 + i3)(9633 - 16069) + (i5 + i1) 9633
-  //   z4' = z4 c(-3196) + z5  = (i7 + i3) 9633 + (i5 + i1)(9633 - 3196)
-  //   o0 = i7 (2446 - 7373) + i1 (-7373) + z3'
-  //   o3 = i7 (-7373) + i1 (12299 - 7373) + z4'
-  //   o1 = i5 (16819 - 20995) + i3 (-20995) + z4'
-  //   o2 = i5 (-20995) + i3 (25172 - 20995) + z3'
-  __m128i i73lo = _mm_unpacklo_epi16(in[7], in[3]), i73hi = _mm_unpackhi_epi16(in[7], in[3]);
-  __m128i i51lo = _mm_unpacklo_epi16(in[5], in[1]), i51hi = _mm_unpackhi_epi16(in[5], in[1]);
-  Wide z3 = Add(Madd(i73lo, i73hi, Pair(9633 - 16069, 9633 - 16069)),
-                Madd(i51lo, i51hi, Pair(9633, 9633)));
-  Wide z4 =
-      Add(Madd(i73lo, i73hi, Pair(9633, 9633)), Madd(i51lo, i51hi, Pair(9633 - 3196, 9633 - 3196)));
-  __m128i i71lo = _mm_unpacklo_epi16(in[7], in[1]), i71hi = _mm_unpackhi_epi16(in[7], in[1]);
-  __m128i i53lo = _mm_unpacklo_epi16(in[5], in[3]), i53hi = _mm_unpackhi_epi16(in[5], in[3]);
-  Wide o0 = Add(Madd(i71lo, i71hi, Pair(2446 - 7373, -7373)), z3);
-  Wide o3 = Add(Madd(i71lo, i71hi, Pair(-7373, 12299 - 7373)), z4);
-  Wide o1 = Add(Madd(i53lo, i53hi, Pair(16819 - 20995, -20995)), z4);
-  Wide o2 = Add(Madd(i53lo, i53hi, Pair(-20995, 25172 - 20995)), z3);
-
-  Wide r[8] = {Add(e10, o3), Add(e11, o2), Add(e12, o1), Add(e13, o0),
-               Sub(e13, o0), Sub(e12, o1), Sub(e11, o2), Sub(e10, o3)};
-  for (int k = 0; k < 8; ++k) out[k] = kFirstPass ? DescalePass1(r[k]) : DescalePass2(r[k]);
-}
-
-inline void Transpose8x8(__m128i v[8]) {
-  __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
-  __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
-  __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
-  __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
-  __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  v[0] = _mm_unpacklo_epi64(b0, b4);
-  v[1] = _mm_unpackhi_epi64(b0, b4);
-  v[2] = _mm_unpacklo_epi64(b1, b5);
-  v[3] = _mm_unpackhi_epi64(b1, b5);
-  v[4] = _mm_unpacklo_epi64(b2, b6);
-  v[5] = _mm_unpackhi_epi64(b2, b6);
-  v[6] = _mm_unpacklo_epi64(b3, b7);
-  v[7] = _mm_unpackhi_epi64(b3, b7);
-}
 
 inline void StoreRow(__m128i values, uint8_t* out) {
   // +128 saturating in 16 bits, then unsigned saturation to 0..255: the
@@ -118,10 +26,10 @@ void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_
   // Pass 1 works on rows: lane r must hold row r, so inputs are columns.
   Transpose8x8(v);
   __m128i t[8];
-  Transform8<true>(v, t);
+  InverseTransform8<true>(v, t);
   // t[k] holds output k of every row; pass 2 needs row k of every column.
   Transpose8x8(t);
-  Transform8<false>(t, v);
+  InverseTransform8<false>(t, v);
   for (int k = 0; k < 8; ++k) StoreRow(v[k], rows[k] + column);
 }
 
