@@ -8,7 +8,8 @@
 // aside) exactly, as one small state stepped through a precomputed table
 // once per symbol, and only the bytes behind them come from elsewhere: while
 // the next eight buffered bytes hold no 0xFF it loads them a word at a time,
-// ahead of need. Those prefetched bytes are handed back to the stream buffer
+// ahead of need, and near a 0xFF byte by byte, a stuffed 0xFF 0x00 as its
+// one data byte. Those prefetched bytes are handed back to the stream buffer
 // at the end of every batch of MCUs. Whenever the counters call for a byte
 // that is not prefetched, the byte-wise rules run unchanged (stuffing,
 // markers, FillBuffer).
@@ -60,7 +61,6 @@ inline int32_t Extend(int32_t r, int32_t s) {
 // limit, and the two never exceed 22 bits together, so 135 states (of
 // kCounterStates) cover every reachable pair: bitsLeft 0..15 with heldCount
 // 0..7, then bitsLeft 16..22 with nothing held.
-
 constexpr int32_t CounterState(int32_t bitsLeft, int32_t held) {
   return bitsLeft <= kBufferLimit ? bitsLeft * 8 + held : 128 + bitsLeft - 16;
 }
