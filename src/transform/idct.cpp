@@ -127,7 +127,9 @@ BlockExtent ClassifyBlock(const int16_t* block) {
   for (int r = 0; r < 4; ++r) outside |= words[2 * r + 1];
   for (int i = 8; i < 16; ++i) outside |= words[i];
   if (outside != 0) return BlockExtent::kFull;
-  uint64_t low = (words[0] & ~uint64_t{0xFFFF}) | words[2] | words[4] | words[6];
+  const int16_t firstRow[4] = {0, block[1], block[2], block[3]};  // the DC term left out
+  std::memcpy(&words[0], firstRow, sizeof words[0]);
+  uint64_t low = words[0] | words[2] | words[4] | words[6];
   return low != 0 ? BlockExtent::kLowFour : BlockExtent::kDcOnly;
 }
 
