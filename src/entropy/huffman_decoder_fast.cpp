@@ -221,12 +221,26 @@ class FastBitReader {
     return bits;
   }
 
-  // An AC symbol's entry in the combined lookup, the code consumed, and the
-  // magnitude bits too when the entry carries the value (kLookAcFits). A
-  // code longer than the lookup is found by the search and comes back as an
-  // entry of the same form without a value.
-  int64_t LookAcReady(const HuffTable& table) {
-    int64_t entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+  // Ready() together with the combined lookup of the next AC symbol. When
+  // the register already holds the lookup's ten bits, they are read before
+  // the register is topped up (the top-up only adds bits below them), so
+  // that the table load does not wait for the top-up.
+  bool ReadyAc(const HuffTable& table, int64_t& entry) {
+    if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookAcBits) {
+      entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+      Refill();
+      return true;
+    }
+    if (!Ready()) return false;
+    entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+    return true;
+  }
+
+  // Takes the AC symbol of a ReadyAc entry: the code, and the magnitude
+  // bits too when the entry carries the value (kLookAcFits). A code longer
+  // than the lookup is found by the search and comes back as an entry
+  // without a value.
+  int64_t TakeAc(const HuffTable& table, int64_t entry) {
     if ((entry & 15) == 0) {
       int32_t length;
       int32_t symbol = DecodeLongReady(table, length);
@@ -237,8 +251,21 @@ class FastBitReader {
     return entry;
   }
 
-  int32_t DecodeSymbolReady(const HuffTable& table, int32_t& length) {
-    auto look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
+  // Ready() together with the 8-bit lookahead of the next symbol, read
+  // before the top-up as in ReadyAc.
+  bool ReadyLookahead(int32_t& look) {
+    if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookaheadBits) {
+      look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
+      Refill();
+      return true;
+    }
+    if (!Ready()) return false;
+    look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
+    return true;
+  }
+
+  // The symbol of a ReadyLookahead value, its code taken.
+  int32_t DecodeSymbolReady(const HuffTable& table, int32_t look, int32_t& length) {
     length = table.decode.lookNbits[look];
     if (length > 0) {
       SkipReady(length);
@@ -471,9 +498,10 @@ void PlanMcu(const DecoderState& dec, McuPlan& plan) {
 
 // DC: the difference from the component's prediction (T.81 F.2.2.1).
 IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
-  if (reader.Ready()) {
+  int32_t look;
+  if (reader.ReadyLookahead(look)) {
     int32_t length;
-    int32_t symbol = reader.DecodeSymbolReady(table, length);
+    int32_t symbol = reader.DecodeSymbolReady(table, look, length);
     // A category above 15 only comes from corrupt data: no magnitude bits.
     // Category 0 (no difference) is common and as good as random, so both
     // go through the same steps with s = 0.
@@ -493,8 +521,9 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
     int32_t v = 0;
     uint32_t rs;
     int32_t s;
-    if (reader.Ready()) {
-      int64_t entry = reader.LookAcReady(table);
+    int64_t entry;
+    if (reader.ReadyAc(table, entry)) {
+      entry = reader.TakeAc(table, entry);
       auto low = static_cast<int32_t>(entry);
       rs = static_cast<uint32_t>(low >> 4) & 0xFF;
       s = static_cast<int32_t>(rs & 15);
