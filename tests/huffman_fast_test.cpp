@@ -317,9 +317,8 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
     buildCombinedLookup(table);
     const HuffDecodeTables& t = table.decode;
     for (int v = 0; v < (1 << kBits); ++v) {
-      int64_t wide = t.lookAc[v];
-      auto entry = static_cast<int32_t>(wide);
-      int length = entry & 15;
+      int64_t entry = t.lookAc[v];
+      int length = static_cast<int>(entry >> kLookAcLengthShift) & 15;
       int n = t.lookNbits[v >> (kBits - 8)];
       int symbol = -1;
       if (n > 0) {
@@ -334,23 +333,26 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
           symbol = index < 0 || index > 255 ? 0 : table.huffval[index];
         }
         if (symbol < 0) {
-          ASSERT_EQ(wide, 0);
+          ASSERT_EQ(entry, 0);
           continue;
         }
       }
-      ASSERT_EQ((entry >> 4) & 0xFF, symbol);
+      ASSERT_EQ((entry >> kLookAcSymbolShift) & 0xFF, symbol);
       int s = symbol & 15;
       bool fits = (entry & kLookAcFits) != 0;
       if (fits) {
         ASSERT_LE(length + s, kBits);
         int r = (v >> (kBits - length - s)) & ((1 << s) - 1);
-        ASSERT_EQ(entry >> 16, extendValue(r, s));
+        ASSERT_EQ(static_cast<int16_t>(entry >> kLookAcValueShift), extendValue(r, s));
       } else {
         ASSERT_TRUE(s == 0 || length + s > kBits);
+        ASSERT_EQ((entry >> kLookAcValueShift) & 0xFFFF, 0);
       }
       // The counter step and the bits the lookup takes.
-      ASSERT_EQ((wide >> kLookAcStepShift) & 0xFFFF, CounterStepOffset(s, length)) << v;
-      ASSERT_EQ(wide >> kLookAcTakenShift, length + (fits ? s : 0)) << v;
+      ASSERT_EQ(static_cast<uint64_t>(entry) >> kLookAcStepShift,
+                static_cast<uint64_t>(CounterStepOffset(s, length)))
+          << v;
+      ASSERT_EQ(entry & kLookAcTakenMask, length + (fits ? s : 0)) << v;
     }
   }
 }

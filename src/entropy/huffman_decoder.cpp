@@ -150,16 +150,18 @@ void buildCombinedLookup(HuffTable& table) {
   // 10-bit value v.
   auto entryFor = [](int32_t v, int32_t length, int32_t symbol) {
     int32_t s = symbol & 15;
-    uint32_t low = static_cast<uint32_t>(length | symbol << 4);
+    uint64_t entry = static_cast<uint64_t>(length) << kLookAcLengthShift |
+                     static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
+                     static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
     int32_t taken = length;
     if (s > 0 && length + s <= kLookAcBits) {
       int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
-      low |= kLookAcFits | static_cast<uint32_t>(extendValue(r, s)) << 16;
+      auto value = static_cast<uint16_t>(extendValue(r, s));
+      entry |= static_cast<uint64_t>(kLookAcFits) | static_cast<uint64_t>(value)
+                                                        << kLookAcValueShift;
       taken += s;
     }
-    return static_cast<int64_t>(low) |
-           static_cast<int64_t>(CounterStepOffset(s, length)) << kLookAcStepShift |
-           static_cast<int64_t>(taken) << kLookAcTakenShift;
+    return static_cast<int64_t>(entry | static_cast<uint64_t>(taken));
   };
   for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
     int64_t* entries = t.lookAc + look * kSpread;

@@ -58,9 +58,21 @@ inline constexpr int32_t kExtendOffset[16] = {
     0, -1, -3, -7, -15, -31, -63, -127, -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 inline constexpr int32_t kLookAcBits = 10;
-inline constexpr int32_t kLookAcFits = 1 << 12;
-inline constexpr int32_t kLookAcStepShift = 32;
-inline constexpr int32_t kLookAcTakenShift = 48;
+// A combined-lookup entry (HuffDecodeTables::lookAc), 64 bits:
+//   bits 0..5    the bits the lookup takes: the code, and the magnitude
+//                bits where they fit (0: the code is longer than the lookup)
+//                - first, so that the entry itself is the shift count
+//   bits 8..11   the code's length
+//   bits 12..19  the symbol (RRRRSSSS)
+//   bit 20       set when the value is in the entry (kLookAcFits)
+//   bits 32..47  the extended value, when it fits
+//   bits 48..63  the code's step in the fast reader's counter table
+inline constexpr int32_t kLookAcTakenMask = 63;
+inline constexpr int32_t kLookAcLengthShift = 8;
+inline constexpr int32_t kLookAcSymbolShift = 12;
+inline constexpr int64_t kLookAcFits = int64_t{1} << 20;
+inline constexpr int32_t kLookAcValueShift = 32;
+inline constexpr int32_t kLookAcStepShift = 48;
 
 // The fast reader keeps the byte-wise reader's counters as one of
 // kCounterStates states, stepped once per symbol through a table laid out

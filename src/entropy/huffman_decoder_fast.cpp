@@ -241,13 +241,13 @@ class FastBitReader {
   // than the lookup is found by the search and comes back as an entry
   // without a value.
   int64_t TakeAc(const HuffTable& table, int64_t entry) {
-    if ((entry & 15) == 0) {
+    if ((entry & kLookAcTakenMask) == 0) {
       int32_t length;
       int32_t symbol = DecodeLongReady(table, length);
-      return static_cast<int64_t>(symbol << 4) |
+      return static_cast<int64_t>(symbol) << kLookAcSymbolShift |
              static_cast<int64_t>(CounterStepOffset(symbol & 15, length)) << kLookAcStepShift;
     }
-    SkipReady(static_cast<int32_t>(entry >> kLookAcTakenShift));
+    SkipReady(static_cast<int32_t>(entry & kLookAcTakenMask));
     return entry;
   }
 
@@ -524,11 +524,13 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
     int64_t entry;
     if (reader.ReadyAc(table, entry)) {
       entry = reader.TakeAc(table, entry);
-      auto low = static_cast<int32_t>(entry);
-      rs = static_cast<uint32_t>(low >> 4) & 0xFF;
+      rs = static_cast<uint32_t>(entry >> kLookAcSymbolShift) & 0xFF;
       s = static_cast<int32_t>(rs & 15);
-      if (s > 0) v = low & kLookAcFits ? low >> 16 : Extend(reader.TakeBitsReady(s), s);
-      reader.AdvanceBy(static_cast<int32_t>(entry >> kLookAcStepShift) & 0xFFFF);
+      if (s > 0) {
+        v = entry & kLookAcFits ? static_cast<int16_t>(entry >> kLookAcValueShift)
+                                : Extend(reader.TakeBitsReady(s), s);
+      }
+      reader.AdvanceBy(static_cast<int32_t>(static_cast<uint64_t>(entry) >> kLookAcStepShift));
     } else {
       rs = static_cast<uint32_t>(reader.DecodeSymbol(table));
       s = static_cast<int32_t>(rs & 15);

@@ -45,13 +45,10 @@ struct HuffDecodeTables {
   int32_t valPtr[17];
   int32_t lookNbits[256];
   uint8_t lookSym[256];
-  // The fast decoder's combined lookup, for each 10-bit lookahead value:
-  // the length of the code it begins with in bits 0..3 (0: longer than 10
-  // bits), the symbol in bits 4..11, and when the AC magnitude bits also fit
-  // in the ten, bit 12 set and the extended value in bits 16..31; then the
-  // offset of the code's step in the fast reader's counter table in bits
-  // 32..47 and the bits the lookup takes (the code, and the magnitude bits
-  // where they fit) in bits 48..52.
+  // The fast decoder's combined lookup, for each 10-bit lookahead value
+  // (layout in huffman_decoder.h): the bits it takes, the code's length and
+  // symbol, the extended value when the AC magnitude bits also fit in the
+  // ten, and the code's step in the fast reader's counter table.
   int64_t lookAc[1024];
 };
 
