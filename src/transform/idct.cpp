@@ -117,22 +117,6 @@ inline uint8_t ClampSample(int32_t value) {
 
 }  // namespace
 
-BlockExtent ClassifyBlock(const int16_t* block) {
-  // Sixteen 64-bit words of four coefficients: word 2r holds row r's
-  // columns 0..3, word 2r + 1 its columns 4..7. Loops the compiler turns
-  // into a few vector ORs.
-  uint64_t words[16];
-  std::memcpy(words, block, sizeof words);
-  uint64_t outside = 0;
-  for (int r = 0; r < 4; ++r) outside |= words[2 * r + 1];
-  for (int i = 8; i < 16; ++i) outside |= words[i];
-  if (outside != 0) return BlockExtent::kFull;
-  const int16_t firstRow[4] = {0, block[1], block[2], block[3]};  // the DC term left out
-  std::memcpy(&words[0], firstRow, sizeof words[0]);
-  uint64_t low = words[0] | words[2] | words[4] | words[6];
-  return low != 0 ? BlockExtent::kLowFour : BlockExtent::kDcOnly;
-}
-
 void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column) {
   // Pass 1 gives row 0 the value dc x 4 (kept in 16 bits) and zeros below;
   // pass 2 turns each column into (dc x 4) << 13, descaled by 18 bits.

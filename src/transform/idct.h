@@ -2,6 +2,8 @@
 // with 13-bit constants (T.81 A.3.3 defines the transform it approximates).
 #pragma once
 
+#include <cstring>
+
 #include "memory/memory_manager.h"
 
 namespace iffjpeg {
@@ -33,7 +35,22 @@ void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_
 // (most blocks of photographs) can take a transform that leaves the zero
 // terms out. BlockExtent says which kind of block this is.
 enum class BlockExtent { kDcOnly, kLowFour, kFull };
-BlockExtent ClassifyBlock(const int16_t* block);
+inline BlockExtent ClassifyBlock(const int16_t* block) {
+  // Sixteen 64-bit words of four coefficients: word 2r holds row r's
+  // columns 0..3, word 2r + 1 its columns 4..7. Loops the compiler turns
+  // into a few vector ORs.
+  uint64_t words[16];
+  std::memcpy(words, block, sizeof words);
+  uint64_t outside = 0;
+  for (int r = 0; r < 4; ++r) outside |= words[2 * r + 1];
+  for (int i = 8; i < 16; ++i) outside |= words[i];
+  if (outside != 0) return BlockExtent::kFull;
+  const int16_t firstRow[4] = {0, block[1], block[2], block[3]};  // the DC term left out
+  std::memcpy(&words[0], firstRow, sizeof words[0]);
+  uint64_t low = words[0] | words[2] | words[4] | words[6];
+  return low != 0 ? BlockExtent::kLowFour : BlockExtent::kDcOnly;
+}
+
 void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column);
 
 // Two horizontally adjacent blocks: A's samples at columns column..+7, B's
