@@ -37,16 +37,18 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
 }
 
 void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
-  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
-    const ComponentInfo& comp = *dec.scanComponents[c];
-    for (int32_t r = 0; r < comp.mcuHeight; ++r) {
-      ClearBlocks(coefRows[c][r], comp.mcuWidth * dec.mcusPerRow);
-    }
-  }
   CoefBlock* list[kMcusPerCall * kMaxBlocksInMcu];
   const bool batch = dec.methods->decodeMcus != nullptr;
   for (int32_t m = 0; m < dec.mcusPerRow;) {
     int32_t count = batch ? std::min(kMcusPerCall, dec.mcusPerRow - m) : 1;
+    // The batch's blocks are cleared just before they are decoded, while
+    // they fit in the first-level cache.
+    for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+      const ComponentInfo& comp = *dec.scanComponents[c];
+      for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+        ClearBlocks(coefRows[c][r] + m * comp.mcuWidth, comp.mcuWidth * count);
+      }
+    }
     int32_t n = 0;
     for (int32_t i = 0; i < count; ++i, ++m) {
       for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
