@@ -6,6 +6,8 @@
 #if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "decoder/colour_deconvert.h"
 
 namespace iffjpeg {
@@ -108,12 +110,25 @@ inline __m256i ToBytes32(__m256i a, __m256i b) {
   return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
 }
 
+// A prefetch never faults, so it may look past the end of the row; the
+// address is formed as an integer for that reason.
+inline void PrefetchLine(const uint8_t* base, int32_t offset) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(base) +
+                                             static_cast<uintptr_t>(offset)),
+               _MM_HINT_T0);
+}
+
 }  // namespace
 
 int32_t YccToRgbRowAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                         int32_t width) {
   int32_t x = 0;
   for (; x + 32 <= width; x += 32) {
+    // The caller's lines are written once and seldom in cache: asking for
+    // them ahead (three quarters of a kilobyte, two lines per 96 bytes
+    // written) keeps the stores from waiting for each line in turn.
+    PrefetchLine(out, 3 * x + 768);
+    PrefetchLine(out, 3 * x + 768 + 64);
     Channels16 c0 = Convert16(y + x, cb + x, cr + x);
     Channels16 c1 = Convert16(y + x + 16, cb + x + 16, cr + x + 16);
     __m256i r = ToBytes32(c0.r, c1.r);

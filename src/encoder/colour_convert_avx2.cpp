@@ -10,6 +10,8 @@
 #if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "encoder/colour_convert.h"
 
 namespace iffjpeg {
@@ -85,6 +87,12 @@ inline __m256i Samples16(__m128i in0, __m128i in1, __m128i in2) {
 int32_t Convert16s(const uint8_t* rgb, uint8_t* y, uint8_t* cb, uint8_t* cr, int32_t width) {
   int32_t x = 0;
   for (; x + 16 <= width; x += 16, rgb += 48) {
+    // The caller's line is read once and seldom in cache: asking for it
+    // three quarters of a kilobyte ahead keeps the loads from waiting. (A
+    // prefetch never faults; the address is formed as an integer since it
+    // may lie past the end of the line.)
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(rgb) + 768),
+                 _MM_HINT_T0);
     __m128i in0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
     __m128i in1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
     __m128i in2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
