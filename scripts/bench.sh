@@ -8,21 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libstb-dev mate-backgrounds)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
-  else
-    echo "missing packages: ${missing[*]} (sudo apt-get install ${missing[*]})" >&2
-    exit 1
-  fi
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ libstb-dev mate-backgrounds
 
 cmake --preset release -DIFFJPEG_BUILD_BENCH=ON >/dev/null
 cmake --build --preset release --target iffjpeg_bench >/dev/null

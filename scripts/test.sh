@@ -5,22 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libstb-dev libbenchmark-dev clang libclang-rt-14-dev pkg-config)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "missing packages: ${missing[*]}" >&2
-    echo "install them with: sudo apt-get install ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ libgtest-dev libstb-dev libbenchmark-dev clang libclang-rt-14-dev pkg-config
 
 cmake --preset dev
 cmake --build --preset dev
