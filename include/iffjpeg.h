@@ -107,6 +107,7 @@ extern "C" {
 #define IFF_MODE_REFUSED 2        /* validated as for writing, then refused with 3 */
 #define IFF_MODE_READ_NOSEEK 3    /* read; IFFSeek refuses the handle, code 7 sets */
 #define IFF_MODE_CALLBACKS 0x80   /* OR-ed in: source points to an IFFFileOps */
+#define IFF_MODE_EXTENDED 0x100   /* OR-ed into modes 0 and 3: extended reading (below) */
 
 /* ---- IFFControl codes. Bit 15 of the code is ignored. ------------------- */
 #define IFF_CTL_LAST_ERROR 0      /* int32_t slot <- last recorded result code */
@@ -114,6 +115,7 @@ extern "C" {
 #define IFF_CTL_OPTION 3          /* stores value (low 16 bits); no other effect */
 #define IFF_CTL_RESOLUTION 7      /* dots per inch: query when reading, set when writing */
 #define IFF_CTL_QUALITY 0x5701    /* writing: quality 1..100 (low 16 bits, signed) */
+#define IFF_CTL_WHOLE_IMAGE_LIMITS 0x5713 /* int32_t[2] -> {MiB in memory, MiB of backing store} */
 
 /* Flags for IFF_CTL_RESOLUTION's value: which slots are read or written. */
 #define IFF_RES_HORIZONTAL 1
