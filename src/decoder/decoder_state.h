@@ -42,6 +42,10 @@ struct DecoderMethods {
 struct DecoderState {
   DecoderMethods* methods;
   MemoryManager* memory;
+  // IFF_MODE_EXTENDED: progressive frames, the Adobe and RGB colour models,
+  // whole-image decoding of every multi-scan file into coefficients. Zero:
+  // exactly the default reading.
+  int32_t extendedReading;
   int32_t outputColourSpace;
   int32_t imageWidth;
   int32_t imageHeight;

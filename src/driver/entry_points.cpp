@@ -128,7 +128,14 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
     handle->fileOps = platform::DefaultFileOps();
   }
   info->clearedOnOpen = 0;
+  // Extended reading is opt-in and applies to the read modes only; with a
+  // write mode the flag leaves a mode above 3, refused as such below.
+  const int32_t extended = mode & IFF_MODE_EXTENDED;
   handle->mode = mode & 0x7FFF;
+  if (extended && IsReadMode(handle->mode & ~IFF_MODE_EXTENDED)) {
+    handle->mode &= ~IFF_MODE_EXTENDED;
+    handle->extendedReading = 1;
+  }
   handle->lineCounter = 0;
   handle->lastError = 0;
   handle->controlOption = 3;

@@ -28,6 +28,9 @@ struct IFFHandle {
   int32_t lineBytes;
   int32_t controlOption;
   int32_t lineCounter;
+  // Opened with IFF_MODE_EXTENDED (read modes only): the decoder also reads
+  // what the default mode refuses. Copied into the decoder at every start.
+  int32_t extendedReading;
   // Stream buffer.
   uint8_t* bufferStart;
   uint8_t* cursor;

@@ -19,6 +19,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   std::memset(&handle.decomp, 0, sizeof handle.decomp);
   std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
   handle.dataEnded = 0;
+  dec.extendedReading = handle.extendedReading;
   dec.methods = &handle.decoderMethods;
   dec.memory = &handle.memoryTable;
   std::memset(&handle.decoderMethods, 0, sizeof handle.decoderMethods);
