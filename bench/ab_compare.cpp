@@ -19,6 +19,10 @@
 #include <vector>
 
 #include "iffjpeg.h"
+#include "memory_host.h"
+
+using iffjpeg_bench::HostFile;
+using iffjpeg_bench::MemoryHost;
 
 namespace {
 
@@ -50,39 +54,6 @@ bool Load(const char* path, Library& lib) {
   return lib.open && lib.close && lib.getLine && lib.putLine && lib.control;
 }
 
-// The host's record: the five callbacks first, its own data after them.
-struct HostFile {
-  IFFFileOps ops;
-  const std::vector<uint8_t>* input = nullptr;
-  size_t position = 0;
-  std::vector<uint8_t>* output = nullptr;
-};
-
-HostFile* g_open = nullptr;  // one file is open at a time in this program
-
-int32_t OpenMemory(const void* source, int32_t, int32_t) {
-  g_open = static_cast<HostFile*>(const_cast<void*>(source));
-  g_open->position = 0;
-  return 1;
-}
-int32_t CloseMemory(int32_t) { return 0; }
-int32_t ReadMemory(int32_t, void* buffer, int32_t count) {
-  size_t left = g_open->input->size() - g_open->position;
-  size_t n = std::min(left, static_cast<size_t>(count));
-  std::memcpy(buffer, g_open->input->data() + g_open->position, n);
-  g_open->position += n;
-  return static_cast<int32_t>(n);
-}
-int32_t WriteMemory(int32_t, const void* buffer, int32_t count) {
-  auto* bytes = static_cast<const uint8_t*>(buffer);
-  g_open->output->insert(g_open->output->end(), bytes, bytes + count);
-  return count;
-}
-int32_t SeekMemory(int32_t, int32_t offset, int32_t) {
-  g_open->position = static_cast<size_t>(offset);
-  return offset;
-}
-
 struct Picture {
   int32_t width = 0, height = 0, planes = 0;
   std::vector<uint8_t> pixels;
@@ -90,8 +61,9 @@ struct Picture {
 
 // Decodes into a freshly allocated buffer, as a host allocates one.
 bool Decode(const Library& lib, const std::vector<uint8_t>& jpeg, int32_t modeBits, Picture& out) {
-  HostFile host{{OpenMemory, CloseMemory, ReadMemory, WriteMemory, SeekMemory}};
-  host.input = &jpeg;
+  HostFile host = MemoryHost();
+  host.input = jpeg.data();
+  host.inputSize = jpeg.size();
   IFFImageInfo info{};
   int32_t h = lib.open(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS | modeBits, &info);
   if (h <= 0) return false;
@@ -104,7 +76,7 @@ bool Decode(const Library& lib, const std::vector<uint8_t>& jpeg, int32_t modeBi
 }
 
 bool Encode(const Library& lib, const Picture& picture, std::vector<uint8_t>& out) {
-  HostFile host{{OpenMemory, CloseMemory, ReadMemory, WriteMemory, SeekMemory}};
+  HostFile host = MemoryHost();
   out.clear();
   host.output = &out;
   IFFImageInfo info{};
@@ -134,7 +106,8 @@ bool ReadFile(const char* path, std::vector<uint8_t>& bytes) {
   if (f == nullptr) return false;
   unsigned char chunk[65536];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   std::fclose(f);
   return true;
 }
@@ -202,8 +175,7 @@ int main(int argc, char** argv) {
     }
     double mp = pictures[0].width * static_cast<double>(pictures[0].height) / 1e6;
     Picture scratch;
-    Compare("decode", name, mp, reps,
-            [&](int k) { Decode(libs[k], jpeg, modeBits, scratch); });
+    Compare("decode", name, mp, reps, [&](int k) { Decode(libs[k], jpeg, modeBits, scratch); });
     std::vector<uint8_t> files[2];
     Compare("encode q75", name, mp, reps, [&](int k) { Encode(libs[k], pictures[0], files[k]); });
     if (files[0] != files[1]) {
@@ -211,7 +183,7 @@ int main(int argc, char** argv) {
       identical = false;
     }
   }
-  std::printf("\n%s\n", identical ? "identical lines and bytes from both builds"
-                                  : "THE BUILDS DIFFER");
+  std::printf("\n%s\n",
+              identical ? "identical lines and bytes from both builds" : "THE BUILDS DIFFER");
   return identical ? 0 : 1;
 }

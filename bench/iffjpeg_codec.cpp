@@ -5,52 +5,12 @@
 
 #include "bench.h"
 #include "iffjpeg.h"
+#include "memory_host.h"
 
 namespace iffjpeg_bench {
-namespace {
-
-// The host's record: the five callbacks first, its own data after them.
-struct HostFile {
-  IFFFileOps ops;
-  const uint8_t* input = nullptr;
-  size_t inputSize = 0;
-  size_t position = 0;
-  std::vector<uint8_t>* output = nullptr;
-};
-
-// One file is open at a time in this program.
-HostFile* g_open = nullptr;
-
-int32_t OpenMemory(const void* source, int32_t, int32_t) {
-  g_open = static_cast<HostFile*>(const_cast<void*>(source));
-  g_open->position = 0;
-  return 1;
-}
-int32_t CloseMemory(int32_t) {
-  g_open = nullptr;
-  return 0;
-}
-int32_t ReadMemory(int32_t, void* buffer, int32_t count) {
-  size_t left = g_open->inputSize - g_open->position;
-  size_t n = left < static_cast<size_t>(count) ? left : static_cast<size_t>(count);
-  std::memcpy(buffer, g_open->input + g_open->position, n);
-  g_open->position += n;
-  return static_cast<int32_t>(n);
-}
-int32_t WriteMemory(int32_t, const void* buffer, int32_t count) {
-  auto* bytes = static_cast<const uint8_t*>(buffer);
-  g_open->output->insert(g_open->output->end(), bytes, bytes + count);
-  return count;
-}
-int32_t SeekMemory(int32_t, int32_t offset, int32_t) {
-  g_open->position = static_cast<size_t>(offset);
-  return offset;
-}
-
-}  // namespace
 
 bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out) {
-  HostFile host{{OpenMemory, CloseMemory, ReadMemory, WriteMemory, SeekMemory}};
+  HostFile host = MemoryHost();
   host.input = jpeg.data();
   host.inputSize = jpeg.size();
   IFFImageInfo info{};
@@ -63,7 +23,7 @@ bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out) {
 }
 
 bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out) {
-  HostFile host{{OpenMemory, CloseMemory, ReadMemory, WriteMemory, SeekMemory}};
+  HostFile host = MemoryHost();
   out.clear();
   host.output = &out;
   IFFImageInfo info{};
