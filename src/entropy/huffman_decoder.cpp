@@ -1,7 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
 #include "driver/stream_buffer.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
@@ -237,8 +237,11 @@ void buildDecodingTable(HuffTable& table) {
 int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
-  dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
-  dec.methods->decodeMcus = SelectedKernels().decodeHuffmanMcus;
+  // The word-at-a-time reader is portable C++, chosen in every build; tests
+  // may force its scalar twin.
+  const bool scalar = platform::ScalarKernelsForced();
+  dec.methods->decodeMcu = scalar ? decodeHuffmanMcu : decodeHuffmanMcuFast;
+  dec.methods->decodeMcus = scalar ? nullptr : decodeHuffmanMcusFast;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }
