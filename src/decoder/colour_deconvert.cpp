@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/kernels.h"
+#include "decoder/decoder_kernels.h"
 #include "platform/platform.h"
 
 namespace iffjpeg {
@@ -58,7 +58,7 @@ void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray
   const uint8_t* limit = dec.rangeLimit;
   uint8_t* out = output[0];
   int32_t x = 0;
-  if (YccToRgbRowFn fast = SelectedKernels().yccToRgbRow) {
+  if (YccToRgbRowFn fast = SelectedDecoderKernels().yccToRgbRow) {
     x = fast(y, cb, cr, out, width);
     out += 3 * x;
   }

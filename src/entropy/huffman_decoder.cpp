@@ -2,8 +2,12 @@
 
 #include "common/result_codes.h"
 #include "driver/stream_buffer.h"
+<<<<<<< HEAD
 #include "format/marker_reader.h"
 #include "platform/kernels.h"
+=======
+#include "platform/cpu_features.h"
+>>>>>>> main
 
 namespace iffjpeg {
 namespace {
@@ -227,8 +231,11 @@ void buildDecodingTable(HuffTable& table) {
 int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
-  dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
-  dec.methods->decodeMcus = SelectedKernels().decodeHuffmanMcus;
+  // The word-at-a-time reader is portable C++, chosen in every build; tests
+  // may force its scalar twin.
+  const bool scalar = platform::ScalarKernelsForced();
+  dec.methods->decodeMcu = scalar ? decodeHuffmanMcu : decodeHuffmanMcuFast;
+  dec.methods->decodeMcus = scalar ? nullptr : decodeHuffmanMcusFast;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }

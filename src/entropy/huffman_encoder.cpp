@@ -6,7 +6,7 @@
 #include "driver/handle.h"
 #include "driver/stream_buffer.h"
 #include "format/marker_codes.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
@@ -164,7 +164,10 @@ int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState&) {
 int32_t selectHuffmanEncoder(EncoderState& enc) {
   if (enc.arithCode) return 0;
   enc.methods->startEntropy = startHuffmanEncoding;
-  enc.methods->encodeMcu = SelectedKernels().encodeHuffmanMcu;
+  // The word-at-a-time writer is portable C++, chosen in every build; tests
+  // may force its scalar twin.
+  enc.methods->encodeMcu =
+      platform::ScalarKernelsForced() ? encodeHuffmanMcu : encodeHuffmanMcuFast;
   enc.methods->finishEntropy = finishHuffmanEncoding;
   return 0;
 }
