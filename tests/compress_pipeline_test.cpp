@@ -24,12 +24,13 @@ struct McuLog {
   std::vector<std::vector<int16_t>> blocks;  // first MCUs only
 };
 McuLog* gLog = nullptr;
-void (*gRealEncodeMcu)(IFFHandle&, EncoderState&, int16_t*) = nullptr;
+const IFFHandle* gHandle = nullptr;
+void (*gRealEncodeMcu)(ByteStream&, BitWriter&, EncoderState&, int16_t*) = nullptr;
 
-void RecordingEncodeMcu(IFFHandle& handle, EncoderState& enc, int16_t* mcu) {
-  gLog->lineOfMcu.push_back(handle.lineCounter);
+void RecordingEncodeMcu(ByteStream& stream, BitWriter& bits, EncoderState& enc, int16_t* mcu) {
+  gLog->lineOfMcu.push_back(gHandle->lineCounter);
   if (gLog->blocks.size() < 64) gLog->blocks.emplace_back(mcu, mcu + 64 * enc.blocksInMcu);
-  gRealEncodeMcu(handle, enc, mcu);
+  gRealEncodeMcu(stream, bits, enc, mcu);
 }
 
 class CompressController : public ::testing::Test {
@@ -47,6 +48,7 @@ class CompressController : public ::testing::Test {
     EXPECT_EQ(IFFPutLine(value_, 0, nullptr), 0);
     IFFHandle* handle = HandleOf(value_);
     gLog = &log_;
+    gHandle = handle;
     gRealEncodeMcu = handle->encoderMethods.encodeMcu;
     handle->encoderMethods.encodeMcu = RecordingEncodeMcu;
     return handle;
@@ -198,7 +200,8 @@ int32_t FirstLineResult(int planes, Adjust adjust, std::size_t* heldBytes = null
   adjust(handle->encoder);
   std::vector<uint8_t> line(120, 100);
   int32_t rc = IFFPutLine(h, 1, line.data());
-  if (heldBytes) *heldBytes = static_cast<std::size_t>(handle->cursor - handle->bufferStart);
+  if (heldBytes)
+    *heldBytes = static_cast<std::size_t>(handle->stream.cursor - handle->stream.bufferStart);
   EXPECT_EQ(IFFPutLine(h, 1, line.data()), rc) << "the failure repeats";
   IFFClose(h);
   return rc;

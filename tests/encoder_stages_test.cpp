@@ -368,12 +368,13 @@ class HuffmanEncoderTest : public ::testing::Test {
     enc.blocksInMcu = 1;
     enc.mcuMembership[0] = 0;
     ASSERT_EQ(selectHuffmanEncoder(enc), 0);
-    ASSERT_EQ(startHuffmanEncoding(h.handle(), enc), 0);
+    ASSERT_EQ(startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc), 0);
   }
   // Codes one block through the MCU entry and finishes the segment.
   std::string EncodeBlocks(std::vector<std::array<int16_t, 64>> blocks) {
-    for (auto& b : blocks) encodeHuffmanMcu(h.handle(), h.enc(), b.data());
-    finishHuffmanEncoding(h.handle(), h.enc());
+    for (auto& b : blocks)
+      encodeHuffmanMcu(h.handle().stream, h.handle().bitWriter, h.enc(), b.data());
+    finishHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
     return Bits(Unstuffed(h.bytes()));
   }
   EncoderHarness h;
@@ -394,7 +395,7 @@ TEST_F(HuffmanEncoderTest, DcDifferencesWithTheLuminanceTable) {
                                                  "11"
                                                  "1010"));
   h.clearBytes();
-  startHuffmanEncoding(h.handle(), h.enc());
+  startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   EXPECT_EQ(EncodeBlocks({plus3, plus3}), Padded("011"
                                                  "11"
                                                  "1010"
@@ -411,7 +412,7 @@ TEST_F(HuffmanEncoderTest, ZeroRunsAndEndOfBlock) {
                                       "1"
                                       "1010"));
   h.clearBytes();
-  startHuffmanEncoding(h.handle(), h.enc());
+  startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   b = {};
   b[41] = -1;  // a run of 40: two ZRLs, then run 8 size 1 (111111000), bit 0
   EXPECT_EQ(EncodeBlocks({b}), Padded("00" + zrl + zrl +
@@ -419,7 +420,7 @@ TEST_F(HuffmanEncoderTest, ZeroRunsAndEndOfBlock) {
                                       "0"
                                       "1010"));
   h.clearBytes();
-  startHuffmanEncoding(h.handle(), h.enc());
+  startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   b.fill(1);
   b[0] = 0;  // coefficient 63 is non-zero: no EOB
   std::string all;
@@ -442,35 +443,36 @@ TEST_F(HuffmanEncoderTest, LargestMagnitudes) {
 }
 
 TEST_F(HuffmanEncoderTest, StuffingAndPadding) {
-  emitBits(h.handle(), 8, 0xFF);
-  emitBits(h.handle(), 3, 0x5);  // 101 pending
+  emitBits(h.handle().stream, h.handle().bitWriter, 8, 0xFF);
+  emitBits(h.handle().stream, h.handle().bitWriter, 3, 0x5);  // 101 pending
   EXPECT_EQ(h.bytes(), (std::vector<uint8_t>{0xFF, 0x00}));
-  finishHuffmanEncoding(h.handle(), h.enc());
+  finishHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   EXPECT_EQ(h.bytes(), (std::vector<uint8_t>{0xFF, 0x00, 0xBF}));
   EXPECT_EQ(h.handle().bitWriter.bitCount, 0);
-  finishHuffmanEncoding(h.handle(), h.enc());
+  finishHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   EXPECT_EQ(h.bytes().size(), 3u) << "nothing pending, nothing written";
   h.clearBytes();
-  emitBits(h.handle(), 1, 1);  // a completed byte of all ones is stuffed too
-  finishHuffmanEncoding(h.handle(), h.enc());
+  emitBits(h.handle().stream, h.handle().bitWriter, 1,
+           1);  // a completed byte of all ones is stuffed too
+  finishHuffmanEncoding(h.handle().stream, h.handle().bitWriter, h.enc());
   EXPECT_EQ(h.bytes(), (std::vector<uint8_t>{0xFF, 0x00}));
   h.clearBytes();
-  emitBits(h.handle(), 0, 0x1234);  // size 0 emits nothing
-  emitBits(h.handle(), 16, 0xABCD);
+  emitBits(h.handle().stream, h.handle().bitWriter, 0, 0x1234);  // size 0 emits nothing
+  emitBits(h.handle().stream, h.handle().bitWriter, 16, 0xABCD);
   EXPECT_EQ(h.bytes(), (std::vector<uint8_t>{0xAB, 0xCD}));
 }
 
 TEST_F(HuffmanEncoderTest, RestartMarkersEveryFourMcus) {
   EncoderState& enc = h.enc();
   enc.restartInterval = 4;
-  ASSERT_EQ(startHuffmanEncoding(h.handle(), enc), 0);
+  ASSERT_EQ(startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc), 0);
   std::array<int16_t, 64> b{};
   for (int i = 0; i < 9; ++i) {
     b = {};
     b[0] = 5;
-    encodeHuffmanMcu(h.handle(), enc, b.data());
+    encodeHuffmanMcu(h.handle().stream, h.handle().bitWriter, enc, b.data());
   }
-  finishHuffmanEncoding(h.handle(), enc);
+  finishHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc);
   // Each interval: DC 5 (100 101 + EOB 1010), then three DC 0 (00 1010),
   // completed with 1-bits before the marker; the prediction restarts at 0.
   std::string interval = Padded(std::string("100"
@@ -490,11 +492,11 @@ TEST_F(HuffmanEncoderTest, RestartMarkersEveryFourMcus) {
 TEST_F(HuffmanEncoderTest, RestartNumbersWrapAfterSeven) {
   EncoderState& enc = h.enc();
   enc.restartInterval = 1;
-  ASSERT_EQ(startHuffmanEncoding(h.handle(), enc), 0);
+  ASSERT_EQ(startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc), 0);
   std::array<int16_t, 64> b{};
   for (int i = 0; i < 10; ++i) {
     b = {};
-    encodeHuffmanMcu(h.handle(), enc, b.data());
+    encodeHuffmanMcu(h.handle().stream, h.handle().bitWriter, enc, b.data());
   }
   std::vector<uint8_t> bytes = h.bytes();
   std::vector<int> markers;
@@ -507,10 +509,10 @@ TEST_F(HuffmanEncoderTest, RestartNumbersWrapAfterSeven) {
 TEST_F(HuffmanEncoderTest, MissingTableIsReportedAtStart) {
   EncoderState& enc = h.enc();
   enc.components[0].acTableNo = 2;  // an empty slot
-  EXPECT_EQ(startHuffmanEncoding(h.handle(), enc), 2);
+  EXPECT_EQ(startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc), 2);
   enc.components[0].acTableNo = 0;
   enc.components[0].dcTableNo = 7;  // not a slot at all
-  EXPECT_EQ(startHuffmanEncoding(h.handle(), enc), 2);
+  EXPECT_EQ(startHuffmanEncoding(h.handle().stream, h.handle().bitWriter, enc), 2);
 }
 
 TEST(HuffmanEncoderTables, CodesFollowAnnexC) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/stream_buffer.h"
+#include "stream/byte_stream.h"
 #include "support/decoder_fixture.h"
 
 namespace {
@@ -49,7 +49,7 @@ class OneComponentScan {
     dec.blocksInMcu = 1;
     dec.mcuMembership[0] = 0;
     dec.restartInterval = restartInterval;
-    EXPECT_EQ(startHuffmanPass(stream.handle(), dec), 0);
+    EXPECT_EQ(startHuffmanPass(stream.handle().stream, stream.handle().bitReader, dec), 0);
   }
 
   // Decodes one MCU into a cleared block, returned in natural order.
@@ -57,7 +57,7 @@ class OneComponentScan {
     CoefBlock block;
     std::memset(block, 0, sizeof block);
     CoefBlock* list[1] = {&block};
-    decodeHuffmanMcu(stream.handle(), stream.dec(), list);
+    decodeHuffmanMcu(stream.handle().stream, stream.handle().bitReader, stream.dec(), list);
     return std::vector<int>(block, block + 64);
   }
 
@@ -102,11 +102,11 @@ TEST(HuffmanDecoder, SymbolsThroughLookaheadAndSlowSearch) {
   StreamHandle s(PackBits("00 110 11111110 111111110 010"));
   HuffTable table = LuminanceDcTable();
   buildDecodingTable(table);
-  EXPECT_EQ(decodeSymbol(s.handle(), table), 0);
-  EXPECT_EQ(decodeSymbol(s.handle(), table), 5);
-  EXPECT_EQ(decodeSymbol(s.handle(), table), 10);
-  EXPECT_EQ(decodeSymbol(s.handle(), table), 11);
-  EXPECT_EQ(decodeSymbol(s.handle(), table), 1);
+  EXPECT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 0);
+  EXPECT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 5);
+  EXPECT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 10);
+  EXPECT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 11);
+  EXPECT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 1);
 }
 
 TEST(HuffmanDecoder, ExtendGivesSignedMagnitudes) {
@@ -136,9 +136,9 @@ TEST(HuffmanDecoder, CodeOverflowIsDetected) {
 
 TEST(HuffmanDecoder, StuffedByteIsData) {
   StreamHandle s({0xFF, 0x00, 0x5A, 0xFF, 0x00});
-  EXPECT_EQ(getBits(s.handle(), 8), 0xFF);
-  EXPECT_EQ(getBits(s.handle(), 8), 0x5A);
-  EXPECT_EQ(getBits(s.handle(), 8), 0xFF);
+  EXPECT_EQ(getBits(s.handle().stream, s.handle().bitReader, 8), 0xFF);
+  EXPECT_EQ(getBits(s.handle().stream, s.handle().bitReader, 8), 0x5A);
+  EXPECT_EQ(getBits(s.handle().stream, s.handle().bitReader, 8), 0xFF);
 }
 
 // Ten bits in the buffer and seven held aside: an eleven-bit magnitude
@@ -155,8 +155,8 @@ TEST(HuffmanDecoder, HeldBitsJoinTheMagnitude) {
     br.bitsLeft = 10;
     br.heldBits = (magnitude >> 3) & 0x7F;
     br.heldCount = 7;
-    ASSERT_EQ(decodeSymbol(s.handle(), table), 11);
-    int32_t r = getBits(s.handle(), 11);
+    ASSERT_EQ(decodeSymbol(s.handle().stream, s.handle().bitReader, table), 11);
+    int32_t r = getBits(s.handle().stream, s.handle().bitReader, 11);
     EXPECT_EQ(r, magnitude);
     EXPECT_EQ(extendValue(r, 11), magnitude >= 1024 ? magnitude : magnitude - 2047);
   }
@@ -175,10 +175,10 @@ TEST(HuffmanDecoder, ZeroBitsAtMarker) {
   block = scan.Mcu();
   EXPECT_EQ(block[0], 0);
   for (int k = 1; k < 64; ++k) EXPECT_EQ(block[zigzagToNatural[k]], -(k + 1)) << k;
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   ASSERT_EQ(scan.stream.BytesLeft(), 2u);
-  EXPECT_EQ(ReadByte(scan.stream.handle()), 0xFF);
-  EXPECT_EQ(ReadByte(scan.stream.handle()), 0xD9);
+  EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xFF);
+  EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xD9);
 }
 
 TEST(HuffmanDecoder, ZeroRunLengthThenEndOfBlock) {
@@ -261,7 +261,7 @@ TEST(HuffmanDecoder, RestartMarkersInSequence) {
     // The prediction restarts at every interval: +1 then 1 + 0.
     EXPECT_EQ(scan.Mcu()[0], 1) << mcu;
   }
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   EXPECT_EQ(scan.stream.dec().nextRestartNum, 1);
 }
 
@@ -269,13 +269,13 @@ TEST(HuffmanDecoder, WrongRestartNumberIsAcceptedAndReported) {
   // RST0, then RST3 where RST1 is due, then RST4 (expected after RST3).
   OneComponentScan scan(RestartStream({0xD0, 0xD3, 0xD4, -1}), 2);
   for (int mcu = 0; mcu < 4; ++mcu) EXPECT_EQ(scan.Mcu()[0], 1) << mcu;
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   EXPECT_EQ(scan.Mcu()[0], 1);  // after RST3: still a restart point
-  EXPECT_EQ(scan.stream.handle().lineCode, 10);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 10);
   EXPECT_EQ(scan.stream.handle().lastError, 10);
-  scan.stream.handle().lineCode = 0;
+  scan.stream.handle().stream.lineCode = 0;
   for (int mcu = 5; mcu < 8; ++mcu) EXPECT_EQ(scan.Mcu()[0], 1) << mcu;
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   EXPECT_EQ(scan.stream.dec().nextRestartNum, 5);
 }
 
@@ -283,24 +283,26 @@ TEST(HuffmanDecoder, OtherMarkerAtRestartPointDecodesZeroBits) {
   // RST0, then an APP1 marker where RST1 is due.
   OneComponentScan scan(RestartStream({0xD0, 0xE1, -1}), 2);
   for (int mcu = 0; mcu < 4; ++mcu) EXPECT_EQ(scan.Mcu()[0], 1) << mcu;
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   // At the restart point: the marker stays, predictions are kept, and the
   // rest decodes from zero bits (DC difference 0, AC all -1).
   std::vector<int> block = scan.Mcu();
-  EXPECT_EQ(scan.stream.handle().lineCode, 10);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 10);
   EXPECT_EQ(block[0], 1);
   EXPECT_EQ(block[zigzagToNatural[63]], -64);
-  scan.stream.handle().lineCode = 0;
+  scan.stream.handle().stream.lineCode = 0;
   for (int mcu = 0; mcu < 40; ++mcu) scan.Mcu();  // no restart is due any more
-  EXPECT_EQ(scan.stream.handle().lineCode, 0);
-  EXPECT_EQ(ReadByte(scan.stream.handle()), 0xFF);
-  EXPECT_EQ(ReadByte(scan.stream.handle()), 0xE1);
+  EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
+  EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xFF);
+  EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xE1);
 }
 
 TEST(HuffmanDecoder, MissingTableAtScanStart) {
   OneComponentScan scan({});
   scan.stream.dec().acHuffTables[0] = nullptr;
-  EXPECT_EQ(startHuffmanPass(scan.stream.handle(), scan.stream.dec()), 2);
+  EXPECT_EQ(startHuffmanPass(scan.stream.handle().stream, scan.stream.handle().bitReader,
+                             scan.stream.dec()),
+            2);
 }
 
 }  // namespace

@@ -62,17 +62,19 @@ class Writer {
     for (int b = 0; b < enc.blocksInMcu; ++b) enc.mcuMembership[b] = membership[b];
     enc.restartInterval = restartInterval;
     IFFHandle& handle = h_.handle();
-    handle.fileOps = file_.source()->ops;
-    handle.fileId = handle.fileOps.open(file_.source(), IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
-    handle.bufferSize = bufferSize;  // the allocation is larger: only fewer bytes are held
-    EXPECT_EQ(startHuffmanEncoding(handle, enc), 0);
+    handle.stream.fileOps = file_.source()->ops;
+    handle.stream.fileId =
+        handle.stream.fileOps.open(file_.source(), IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
+    handle.stream.bufferSize = bufferSize;  // the allocation is larger: only fewer bytes are held
+    EXPECT_EQ(startHuffmanEncoding(handle.stream, handle.bitWriter, enc), 0);
   }
-  ~Writer() { h_.handle().fileOps.close(h_.handle().fileId); }
+  ~Writer() { h_.handle().stream.fileOps.close(h_.handle().stream.fileId); }
 
-  void Mcu(std::vector<int16_t> mcu, void (*encode)(IFFHandle&, EncoderState&, int16_t*)) {
-    encode(h_.handle(), h_.enc(), mcu.data());
+  void Mcu(std::vector<int16_t> mcu,
+           void (*encode)(ByteStream&, BitWriter&, EncoderState&, int16_t*)) {
+    encode(h_.handle().stream, h_.handle().bitWriter, h_.enc(), mcu.data());
   }
-  void Finish() { finishHuffmanEncoding(h_.handle(), h_.enc()); }
+  void Finish() { finishHuffmanEncoding(h_.handle().stream, h_.handle().bitWriter, h_.enc()); }
 
   std::string State() {
     const BitWriter& w = h_.handle().bitWriter;

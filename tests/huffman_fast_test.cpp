@@ -97,7 +97,7 @@ class Scan {
     for (int b = 0; b < dec.blocksInMcu; ++b) dec.mcuMembership[b] = membership[b];
     dec.restartInterval = restartInterval;
     dec.mcuRowsInScan = 1 << 20;  // the data ends early whenever it ends
-    EXPECT_EQ(0, startHuffmanPass(stream_.handle(), dec));
+    EXPECT_EQ(0, startHuffmanPass(stream_.handle().stream, stream_.handle().bitReader, dec));
   }
 
   // Decodes MCU number m; returns its coefficients.
@@ -106,7 +106,7 @@ class Scan {
     std::vector<int16_t> coefficients(6 * 64, 0);
     CoefBlock* list[6];
     for (int b = 0; b < 6; ++b) list[b] = reinterpret_cast<CoefBlock*>(&coefficients[64 * b]);
-    decode(stream_.handle(), stream_.dec(), list);
+    decode(stream_.handle().stream, stream_.handle().bitReader, stream_.dec(), list);
     return coefficients;
   }
 
@@ -118,7 +118,8 @@ class Scan {
     std::vector<CoefBlock*> list;
     for (int32_t b = 0; b < count * blocks; ++b)
       list.push_back(reinterpret_cast<CoefBlock*>(&coefficients[64 * b]));
-    decodeHuffmanMcusFast(stream_.handle(), stream_.dec(), list.data(), count);
+    decodeHuffmanMcusFast(stream_.handle().stream, stream_.handle().bitReader, stream_.dec(),
+                          list.data(), count);
     return coefficients;
   }
 
@@ -132,13 +133,13 @@ class Scan {
     uint32_t valid = br.bitsLeft >= 32 ? ~0u : (1u << br.bitsLeft) - 1;
     int32_t held = br.heldBits & ((1 << br.heldCount) - 1);
     std::string s =
-        "cursor " + std::to_string(h.cursor - h.bufferStart) + " count " +
-        std::to_string(h.byteCount) + " file " + std::to_string(stream_.file().position) +
+        "cursor " + std::to_string(h.stream.cursor - h.stream.bufferStart) + " count " +
+        std::to_string(h.stream.byteCount) + " file " + std::to_string(stream_.file().position) +
         " reads " + std::to_string(stream_.file().readCalls) + " bits " +
         std::to_string(br.bitBuffer & valid) + "/" + std::to_string(br.bitsLeft) + " held " +
         std::to_string(held) + "/" + std::to_string(br.heldCount) + " codes " +
-        std::to_string(h.lineCode) + "," + std::to_string(h.lastError) + "," +
-        std::to_string(h.dataEnded) + " restart " + std::to_string(dec.restartsToGo) + "," +
+        std::to_string(h.stream.lineCode) + "," + std::to_string(h.lastError) + "," +
+        std::to_string(h.stream.dataEnded) + " restart " + std::to_string(dec.restartsToGo) + "," +
         std::to_string(dec.nextRestartNum) + "," + std::to_string(dec.restartsAbandoned) + " dc";
     for (int c = 0; c < 3; ++c) s += " " + std::to_string(dec.lastDcVal[c]);
     return s;

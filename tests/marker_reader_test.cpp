@@ -105,8 +105,8 @@ class Stream {
 // Runs both header stages; the first non-zero result, or 0.
 int32_t ReadHeader(StreamHandle& s) {
   SetDecompressDefaults(s.dec());
-  int32_t rc = ReadFileHeader(s.handle(), s.dec());
-  if (rc == 0) rc = ReadToFirstScan(s.handle(), s.dec());
+  int32_t rc = ReadFileHeader(s.handle().stream, s.dec());
+  if (rc == 0) rc = ReadToFirstScan(s.handle().stream, s.dec());
   return rc;
 }
 
@@ -202,7 +202,7 @@ TEST(MarkerReader, ColourSpaceClassification) {
     s.Seg(0xDB, Dqt(0)).Seg(0xC0, Sof(comps));
     StreamHandle h(s.bytes());
     SetDecompressDefaults(h.dec());
-    EXPECT_EQ(ReadFileHeader(h.handle(), h.dec()), 0);
+    EXPECT_EQ(ReadFileHeader(h.handle().stream, h.dec()), 0);
     return h.dec().jpegColourSpace;
   };
   EXPECT_EQ(classify({{1, 0x11, 0}}, false), kColourGrey);

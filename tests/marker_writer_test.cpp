@@ -58,7 +58,7 @@ Bytes HeaderBytes(int width, int height, int planes, Adjust adjust) {
   IFFHandle* handle = HandleOf(h);
   adjust(handle->encoder);
   EXPECT_EQ(IFFPutLine(h, 0, nullptr), 0);
-  Bytes bytes(handle->bufferStart, handle->cursor);
+  Bytes bytes(handle->stream.bufferStart, handle->stream.cursor);
   EXPECT_EQ(IFFClose(h), 0);
   return bytes;
 }

@@ -1,7 +1,5 @@
 // The stream buffer: refills, the EOI planted at the end of the data, bytes
 // put back into the head room, and flushes in runs of exactly 262140 bytes.
-#include "driver/stream_buffer.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include "driver/handle.h"
 #include "driver/handle_registry.h"
 #include "iffjpeg.h"
+#include "stream/byte_stream.h"
 #include "support/memory_file.h"
 
 namespace {
@@ -30,18 +29,19 @@ std::vector<uint8_t> Pattern(std::size_t size) {
   return bytes;
 }
 
-// A handle opened for reading by hand: callbacks, file and buffer only.
+// A handle opened for reading by hand: set up as IFFOpen does, then the
+// file and the buffer only.
 class ReadingHandle {
  public:
   explicit ReadingHandle(MemoryFile& file) : handle_(std::make_unique<IFFHandle>()) {
-    handle_->fileOps = file.source()->ops;
-    handle_->fileId = handle_->fileOps.open(file.source(), IFF_OPEN_FLAGS_READ, 438);
-    EXPECT_GE(handle_->fileId, 0);
-    EXPECT_EQ(iffjpeg::AllocateStreamBuffer(*handle_, kStreamBufferSize), 0);
+    iffjpeg::PrepareHandle(*handle_, file.source()->ops);
+    handle_->stream.fileId = handle_->stream.fileOps.open(file.source(), IFF_OPEN_FLAGS_READ, 438);
+    EXPECT_GE(handle_->stream.fileId, 0);
+    EXPECT_EQ(iffjpeg::AllocateStreamBuffer(handle_->stream, kStreamBufferSize), 0);
   }
   ~ReadingHandle() {
-    iffjpeg::ReleaseStreamBuffer(*handle_);
-    handle_->fileOps.close(handle_->fileId);
+    iffjpeg::ReleaseStreamBuffer(handle_->stream);
+    handle_->stream.fileOps.close(handle_->stream.fileId);
   }
   IFFHandle& operator*() { return *handle_; }
   IFFHandle* operator->() { return handle_.get(); }
@@ -68,8 +68,8 @@ TEST(StreamBufferRead, EmptyFileGivesEndlessEoiAndNoError) {
   MemoryFile file;
   ReadingHandle h(file);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(ReadByte(*h), 0xFF);
-    EXPECT_EQ(ReadByte(*h), 0xD9);
+    EXPECT_EQ(ReadByte(h->stream), 0xFF);
+    EXPECT_EQ(ReadByte(h->stream), 0xD9);
   }
   EXPECT_EQ(h->lastError, 0) << "header reading is not below the last MCU row";
   EXPECT_EQ(file.readCalls, 1) << "once the data has ended the file is not asked again";
@@ -81,9 +81,9 @@ TEST(StreamBufferRead, EndBeforeTheLastMcuRowRecordsTen) {
     ReadingHandle h(file);
     h->decoder.mcuRowsInScan = 4;
     h->decomp.mcuRowIndex = row;
-    EXPECT_EQ(iffjpeg::ReadWord(*h), 0x0102);
+    EXPECT_EQ(iffjpeg::ReadWord(h->stream), 0x0102);
     EXPECT_EQ(h->lastError, 0);
-    EXPECT_EQ(iffjpeg::ReadWord(*h), 0xFFD9);
+    EXPECT_EQ(iffjpeg::ReadWord(h->stream), 0xFFD9);
     EXPECT_EQ(h->lastError, row < 3 ? 10 : 0) << "MCU row " << row << " of 4";
   }
 }
@@ -96,14 +96,14 @@ TEST(StreamBufferRead, RefillsDeliverEveryByteInOrder) {
     file.maxReadChunk = chunk;
     ReadingHandle h(file);
     for (std::size_t i = 0; i < size; ++i) {
-      int byte = ReadByte(*h);
+      int byte = ReadByte(h->stream);
       if (byte != PatternByte(i)) {
         ADD_FAILURE() << "byte " << i << " is " << byte;
         break;
       }
     }
-    EXPECT_EQ(ReadByte(*h), 0xFF);
-    EXPECT_EQ(ReadByte(*h), 0xD9);
+    EXPECT_EQ(ReadByte(h->stream), 0xFF);
+    EXPECT_EQ(ReadByte(h->stream), 0xD9);
     EXPECT_EQ(h->lastError, 0);
     if (chunk == 0x7FFFFFFF) {
       EXPECT_EQ(file.readCalls, 4) << "three fills and the end";
@@ -114,30 +114,30 @@ TEST(StreamBufferRead, RefillsDeliverEveryByteInOrder) {
 TEST(StreamBufferRead, WordStraddlingARefillIsBigEndian) {
   MemoryFile file(Pattern(kStreamBufferSize + 1));
   ReadingHandle h(file);
-  for (int32_t i = 0; i < kBuffer - 1; ++i) ReadByte(*h);
-  EXPECT_EQ(iffjpeg::ReadWord(*h), PatternByte(kBuffer - 1) << 8 | PatternByte(kBuffer));
+  for (int32_t i = 0; i < kBuffer - 1; ++i) ReadByte(h->stream);
+  EXPECT_EQ(iffjpeg::ReadWord(h->stream), PatternByte(kBuffer - 1) << 8 | PatternByte(kBuffer));
   EXPECT_EQ(file.readCalls, 2);
 }
 
 TEST(StreamBufferRead, BytesPutBackRightAfterAFillUseTheHeadRoom) {
   MemoryFile file({0xAB});
   ReadingHandle h(file);
-  EXPECT_EQ(ReadByte(*h), 0xAB);
+  EXPECT_EQ(ReadByte(h->stream), 0xAB);
   // A marker met by the entropy decoder goes back code first, then 0xFF.
-  iffjpeg::PutBack(*h, 0xD0);
-  iffjpeg::PutBack(*h, 0xFF);
-  EXPECT_EQ(h->cursor, h->bufferStart - 1);
-  EXPECT_EQ(ReadByte(*h), 0xFF);
-  EXPECT_EQ(ReadByte(*h), 0xD0);
+  iffjpeg::PutBack(h->stream, 0xD0);
+  iffjpeg::PutBack(h->stream, 0xFF);
+  EXPECT_EQ(h->stream.cursor, h->stream.bufferStart - 1);
+  EXPECT_EQ(ReadByte(h->stream), 0xFF);
+  EXPECT_EQ(ReadByte(h->stream), 0xD0);
 
   // The planted EOI, read and put back, sits two bytes into the head room.
-  EXPECT_EQ(ReadByte(*h), 0xFF);
-  EXPECT_EQ(ReadByte(*h), 0xD9);
-  iffjpeg::PutBack(*h, 0xD9);
-  iffjpeg::PutBack(*h, 0xFF);
-  EXPECT_EQ(h->cursor, h->bufferStart - 2);
-  EXPECT_EQ(iffjpeg::ReadWord(*h), 0xFFD9);
-  EXPECT_EQ(iffjpeg::ReadWord(*h), 0xFFD9);
+  EXPECT_EQ(ReadByte(h->stream), 0xFF);
+  EXPECT_EQ(ReadByte(h->stream), 0xD9);
+  iffjpeg::PutBack(h->stream, 0xD9);
+  iffjpeg::PutBack(h->stream, 0xFF);
+  EXPECT_EQ(h->stream.cursor, h->stream.bufferStart - 2);
+  EXPECT_EQ(iffjpeg::ReadWord(h->stream), 0xFFD9);
+  EXPECT_EQ(iffjpeg::ReadWord(h->stream), 0xFFD9);
 }
 
 TEST(StreamBufferWrite, BytesGoOutInRunsOfExactly262140) {
@@ -145,11 +145,12 @@ TEST(StreamBufferWrite, BytesGoOutInRunsOfExactly262140) {
   WritingHandle w(file);
   ASSERT_NE(w.handle, nullptr);
   std::vector<uint8_t> expected = Pattern(2 * kStreamBufferSize);
-  for (int32_t i = 0; i < kBuffer; ++i) iffjpeg::PutByte(*w.handle, expected[i]);
+  for (int32_t i = 0; i < kBuffer; ++i) iffjpeg::PutByte(w.handle->stream, expected[i]);
   EXPECT_EQ(file.writeCalls, 0) << "a full buffer waits for the next byte";
-  iffjpeg::PutByte(*w.handle, expected[kBuffer]);
+  iffjpeg::PutByte(w.handle->stream, expected[kBuffer]);
   ASSERT_EQ(file.writeSizes, (std::vector<int32_t>{kBuffer}));
-  for (int32_t i = kBuffer + 1; i < 2 * kBuffer; ++i) iffjpeg::PutByte(*w.handle, expected[i]);
+  for (int32_t i = kBuffer + 1; i < 2 * kBuffer; ++i)
+    iffjpeg::PutByte(w.handle->stream, expected[i]);
   EXPECT_EQ(file.writeCalls, 1);
 
   EXPECT_EQ(IFFClose(w.value), 0);  // EOI: its first byte flushes the second run
@@ -164,11 +165,11 @@ TEST(StreamBufferWrite, ShortWriteRecordsElevenAndDropsTheHeldBytes) {
   file.shortWriteAtCall = 1;
   WritingHandle w(file);
   ASSERT_NE(w.handle, nullptr);
-  for (int32_t i = 0; i <= kBuffer; ++i) iffjpeg::PutByte(*w.handle, 0x55);
+  for (int32_t i = 0; i <= kBuffer; ++i) iffjpeg::PutByte(w.handle->stream, 0x55);
   EXPECT_EQ(w.handle->lastError, 11);
-  EXPECT_EQ(w.handle->byteCount, 1u) << "the buffer starts again after the short write";
-  EXPECT_EQ(w.handle->cursor, w.handle->bufferStart + 1);
-  EXPECT_EQ(iffjpeg::FlushBuffer(*w.handle), 11) << "flush returns lastError, set or not";
+  EXPECT_EQ(w.handle->stream.byteCount, 1u) << "the buffer starts again after the short write";
+  EXPECT_EQ(w.handle->stream.cursor, w.handle->stream.bufferStart + 1);
+  EXPECT_EQ(iffjpeg::FlushBuffer(w.handle->stream), 11) << "flush returns lastError, set or not";
   EXPECT_EQ(file.data.size(), static_cast<std::size_t>(kBuffer));
   EXPECT_EQ(IFFClose(w.value), 11);
   EXPECT_EQ(file.data.size(), static_cast<std::size_t>(kBuffer + 2));
@@ -178,9 +179,9 @@ TEST(StreamBufferWrite, WordsAndMarkersAreBigEndian) {
   MemoryFile file;
   WritingHandle w(file);
   ASSERT_NE(w.handle, nullptr);
-  iffjpeg::PutMarker(*w.handle, 0xD8);
-  iffjpeg::PutWord(*w.handle, 0x1234);
-  iffjpeg::PutWord(*w.handle, 0xFF00);
+  iffjpeg::PutMarker(w.handle->stream, 0xD8);
+  iffjpeg::PutWord(w.handle->stream, 0x1234);
+  iffjpeg::PutWord(w.handle->stream, 0xFF00);
   EXPECT_EQ(IFFClose(w.value), 0);
   EXPECT_EQ(file.data, (std::vector<uint8_t>{0xFF, 0xD8, 0x12, 0x34, 0xFF, 0x00, 0xFF, 0xD9}));
   EXPECT_EQ(file.writeCalls, 1);

@@ -10,6 +10,8 @@ namespace iffjpeg {
 
 struct IFFHandle;
 struct DecoderState;
+struct ByteStream;
+struct BitReader;
 
 using UpsampleFn = void (*)(DecoderState& dec, int32_t componentPos, int32_t inputWidth,
                             int32_t inputRows, int32_t outputWidth, int32_t outputRows,
@@ -23,11 +25,12 @@ struct DecoderMethods {
   // Resynchronise after an unexpected marker at a restart point. Never
   // installed: the Huffman decoder resynchronises by itself.
   int32_t (*resyncToRestart)(DecoderState& dec, int32_t marker);
-  int32_t (*startEntropyScan)(IFFHandle& handle, DecoderState& dec);
-  int32_t (*decodeMcu)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+  int32_t (*startEntropyScan)(ByteStream& stream, BitReader& bits, DecoderState& dec);
+  int32_t (*decodeMcu)(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks);
   // Optional: count MCUs at once, their block lists one after another, with
   // the effect of count decodeMcu calls. Null: decodeMcu alone is used.
-  void (*decodeMcus)(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks, int32_t count);
+  void (*decodeMcus)(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks,
+                     int32_t count);
   void (*finishEntropyScan)(DecoderState& dec);
   void (*decodeMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
   void (*reconstructMcuRow)(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,

@@ -81,7 +81,7 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   if (AllocateBandBuffers(handle, dec) != 0) return 5;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
-  int32_t rc = dec.methods->startEntropyScan(handle, dec);
+  int32_t rc = dec.methods->startEntropyScan(handle.stream, handle.bitReader, dec);
   if (rc != 0) return rc;
   StartBands(handle);
   return 0;

@@ -26,13 +26,13 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
     for (int32_t m = 0; m < dec.mcusPerRow; m += kMcusPerCall) {
       int32_t n = std::min(kMcusPerCall, dec.mcusPerRow - m);
       for (int32_t i = 0; i < n; ++i) list[i] = &row[m + i];
-      dec.methods->decodeMcus(handle, dec, list, n);
+      dec.methods->decodeMcus(handle.stream, handle.bitReader, dec, list, n);
     }
     return;
   }
   for (int32_t m = 0; m < dec.mcusPerRow; ++m) {
     CoefBlock* list[1] = {&row[m]};
-    dec.methods->decodeMcu(handle, dec, list);
+    dec.methods->decodeMcu(handle.stream, handle.bitReader, dec, list);
   }
 }
 
@@ -60,9 +60,9 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
       }
     }
     if (batch) {
-      dec.methods->decodeMcus(handle, dec, list, count);
+      dec.methods->decodeMcus(handle.stream, handle.bitReader, dec, list, count);
     } else {
-      dec.methods->decodeMcu(handle, dec, list);
+      dec.methods->decodeMcu(handle.stream, handle.bitReader, dec, list);
     }
   }
 }

@@ -52,7 +52,7 @@ void FetchBandFromPlanes(IFFHandle& handle, DecoderState& dec, BlockArray*, Samp
       }
     }
     // Rows the backing store failed to keep: the line cannot be trusted.
-    if (in != nullptr && !virtualArrayHealthy(w.planes[c])) handle.lineCode = 5;
+    if (in != nullptr && !virtualArrayHealthy(w.planes[c])) handle.stream.lineCode = 5;
   }
 }
 
@@ -125,9 +125,9 @@ constexpr int64_t kMaxBufferedBits = 128;
 // stream: the next bytes are a marker other than RSTn (T.81 B.1.1.2), or the
 // file has ended.
 bool ScanDataExhausted(const IFFHandle& handle) {
-  if (handle.dataEnded) return true;
-  if (handle.byteCount < 2 || handle.cursor[0] != 0xFF) return false;
-  int code = handle.cursor[1];
+  if (handle.stream.dataEnded) return true;
+  if (handle.stream.byteCount < 2 || handle.stream.cursor[0] != 0xFF) return false;
+  int code = handle.stream.cursor[1];
   return code != 0x00 && (code < 0xD0 || code > 0xD7);
 }
 
@@ -160,11 +160,11 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
       rows[i] = AccessPlane(dec, comp.componentIndex, top - firstRow, true, w);
       if (rows[i] == nullptr) return 5;
     }
-    handle.lineCode = 0;
+    handle.stream.lineCode = 0;
     dec.methods->decodeMcuRow(handle, dec, coefRows);
     dec.methods->reconstructMcuRow(handle, dec, coefRows, rows, firstRow);
     if (lone) PadLoneComponent(dec, w, rows[0], firstRow, r == dec.mcuRowsInScan - 1);
-    if (handle.lineCode == 10) NoteDamage(dec, w, r);
+    if (handle.stream.lineCode == 10) NoteDamage(dec, w, r);
     if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle) &&
         RemainingBlocks(dec, r) > kMaxBufferedBits) {
       // The scan's data are used up (the reader stands at a marker that is
@@ -180,7 +180,7 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
         int32_t done = lone ? 8 * (r + 1) : (r + 1) * 8 * comp.vSampFactor;
         w.codedRows[comp.componentIndex] = done;
       }
-      handle.lineCode = 0;
+      handle.stream.lineCode = 0;
       return 0;
     }
   }
@@ -188,7 +188,7 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
     int32_t c = dec.scanComponents[i]->componentIndex;
     w.codedRows[c] = w.planeRows[c];
   }
-  handle.lineCode = 0;
+  handle.stream.lineCode = 0;
   return 0;
 }
 
@@ -224,7 +224,7 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec) {
       rc = SetUpInterleavedScan(dec);
       if (rc != 0) return rc;
     }
-    rc = dec.methods->startEntropyScan(handle, dec);
+    rc = dec.methods->startEntropyScan(handle.stream, handle.bitReader, dec);
     if (rc != 0) return rc;
     rc = DecodeScanRows(handle, dec);
     if (rc != 0) return rc;
@@ -234,13 +234,13 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec) {
     }
     if (AllCoded(dec, w)) return 0;
 
-    rc = ReadToNextScan(handle, dec);
+    rc = ReadToNextScan(handle.stream, dec);
     if (rc == 5) return 5;
     if (rc == 0 && dec.scanComponentCount > 0) continue;
     // An EOI or a malformed segment before every component is coded: a
     // malformed file, unless the data simply ended, in which case the
     // components still missing come out mid-grey from line 0.
-    if (!handle.dataEnded) return 7;
+    if (!handle.stream.dataEnded) return 7;
     w.firstDamagedLine = 0;
     return 0;
   }
@@ -290,7 +290,7 @@ int32_t StartWholeImage(IFFHandle& handle, DecoderState& dec) {
 int32_t ServeLine(IFFHandle& handle, DecoderState& dec) {
   WholeImageFields& w = handle.decomp.whole;
   HandOverLine(handle, dec);
-  if (w.nextLine == w.firstDamagedLine) handle.lineCode = 10;
+  if (w.nextLine == w.firstDamagedLine) handle.stream.lineCode = 10;
   if (w.nextLine < INT32_MAX) ++w.nextLine;
   return 0;
 }

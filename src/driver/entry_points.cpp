@@ -6,9 +6,9 @@
 #include "driver/handle_registry.h"
 #include "driver/reading.h"
 #include "driver/stages.h"
-#include "driver/stream_buffer.h"
 #include "iffjpeg.h"
 #include "platform/platform.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -24,8 +24,8 @@ void ReleaseCodecMemory(IFFHandle& handle) {
 
 // Releases what a failed open acquired, handle included.
 void DiscardHandle(IFFHandle* handle) {
-  if (handle->fileId >= 0) handle->fileOps.close(handle->fileId);
-  ReleaseStreamBuffer(*handle);
+  if (handle->stream.fileId >= 0) handle->stream.fileOps.close(handle->stream.fileId);
+  ReleaseStreamBuffer(handle->stream);
   ReleaseCodecMemory(*handle);
   platform::HeapFree(handle);
 }
@@ -35,8 +35,9 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
     handle.lastError = 3;
     return 3;
   }
-  handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
-  if (handle.fileId < 0) return 8;
+  handle.stream.fileId =
+      handle.stream.fileOps.open(source, IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
+  if (handle.stream.fileId < 0) return 8;
 
   EncoderState& enc = handle.encoder;
   enc.methods = &handle.encoderMethods;
@@ -55,7 +56,7 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
     enc.inputColourSpace = kColourRgb;
     enc.inputComponents = 3;
   }
-  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return 5;
+  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return 5;
   enc.imageWidth = handle.width;
   enc.imageHeight = handle.height;
   enc.dataPrecision = 8;
@@ -84,10 +85,11 @@ int32_t WriteHeaders(IFFHandle& handle) {
   }
   handle.lastError = PrepareCompression(handle, enc);
   if (handle.lastError != 0) return handle.lastError;
-  handle.lineCode = 0;
-  WriteFileHeader(enc, handle);
+  handle.stream.lineCode = 0;
+  WriteFileHeader(enc, handle.stream);
   handle.lastError = RunCompressPipeline(handle, enc, 0);
-  if (handle.lastError == 0 && handle.lineCode != 0) handle.lastError = handle.lineCode;
+  if (handle.lastError == 0 && handle.stream.lineCode != 0)
+    handle.lastError = handle.stream.lineCode;
   if (handle.lastError != 0) {
     // The file header is out: a retry would write it a second time, so the
     // handle is failed for good.
@@ -106,9 +108,9 @@ bool IsReadMode(int32_t mode) { return mode == IFF_MODE_READ || mode == IFF_MODE
 // or the Huffman decoder recorded during the line becomes the line's result.
 int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
   handle.currentLine = line;
-  handle.lineCode = 0;
+  handle.stream.lineCode = 0;
   int32_t rc = DecompressControl(handle, handle.decoder, 1);
-  if (rc == 0) rc = handle.lineCode;
+  if (rc == 0) rc = handle.stream.lineCode;
   handle.lastError = rc;
   return rc;
 }
@@ -122,12 +124,14 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
   auto* handle = static_cast<IFFHandle*>(platform::HeapAllocZeroed(sizeof(IFFHandle)));
   if (handle == nullptr) return -5;
 
+  IFFFileOps fileOps;
   if (mode & IFF_MODE_CALLBACKS) {
-    std::memcpy(&handle->fileOps, source, sizeof(IFFFileOps));
+    std::memcpy(&fileOps, source, sizeof(IFFFileOps));
     mode &= ~IFF_MODE_CALLBACKS;
   } else {
-    handle->fileOps = platform::DefaultFileOps();
+    fileOps = platform::DefaultFileOps();
   }
+  PrepareHandle(*handle, fileOps);
   info->clearedOnOpen = 0;
   // Extended reading is opt-in and applies to the read modes only; with a
   // write mode the flag leaves a mode above 3, refused as such below.
@@ -137,12 +141,6 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
     handle->mode &= ~IFF_MODE_EXTENDED;
     handle->extendedReading = 1;
   }
-  handle->lineCounter = 0;
-  handle->lastError = 0;
-  handle->controlOption = 3;
-  handle->byteCount = 0;
-  handle->bufferStart = nullptr;
-  handle->fileId = -1;
   handle->source = source;
 
   int32_t rc;
@@ -208,11 +206,11 @@ extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const u
   }
   for (uint32_t i = 0; i < count && handle->lastError == 0; ++i) {
     handle->currentLine = const_cast<uint8_t*>(lines);
-    handle->lineCode = 0;
+    handle->stream.lineCode = 0;
     int32_t rc = RunCompressPipeline(*handle, handle->encoder, 1);
     ++handle->lineCounter;
     lines += handle->lineStride;
-    if (rc == 0) rc = handle->lineCode;
+    if (rc == 0) rc = handle->stream.lineCode;
     handle->lastError = rc;
     // Bytes already lost cannot be recovered: the file is failed for good.
     if (rc == 11) handle->stickyError = 11;
@@ -250,8 +248,8 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
       RunCompressPipeline(*handle, handle->encoder, 2);
       RunCompressPipeline(*handle, handle->encoder, 3);
     }
-    PutMarker(*handle, 0xD9);
-    FlushBuffer(*handle);
+    PutMarker(handle->stream, 0xD9);
+    FlushBuffer(handle->stream);
     if (handle->stickyError != 0) handle->lastError = handle->stickyError;
   } else {
     // After a failed rewind the decoder is half set up: only release it.
@@ -262,8 +260,9 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
     ReleaseCodecMemory(*handle);
   }
   int32_t result = handle->lastError;
-  ReleaseStreamBuffer(*handle);
-  int32_t closed = handle->fileId >= 0 ? handle->fileOps.close(handle->fileId) : 0;
+  ReleaseStreamBuffer(handle->stream);
+  int32_t closed =
+      handle->stream.fileId >= 0 ? handle->stream.fileOps.close(handle->stream.fileId) : 0;
   platform::HeapFree(handle);
   return closed != 0 ? 9 : result;
 }

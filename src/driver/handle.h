@@ -9,16 +9,11 @@
 #include "encoder/encoder_state.h"
 #include "iffjpeg.h"
 #include "memory/memory_manager.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 
-// Room in the stream buffer, in both directions, and the head room in front
-// of it that takes put-back marker bytes.
-inline constexpr uint32_t kStreamBufferSize = 262140;
-inline constexpr uint32_t kStreamHeadRoom = 5;
-
 struct IFFHandle {
-  int32_t fileId;
   int32_t mode;
   int32_t planes;
   int32_t bitsPerSample;
@@ -31,12 +26,9 @@ struct IFFHandle {
   // Opened with IFF_MODE_EXTENDED (read modes only): the decoder also reads
   // what the default mode refuses. Copied into the decoder at every start.
   int32_t extendedReading;
-  // Stream buffer.
-  uint8_t* bufferStart;
-  uint8_t* cursor;
-  uint32_t byteCount;
-  uint32_t bufferSize;
-  IFFFileOps fileOps;
+  // The stream buffer, the file callbacks and id, and the codes the stream
+  // records; PrepareHandle binds it to lastError and the decoder's rows.
+  ByteStream stream;
   int32_t lastError;
   DecoderState decoder;
   DecoderMethods decoderMethods;
@@ -45,15 +37,6 @@ struct IFFHandle {
   EncoderMethods encoderMethods;
   int32_t headerPending;
   uint8_t* currentLine;
-  // Codes recorded by the stream buffer or the entropy coders while one line
-  // is transferred (10 data ended or restart lost, 11 write failed). The
-  // driver clears it before each line and reports it after the line.
-  int32_t lineCode;
-  // Set when the stream buffer found the end of the data (or a failed read)
-  // and began handing out an EOI marker of its own. Later fills plant EOI
-  // again without reading, so that a read that fails once cannot splice
-  // later bytes onto the data already handed out. A rewind clears it.
-  int32_t dataEnded;
   // A code that makes every later line call fail at once: 11 after bytes
   // were lost in writing, or the code of a failed rewind.
   int32_t stickyError;
@@ -63,5 +46,12 @@ struct IFFHandle {
   CompressFields comp;
   BitWriter bitWriter;
 };
+
+// The one set-up of a new handle, before it is opened (IFFOpen and the test
+// fixtures alike): the handle's defaults, the file callbacks, no file and
+// no stream buffer yet, and the stream bound to the handle's lastError and
+// its decoder's MCU row counters. The handle must be zeroed and stay where
+// it is: the stream keeps pointers into it.
+void PrepareHandle(IFFHandle& handle, const IFFFileOps& fileOps);
 
 }  // namespace iffjpeg

@@ -4,8 +4,8 @@
 
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
-#include "driver/stream_buffer.h"
 #include "iffjpeg.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -18,7 +18,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   std::memset(&dec, 0, sizeof dec);
   std::memset(&handle.decomp, 0, sizeof handle.decomp);
   std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
-  handle.dataEnded = 0;
+  handle.stream.dataEnded = 0;
   dec.extendedReading = handle.extendedReading;
   dec.methods = &handle.decoderMethods;
   dec.memory = &handle.memoryTable;
@@ -27,8 +27,8 @@ int32_t StartDecoder(IFFHandle& handle) {
   installMemoryManager(handle.memoryTable, dec.pool);
   SetDecompressDefaults(dec);
 
-  int32_t rc = ReadFileHeader(handle, dec);
-  if (rc == 0) rc = ReadToFirstScan(handle, dec);
+  int32_t rc = ReadFileHeader(handle.stream, dec);
+  if (rc == 0) rc = ReadToFirstScan(handle.stream, dec);
   if (rc != 0) return rc;
   if (dec.jpegColourSpace == kColourGrey) dec.outputColourSpace = kColourGrey;
   rc = PrepareDecompress(dec);
@@ -45,14 +45,16 @@ int32_t StartDecoder(IFFHandle& handle) {
 }  // namespace
 
 int32_t OpenForReading(IFFHandle& handle, const void* source) {
-  handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
-  if (handle.fileId < 0) return handle.lastError = 8;
-  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return handle.lastError = 5;
+  handle.stream.fileId =
+      handle.stream.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
+  if (handle.stream.fileId < 0) return handle.lastError = 8;
+  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return handle.lastError = 5;
   return handle.lastError = StartDecoder(handle);
 }
 
 int32_t RewindForReading(IFFHandle& handle) {
-  if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
+  if (handle.stream.fileOps.seek == nullptr ||
+      handle.stream.fileOps.seek(handle.stream.fileId, 0, 0) < 0) {
     return handle.lastError = 3;
   }
   // A multi-scan file was decoded whole at open: serving its lines again
@@ -63,8 +65,8 @@ int32_t RewindForReading(IFFHandle& handle) {
     return handle.lastError = 0;
   }
   if (handle.memoryTable.freeAll != nullptr) handle.memoryTable.freeAll(handle.decoder.pool);
-  handle.cursor = handle.bufferStart;
-  handle.byteCount = 0;
+  handle.stream.cursor = handle.stream.bufferStart;
+  handle.stream.byteCount = 0;
   handle.lineCounter = 0;
   int32_t width = handle.width, height = handle.height, planes = handle.planes;
   int32_t rc = StartDecoder(handle);

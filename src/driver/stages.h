@@ -5,18 +5,14 @@
 #include <cstdint>
 
 #include "driver/handle.h"
+#include "format/marker_reader.h"
+#include "format/marker_writer.h"
 
 namespace iffjpeg {
 
 // Reading (format/, decoder/).
 int32_t SetDecompressDefaults(DecoderState& dec);
-int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec);
-int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec);
-// After a scan's entropy-coded data: tables, restart interval and other
-// segments up to and including the next scan header (0), or up to EOI (0
-// with no scan components); 7 for anything else, 5 when a table cannot be
-// allocated.
-int32_t ReadToNextScan(IFFHandle& handle, DecoderState& dec);
+// ReadFileHeader, ReadToFirstScan and ReadToNextScan: format/marker_reader.h.
 int32_t PrepareDecompress(DecoderState& dec);
 // mode 0 start, 1 one line into handle.currentLine (skip when null),
 // 2 finish the entropy pass, 3 release all decoder memory.
@@ -26,7 +22,7 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode);
 int32_t SetCompressDefaults(EncoderState& enc, int32_t quality, int32_t forceBaseline);
 int32_t SetQuality(EncoderState& enc, int32_t quality, int32_t forceBaseline);
 int32_t PrepareCompression(IFFHandle& handle, EncoderState& enc);
-void WriteFileHeader(EncoderState& enc, IFFHandle& handle);
+// WriteFileHeader and WriteScanHeader: format/marker_writer.h.
 // mode 0 start the scan (writes DHT/SOS), 1 one line from
 // handle.currentLine, 2 complete the entropy-coded data, 3 release memory.
 int32_t RunCompressPipeline(IFFHandle& handle, EncoderState& enc, int32_t mode);

@@ -108,8 +108,8 @@ int32_t StartScan(IFFHandle& handle, EncoderState& enc) {
   if (rc != 0) return rc;
   enc.memory->realizeVirtualArrays(0, 0, 0, enc.pool);
 
-  WriteScanHeader(handle, enc);
-  rc = enc.methods->startEntropy(handle, enc);
+  WriteScanHeader(handle.stream, enc);
+  rc = enc.methods->startEntropy(handle.stream, handle.bitWriter, enc);
   if (rc != 0) return rc;
 
   f.mcuRowsEmitted = 0;
@@ -211,7 +211,8 @@ int32_t RunCompressPipeline(IFFHandle& handle, EncoderState& enc, int32_t mode) 
       TakeLine(handle, enc);
       return 0;
     case 2:
-      if (handle.comp.scanStarted) return enc.methods->finishEntropy(handle, enc);
+      if (handle.comp.scanStarted)
+        return enc.methods->finishEntropy(handle.stream, handle.bitWriter, enc);
       return 0;
     case 3:
       enc.memory->freeAll(enc.pool);

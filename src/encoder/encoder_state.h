@@ -10,6 +10,8 @@ namespace iffjpeg {
 
 struct IFFHandle;
 struct EncoderState;
+struct ByteStream;
+struct BitWriter;
 
 using DownsampleFn = void (*)(EncoderState& enc, int32_t scanIndex, int32_t inputWidth,
                               int32_t inputRows, int32_t outputWidth, int32_t outputRows,
@@ -21,9 +23,9 @@ struct EncoderMethods {
   void (*convertLine)(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view);
   DownsampleFn downsample[kMaxScanComponents];
   // Returns 0, or 2 when a scan component has no Huffman table.
-  int32_t (*startEntropy)(IFFHandle& handle, EncoderState& enc);
-  void (*encodeMcu)(IFFHandle& handle, EncoderState& enc, int16_t* mcu);
-  int32_t (*finishEntropy)(IFFHandle& handle, EncoderState& enc);
+  int32_t (*startEntropy)(ByteStream& stream, BitWriter& bits, EncoderState& enc);
+  void (*encodeMcu)(ByteStream& stream, BitWriter& bits, EncoderState& enc, int16_t* mcu);
+  int32_t (*finishEntropy)(ByteStream& stream, BitWriter& bits, EncoderState& enc);
   int32_t controller;  // non-zero once set-up installed the single-pass controller
   // Returns 0, or 2 when a component has no downsampler (non-integral ratio).
   int32_t (*selectDownsamplers)(EncoderState& enc);

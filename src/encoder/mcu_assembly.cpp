@@ -71,7 +71,7 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
       for (; b < count; ++b) {
         transform(list[b].rows, list[b].column, *list[b].divisors, list[b].destination);
       }
-      enc.methods->encodeMcu(handle, enc, f.mcuBuffer);
+      enc.methods->encodeMcu(handle.stream, handle.bitWriter, enc, f.mcuBuffer);
     }
   }
 }

@@ -1,9 +1,9 @@
 #include "entropy/huffman_decoder.h"
 
 #include "common/result_codes.h"
-#include "driver/stream_buffer.h"
 #include "format/marker_reader.h"
 #include "platform/cpu_features.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -21,20 +21,20 @@ void NoFinish(DecoderState&) {}
 // Tops up the bit buffer (T.81 F.2.2.5 NEXTBIT, byte-wise). At a marker the
 // two bytes are put back so the marker stays in the stream; zero bytes are
 // supplied when more bits are needed than remain.
-void fillBitBuffer(IFFHandle& handle, int32_t bitsNeeded) {
-  BitReader& br = handle.bitReader;
+void fillBitBuffer(ByteStream& stream, BitReader& bits, int32_t bitsNeeded) {
+  BitReader& br = bits;
   if (br.heldCount > 0) {
     br.bitBuffer = (br.bitBuffer << br.heldCount) | static_cast<uint32_t>(br.heldBits);
     br.bitsLeft += br.heldCount;
     br.heldCount = 0;
   }
   while (br.bitsLeft < kBufferLimit) {
-    int byte = ReadByte(handle);
+    int byte = ReadByte(stream);
     if (byte == 0xFF) {
-      int next = ReadByte(handle);
+      int next = ReadByte(stream);
       if (next != 0x00) {
-        PutBack(handle, next);
-        PutBack(handle, 0xFF);
+        PutBack(stream, next);
+        PutBack(stream, 0xFF);
         if (br.bitsLeft >= bitsNeeded) return;
         byte = 0;
       }
@@ -52,11 +52,12 @@ void fillBitBuffer(IFFHandle& handle, int32_t bitsNeeded) {
   }
 }
 
-int32_t decodeSymbolSlow(IFFHandle& handle, const HuffTable& table, int32_t length) {
+int32_t decodeSymbolSlow(ByteStream& stream, BitReader& bits, const HuffTable& table,
+                         int32_t length) {
   const HuffDecodeTables& t = table.decode;
-  int32_t code = getBits(handle, length);
+  int32_t code = getBits(stream, bits, length);
   while (code > t.maxCode[length]) {
-    code = (code << 1) | getBits(handle, 1);
+    code = (code << 1) | getBits(stream, bits, 1);
     ++length;
   }
   if (length > 16) return 0;  // no such code: 17 bits consumed
@@ -65,9 +66,9 @@ int32_t decodeSymbolSlow(IFFHandle& handle, const HuffTable& table, int32_t leng
   return table.huffval[index];
 }
 
-void ReportRestartLost(IFFHandle& handle) {
-  handle.lineCode = kErrDataEnded;
-  handle.lastError = kErrDataEnded;
+void ReportRestartLost(ByteStream& stream) {
+  stream.lineCode = kErrDataEnded;
+  *stream.lastError = kErrDataEnded;
 }
 
 }  // namespace
@@ -76,39 +77,39 @@ void ReportRestartLost(IFFHandle& handle) {
 // the restart point (an unexpected number is reported); any other marker is
 // left in the stream and the rest of the scan decodes from zero bits, with
 // no further restart processed.
-void processRestart(IFFHandle& handle, DecoderState& dec) {
-  BitReader& br = handle.bitReader;
+void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+  BitReader& br = bits;
   br.bitsLeft = 0;
   br.heldBits = 0;
   br.heldCount = 0;
   // Any entropy-coded bytes left before the marker are skipped.
-  int marker = NextMarker(handle);
+  int marker = NextMarker(stream);
   if (marker < kMarkerRst0 || marker > kMarkerRst7) {
-    PutBack(handle, marker);
-    PutBack(handle, 0xFF);
+    PutBack(stream, marker);
+    PutBack(stream, 0xFF);
     dec.restartsAbandoned = 1;
-    ReportRestartLost(handle);
+    ReportRestartLost(stream);
     return;
   }
   int32_t number = marker - kMarkerRst0;
-  if (number != dec.nextRestartNum) ReportRestartLost(handle);
+  if (number != dec.nextRestartNum) ReportRestartLost(stream);
   for (int16_t& dc : dec.lastDcVal) dc = 0;
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
 }
 
-int32_t getBits(IFFHandle& handle, int32_t n) {
-  BitReader& br = handle.bitReader;
-  if (br.bitsLeft < n) fillBitBuffer(handle, n);
+int32_t getBits(ByteStream& stream, BitReader& bits, int32_t n) {
+  BitReader& br = bits;
+  if (br.bitsLeft < n) fillBitBuffer(stream, bits, n);
   br.bitsLeft -= n;
   return static_cast<int32_t>(br.bitBuffer >> br.bitsLeft) & kBitMask[n];
 }
 
-int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table) {
-  BitReader& br = handle.bitReader;
+int32_t decodeSymbol(ByteStream& stream, BitReader& bits, const HuffTable& table) {
+  BitReader& br = bits;
   if (br.bitsLeft < kLookaheadBits) {
-    fillBitBuffer(handle, 0);
-    if (br.bitsLeft < kLookaheadBits) return decodeSymbolSlow(handle, table, 1);
+    fillBitBuffer(stream, bits, 0);
+    if (br.bitsLeft < kLookaheadBits) return decodeSymbolSlow(stream, bits, table, 1);
   }
   int32_t look = static_cast<int32_t>(br.bitBuffer >> (br.bitsLeft - kLookaheadBits)) & 0xFF;
   int32_t nbits = table.decode.lookNbits[look];
@@ -116,7 +117,7 @@ int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table) {
     br.bitsLeft -= nbits;
     return table.decode.lookSym[look];
   }
-  return decodeSymbolSlow(handle, table, kLookaheadBits + 1);
+  return decodeSymbolSlow(stream, bits, table, kLookaheadBits + 1);
 }
 
 bool huffmanCodesOverflow(const uint8_t bits[17]) {
@@ -236,8 +237,8 @@ int32_t selectHuffmanDecoder(DecoderState& dec) {
   return 0;
 }
 
-int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
-  handle.bitReader = BitReader{};
+int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
+  bits = BitReader{};
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
@@ -261,9 +262,10 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
   return 0;
 }
 
-int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
+int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                         CoefBlock** blocks) {
   if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) processRestart(handle, dec);
+    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
     --dec.restartsToGo;
   }
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
@@ -276,20 +278,20 @@ int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** block
 
     // DC: the difference from the component's prediction (T.81 F.2.2.1).
     // A category above 15 only comes from corrupt data: a zero difference.
-    int32_t s = decodeSymbol(handle, dcTable);
+    int32_t s = decodeSymbol(stream, bits, dcTable);
     int32_t diff = 0;
-    if (s > 0 && s <= 15) diff = extendValue(getBits(handle, s), s);
+    if (s > 0 && s <= 15) diff = extendValue(getBits(stream, bits, s), s);
     dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
     block[0] = static_cast<int16_t>(dec.lastDcVal[ci] * static_cast<int32_t>(q[0]));
 
     // AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB.
     for (int32_t k = 1; k < 64;) {
-      int32_t rs = decodeSymbol(handle, acTable);
+      int32_t rs = decodeSymbol(stream, bits, acTable);
       int32_t r = rs >> 4;
       s = rs & 15;
       if (s > 0) {
         k += r;
-        int32_t v = extendValue(getBits(handle, s), s);
+        int32_t v = extendValue(getBits(stream, bits, s), s);
         if (k > 63) break;  // corrupt run past the block: nothing stored
         block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
         ++k;

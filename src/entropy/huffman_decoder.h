@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
-#include "driver/handle.h"
+#include "decoder/decoder_state.h"
+#include "decoder/decompress_fields.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 
@@ -15,25 +17,28 @@ int32_t selectHuffmanDecoder(DecoderState& dec);
 
 // Resets the bit reader, builds the scan's tables and resets predictions
 // and restart counting. 2 when a scan component lacks its DC or AC table.
-int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec);
+int32_t startHuffmanPass(ByteStream& stream, BitReader& bits, DecoderState& dec);
 
 // Decodes one MCU into blocks (one per block of the MCU, cleared by the
 // caller). Always 0: corrupt or missing data still yields coefficients.
-int32_t decodeHuffmanMcu(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                         CoefBlock** blocks);
 
 // The same decoding through a 64-bit register filled a word at a time from
 // the bytes already in the stream buffer (huffman_decoder_fast.cpp). The
 // coefficients, the bytes taken, the moments FillBuffer runs and the bit
-// reader left in the handle are those of decodeHuffmanMcu.
-int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks);
+// reader left behind are those of decodeHuffmanMcu.
+int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                             CoefBlock** blocks);
 // count MCUs in a row through decodeHuffmanMcuFast's reader, kept in
 // registers between them; blocks holds count block lists one after another.
 // The same as count calls of decodeHuffmanMcuFast.
-void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks, int32_t count);
+void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                           CoefBlock** blocks, int32_t count);
 
 // The restart step due before an MCU (T.81 F.2.2.5, E.2.4), shared by both
 // decoders: the bit reader is emptied and the marker consumed.
-void processRestart(IFFHandle& handle, DecoderState& dec);
+void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec);
 
 // True when the code lengths in bits[1..16] cannot all be assigned codes:
 // during the canonical assignment (T.81 Annex C) a code of length l would
@@ -48,8 +53,8 @@ void buildDecodingTable(HuffTable& table);
 void buildCombinedLookup(HuffTable& table);
 
 // Bit-level primitives, exposed for tests.
-int32_t getBits(IFFHandle& handle, int32_t n);
-int32_t decodeSymbol(IFFHandle& handle, const HuffTable& table);
+int32_t getBits(ByteStream& stream, BitReader& bits, int32_t n);
+int32_t decodeSymbol(ByteStream& stream, BitReader& bits, const HuffTable& table);
 
 // EXTEND (T.81 F.2.2.1, Figure F.12): a magnitude below 2^(s-1) is negative.
 inline constexpr int32_t kExtendTest[16] = {0,   1,   2,   4,    8,    16,   32,   64,

@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/stream_buffer.h"
 #include "entropy/huffman_decoder.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -148,12 +148,12 @@ constexpr CounterSteps kCounterSteps = MakeCounterSteps();
 
 class FastBitReader {
  public:
-  explicit FastBitReader(IFFHandle& handle) : handle_(handle) { Load(); }
+  FastBitReader(ByteStream& stream, BitReader& bits) : stream_(stream), bits_(bits) { Load(); }
 
   // Takes over the byte-wise reader's state and the stream buffer's cursor
-  // from the handle.
+  // from the stream.
   void Load() {
-    const BitReader& br = handle_.bitReader;
+    const BitReader& br = bits_;
     avail_ = br.bitsLeft + br.heldCount;
     uint64_t bits = ((br.bitBuffer & LowBits(br.bitsLeft)) << br.heldCount) |
                     static_cast<uint64_t>(br.heldBits);
@@ -170,9 +170,9 @@ class FastBitReader {
     int32_t prefetched = (avail_ - bitsLeft - held) >> 3;
     // A stuffed 0xFF among them goes back with its 0x00.
     int32_t stuffed = stuffedAt_ != nullptr && cursor_ - stuffedAt_ - 2 < prefetched ? 1 : 0;
-    handle_.cursor = cursor_ - prefetched - stuffed;
-    handle_.byteCount = static_cast<uint32_t>(end_ - handle_.cursor);
-    BitReader& br = handle_.bitReader;
+    stream_.cursor = cursor_ - prefetched - stuffed;
+    stream_.byteCount = static_cast<uint32_t>(end_ - stream_.cursor);
+    BitReader& br = bits_;
     br.bitBuffer = static_cast<uint32_t>(Peek(bitsLeft));
     br.bitsLeft = bitsLeft;
     br.heldBits = static_cast<int32_t>(Peek(bitsLeft + held) & LowBits(held));
@@ -314,8 +314,8 @@ class FastBitReader {
   // the buffered bytes): whole words are loaded only before it. Only the
   // byte-wise rules move past a 0xFF, and they come back through here.
   void TakeCursor() {
-    cursor_ = handle_.cursor;
-    end_ = cursor_ + handle_.byteCount;
+    cursor_ = stream_.cursor;
+    end_ = cursor_ + stream_.byteCount;
     FindSafeEnd();
   }
 
@@ -372,19 +372,19 @@ class FastBitReader {
       state_ = CounterState(bitsLeft, held);
       return;
     }
-    handle_.cursor = cursor_;
-    handle_.byteCount = static_cast<uint32_t>(end_ - cursor_);
+    stream_.cursor = cursor_;
+    stream_.byteCount = static_cast<uint32_t>(end_ - cursor_);
     while (bitsLeft < kBufferLimit) {
       if (avail_ - bitsLeft < 8) {
         // No whole prefetched byte is left: a stuffed 0xFF loaded ahead has
         // been taken, and the byte-wise rules read on from the cursor.
         stuffedAt_ = nullptr;
-        int byte = ReadByte(handle_);
+        int byte = ReadByte(stream_);
         if (byte == 0xFF) {
-          int next = ReadByte(handle_);
+          int next = ReadByte(stream_);
           if (next != 0x00) {
-            PutBack(handle_, next);
-            PutBack(handle_, 0xFF);
+            PutBack(stream_, next);
+            PutBack(stream_, 0xFF);
             if (bitsLeft >= n) break;
             byte = 0;
           }
@@ -429,7 +429,8 @@ class FastBitReader {
   int32_t BitsLeft() const { return StateBitsLeft(state_); }
   int32_t Held() const { return StateHeld(state_); }
 
-  IFFHandle& handle_;
+  ByteStream& stream_;
+  BitReader& bits_;
   // The next avail_ bits of the segment at the top; below them zeros or the
   // bits of the stream bytes that follow.
   uint64_t reg_;
@@ -565,11 +566,11 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
 }
 
 // T.81 F.2.2.5: a restart is processed on the byte-wise reader's state.
-void RestartIfDue(IFFHandle& handle, DecoderState& dec, FastBitReader& reader) {
+void RestartIfDue(ByteStream& stream, BitReader& bits, DecoderState& dec, FastBitReader& reader) {
   if (dec.restartInterval == 0 || dec.restartsAbandoned != 0) return;
   if (dec.restartsToGo == 0) {
     reader.Store();
-    processRestart(handle, dec);
+    processRestart(stream, bits, dec);
     reader.Load();
   }
   --dec.restartsToGo;
@@ -577,23 +578,24 @@ void RestartIfDue(IFFHandle& handle, DecoderState& dec, FastBitReader& reader) {
 
 }  // namespace
 
-int32_t decodeHuffmanMcuFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks) {
-  FastBitReader reader(handle);
+int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                             CoefBlock** blocks) {
+  FastBitReader reader(stream, bits);
   McuPlan plan;
   PlanMcu(dec, plan);
-  RestartIfDue(handle, dec, reader);
+  RestartIfDue(stream, bits, dec, reader);
   DecodeBlocks(reader, dec, plan, blocks);
   reader.Store();
   return 0;
 }
 
-void decodeHuffmanMcusFast(IFFHandle& handle, DecoderState& dec, CoefBlock** blocks,
-                           int32_t count) {
-  FastBitReader reader(handle);
+void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                           CoefBlock** blocks, int32_t count) {
+  FastBitReader reader(stream, bits);
   McuPlan plan;
   PlanMcu(dec, plan);
   for (int32_t m = 0; m < count; ++m) {
-    RestartIfDue(handle, dec, reader);
+    RestartIfDue(stream, bits, dec, reader);
     DecodeBlocks(reader, dec, plan, blocks + m * dec.blocksInMcu);
   }
   reader.Store();

@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "common/result_codes.h"
-#include "driver/handle.h"
-#include "driver/stream_buffer.h"
 #include "format/marker_codes.h"
 #include "platform/cpu_features.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -27,8 +26,8 @@ inline int32_t BitLength(uint32_t m) {
   return n;
 }
 
-inline void EmitSymbol(IFFHandle& handle, const HuffTable& table, int symbol) {
-  emitBits(handle, table.encode.sizeOfSymbol[symbol], table.encode.codeOfSymbol[symbol]);
+inline void EmitSymbol(ByteStream& stream, BitWriter& writer, const HuffTable& table, int symbol) {
+  emitBits(stream, writer, table.encode.sizeOfSymbol[symbol], table.encode.codeOfSymbol[symbol]);
 }
 
 }  // namespace
@@ -51,16 +50,16 @@ void buildEncodingTable(HuffTable& table) {
   }
 }
 
-void emitBits(IFFHandle& handle, int32_t size, uint32_t code) {
+void emitBits(ByteStream& stream, BitWriter& writer, int32_t size, uint32_t code) {
   if (size == 0) return;
-  BitWriter& w = handle.bitWriter;
+  BitWriter& w = writer;
   int32_t n = w.bitCount + size;
   uint32_t acc = static_cast<uint32_t>(w.bitAccumulator);
   acc |= (code & ((1u << size) - 1)) << (kAccumulatorBits - n);
   while (n >= 8) {
     int byte = static_cast<int>((acc >> 16) & 0xFF);
-    PutByte(handle, byte);
-    if (byte == 0xFF) PutByte(handle, 0x00);  // T.81 F.1.2.3 byte stuffing
+    PutByte(stream, byte);
+    if (byte == 0xFF) PutByte(stream, 0x00);  // T.81 F.1.2.3 byte stuffing
     acc = (acc << 8) & kAccumulatorMask;
     n -= 8;
   }
@@ -68,21 +67,21 @@ void emitBits(IFFHandle& handle, int32_t size, uint32_t code) {
   w.bitCount = n;
 }
 
-void completeLastByte(IFFHandle& handle) {
-  emitBits(handle, 7, 0x7F);
-  handle.bitWriter.bitAccumulator = 0;
-  handle.bitWriter.bitCount = 0;
+void completeLastByte(ByteStream& stream, BitWriter& writer) {
+  emitBits(stream, writer, 7, 0x7F);
+  writer.bitAccumulator = 0;
+  writer.bitCount = 0;
 }
 
-void encodeBlock(IFFHandle& handle, int16_t* block, const HuffTable& dcTable,
+void encodeBlock(ByteStream& stream, BitWriter& writer, int16_t* block, const HuffTable& dcTable,
                  const HuffTable& acTable) {
   // DC difference: size category, then the value's low bits, negative
   // values as value - 1 (T.81 F.1.2.1).
   int32_t v = block[0];
   int32_t bits = v < 0 ? v - 1 : v;
   int32_t s = BitLength(static_cast<uint32_t>(v < 0 ? -v : v));
-  EmitSymbol(handle, dcTable, s);
-  if (s > 0) emitBits(handle, s, static_cast<uint32_t>(bits));
+  EmitSymbol(stream, writer, dcTable, s);
+  if (s > 0) emitBits(stream, writer, s, static_cast<uint32_t>(bits));
 
   // AC run/size pairs (T.81 F.1.2.2), with ZRL for runs above 15.
   int32_t run = 0;
@@ -93,30 +92,30 @@ void encodeBlock(IFFHandle& handle, int16_t* block, const HuffTable& dcTable,
       continue;
     }
     while (run > 15) {
-      EmitSymbol(handle, acTable, 0xF0);
+      EmitSymbol(stream, writer, acTable, 0xF0);
       run -= 16;
     }
     int32_t cbits = c < 0 ? c - 1 : c;
     s = BitLength(static_cast<uint32_t>(c < 0 ? -c : c));
-    EmitSymbol(handle, acTable, run * 16 + s);
-    emitBits(handle, s, static_cast<uint32_t>(cbits));
+    EmitSymbol(stream, writer, acTable, run * 16 + s);
+    emitBits(stream, writer, s, static_cast<uint32_t>(cbits));
     run = 0;
   }
-  if (run > 0) EmitSymbol(handle, acTable, 0x00);  // EOB
+  if (run > 0) EmitSymbol(stream, writer, acTable, 0x00);  // EOB
 }
 
-void emitRestart(IFFHandle& handle, EncoderState& enc) {
-  completeLastByte(handle);
-  PutByte(handle, 0xFF);
-  PutByte(handle, kMarkerRst0 + enc.nextRestartNum);
+void emitRestart(ByteStream& stream, BitWriter& writer, EncoderState& enc) {
+  completeLastByte(stream, writer);
+  PutByte(stream, 0xFF);
+  PutByte(stream, kMarkerRst0 + enc.nextRestartNum);
   for (int ci = 0; ci < enc.componentsInScan; ++ci) enc.lastDcVal[ci] = 0;
   enc.restartsToGo = static_cast<int16_t>(enc.restartInterval);
   enc.nextRestartNum = static_cast<int16_t>((enc.nextRestartNum + 1) & 7);
 }
 
-int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc) {
-  handle.bitWriter.bitAccumulator = 0;
-  handle.bitWriter.bitCount = 0;
+int32_t startHuffmanEncoding(ByteStream&, BitWriter& writer, EncoderState& enc) {
+  writer.bitAccumulator = 0;
+  writer.bitCount = 0;
   int32_t rc = 0;
   for (int ci = 0; ci < enc.componentsInScan; ++ci) {
     const ComponentInfo& comp = *enc.scanComponents[ci];
@@ -139,9 +138,9 @@ int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc) {
   return rc;
 }
 
-void encodeHuffmanMcu(IFFHandle& handle, EncoderState& enc, int16_t* mcu) {
+void encodeHuffmanMcu(ByteStream& stream, BitWriter& writer, EncoderState& enc, int16_t* mcu) {
   if (enc.restartInterval != 0) {
-    if (enc.restartsToGo == 0) emitRestart(handle, enc);
+    if (enc.restartsToGo == 0) emitRestart(stream, writer, enc);
     --enc.restartsToGo;
   }
   for (int b = 0; b < enc.blocksInMcu; ++b) {
@@ -151,13 +150,13 @@ void encodeHuffmanMcu(IFFHandle& handle, EncoderState& enc, int16_t* mcu) {
     int16_t dc = block[0];
     block[0] = static_cast<int16_t>(dc - enc.lastDcVal[ci]);
     enc.lastDcVal[ci] = dc;
-    encodeBlock(handle, block, *enc.dcHuffTables[comp.dcTableNo],
+    encodeBlock(stream, writer, block, *enc.dcHuffTables[comp.dcTableNo],
                 *enc.acHuffTables[comp.acTableNo]);
   }
 }
 
-int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState&) {
-  completeLastByte(handle);
+int32_t finishHuffmanEncoding(ByteStream& stream, BitWriter& writer, EncoderState&) {
+  completeLastByte(stream, writer);
   return 0;
 }
 

@@ -11,9 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/handle.h"
-#include "driver/stream_buffer.h"
 #include "entropy/huffman_encoder.h"
+#include "stream/byte_stream.h"
 
 #if defined(IFFJPEG_HAVE_SSE2)
 #include <emmintrin.h>
@@ -22,24 +21,24 @@
 namespace iffjpeg {
 namespace {
 
-constexpr int32_t kAccumulatorBits = 24;  // the handle's bit writer layout
+constexpr int32_t kAccumulatorBits = 24;  // the bit writer's layout
 
 class FastBitWriter {
  public:
-  explicit FastBitWriter(IFFHandle& handle) : handle_(handle) {
-    const BitWriter& w = handle.bitWriter;
+  explicit FastBitWriter(ByteStream& stream, BitWriter& writer) : stream_(stream), writer_(writer) {
+    const BitWriter& w = writer;
     count_ = w.bitCount;
     bits_ = static_cast<uint64_t>(static_cast<uint32_t>(w.bitAccumulator)) >>
             (kAccumulatorBits - count_);
   }
 
-  // Writes the whole bytes and leaves the rest (0..7 bits) in the handle.
+  // Writes the whole bytes and leaves the rest (0..7 bits) in the bit writer.
   void Store() {
     while (count_ >= 8) {
       count_ -= 8;
       PutStuffed(static_cast<int>((bits_ >> count_) & 0xFF));
     }
-    BitWriter& w = handle_.bitWriter;
+    BitWriter& w = writer_;
     uint32_t rest = static_cast<uint32_t>(bits_) & ((1u << count_) - 1);
     w.bitAccumulator = static_cast<int32_t>(rest << (kAccumulatorBits - count_));
     w.bitCount = count_;
@@ -54,8 +53,8 @@ class FastBitWriter {
 
  private:
   void PutStuffed(int byte) {
-    PutByte(handle_, byte);
-    if (byte == 0xFF) PutByte(handle_, 0x00);  // T.81 F.1.2.3 byte stuffing
+    PutByte(stream_, byte);
+    if (byte == 0xFF) PutByte(stream_, 0x00);  // T.81 F.1.2.3 byte stuffing
   }
 
   // Sends the oldest 32 bits.
@@ -64,21 +63,22 @@ class FastBitWriter {
     uint32_t word = static_cast<uint32_t>(bits_ >> count_);
     uint32_t inverted = ~word;  // a 0xFF byte becomes a zero byte
     bool hasFF = ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
-    if (!hasFF && handle_.byteCount + 4 <= handle_.bufferSize) {
-      uint8_t* out = handle_.cursor;
+    if (!hasFF && stream_.byteCount + 4 <= stream_.bufferSize) {
+      uint8_t* out = stream_.cursor;
       out[0] = static_cast<uint8_t>(word >> 24);
       out[1] = static_cast<uint8_t>(word >> 16);
       out[2] = static_cast<uint8_t>(word >> 8);
       out[3] = static_cast<uint8_t>(word);
-      handle_.cursor += 4;
-      handle_.byteCount += 4;
+      stream_.cursor += 4;
+      stream_.byteCount += 4;
       return;
     }
     for (int shift = 24; shift >= 0; shift -= 8)
       PutStuffed(static_cast<int>((word >> shift) & 0xFF));
   }
 
-  IFFHandle& handle_;
+  ByteStream& stream_;
+  BitWriter& writer_;
   uint64_t bits_;  // pending bits in the low count_ bits, oldest first
   int32_t count_;
 };
@@ -140,12 +140,12 @@ void EncodeBlockFast(FastBitWriter& w, const int16_t* block, const HuffEncodeTab
 
 }  // namespace
 
-void encodeHuffmanMcuFast(IFFHandle& handle, EncoderState& enc, int16_t* mcu) {
+void encodeHuffmanMcuFast(ByteStream& stream, BitWriter& state, EncoderState& enc, int16_t* mcu) {
   if (enc.restartInterval != 0) {
-    if (enc.restartsToGo == 0) emitRestart(handle, enc);
+    if (enc.restartsToGo == 0) emitRestart(stream, state, enc);
     --enc.restartsToGo;
   }
-  FastBitWriter writer(handle);
+  FastBitWriter writer(stream, state);
   for (int b = 0; b < enc.blocksInMcu; ++b) {
     int16_t* block = mcu + 64 * b;
     int ci = enc.mcuMembership[b];

@@ -3,9 +3,8 @@
 #include <cstring>
 
 #include "common/result_codes.h"
-#include "driver/stages.h"
-#include "driver/stream_buffer.h"
 #include "entropy/huffman_decoder.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
@@ -22,39 +21,39 @@ bool EndsRun(int code) {
          code == kMarkerSoi || code == kMarkerEoi || code == kMarkerSos;
 }
 
-void SkipBytes(IFFHandle& handle, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) ReadByte(handle);
+void SkipBytes(ByteStream& stream, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) ReadByte(stream);
 }
 
 }  // namespace
 
-int NextMarker(IFFHandle& handle) {
+int NextMarker(ByteStream& stream) {
   for (;;) {
-    int byte = ReadByte(handle);
+    int byte = ReadByte(stream);
     if (byte != 0xFF) continue;
     do {
-      byte = ReadByte(handle);
+      byte = ReadByte(stream);
     } while (byte == 0xFF);
     if (byte != 0x00) return byte;
   }
 }
 
 // DHT (T.81 B.2.4.2): one or more tables of class/number, 16 counts, symbols.
-int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec) {
-  int32_t remaining = ReadWord(handle) - 2;
+int32_t ReadHuffmanTables(ByteStream& stream, DecoderState& dec) {
+  int32_t remaining = ReadWord(stream) - 2;
   while (remaining > 0) {
-    int tcTh = ReadByte(handle);
+    int tcTh = ReadByte(stream);
     uint8_t bits[17];
     bits[0] = 0;
     int32_t total = 0;
     for (int32_t l = 1; l <= 16; ++l) {
-      bits[l] = static_cast<uint8_t>(ReadByte(handle));
+      bits[l] = static_cast<uint8_t>(ReadByte(stream));
       total += bits[l];
     }
     remaining -= 17;
     if (total > 256 || total > remaining) return kErrBadData;
     uint8_t huffval[256];
-    for (int32_t i = 0; i < total; ++i) huffval[i] = static_cast<uint8_t>(ReadByte(handle));
+    for (int32_t i = 0; i < total; ++i) huffval[i] = static_cast<uint8_t>(ReadByte(stream));
     remaining -= total;
     int number = tcTh & ~0x10;
     if (number > 3) return kErrBadData;
@@ -72,11 +71,11 @@ int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec) {
 }
 
 // DAC (T.81 B.2.4.3): conditioning values; read and checked, never used.
-int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec) {
-  int32_t remaining = ReadWord(handle) - 2;
+int32_t ReadArithConditioning(ByteStream& stream, DecoderState& dec) {
+  int32_t remaining = ReadWord(stream) - 2;
   while (remaining > 0) {
-    int index = ReadByte(handle);
-    int value = ReadByte(handle);
+    int index = ReadByte(stream);
+    int value = ReadByte(stream);
     if (index > 31) return kErrBadData;
     if (index < 16) {
       dec.arithDcL[index] = static_cast<uint8_t>(value & 0x0F);
@@ -91,10 +90,10 @@ int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec) {
 }
 
 // DQT (T.81 B.2.4.1): tables of 64 values in zigzag order, 8 or 16 bits.
-int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec) {
-  int32_t remaining = ReadWord(handle) - 2;
+int32_t ReadQuantTables(ByteStream& stream, DecoderState& dec) {
+  int32_t remaining = ReadWord(stream) - 2;
   while (remaining > 0) {
-    int pqTq = ReadByte(handle);
+    int pqTq = ReadByte(stream);
     int number = pqTq & 0x0F;
     bool sixteenBit = (pqTq >> 4) != 0;
     if (number > 3) return kErrBadData;
@@ -104,7 +103,7 @@ int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec) {
       if (slot == nullptr) return kErrMemory;
     }
     for (uint16_t& value : slot->quantval) {
-      value = static_cast<uint16_t>(sixteenBit ? ReadWord(handle) : ReadByte(handle));
+      value = static_cast<uint16_t>(sixteenBit ? ReadWord(stream) : ReadByte(stream));
     }
     remaining -= sixteenBit ? 129 : 65;
   }
@@ -112,11 +111,11 @@ int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec) {
 }
 
 // APP0: the JFIF segment gives the density and marks the data as YCbCr.
-int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec) {
-  int32_t remaining = ReadWord(handle) - 2;
+int32_t ReadJfifSegment(ByteStream& stream, DecoderState& dec) {
+  int32_t remaining = ReadWord(stream) - 2;
   if (remaining >= kJfifBytes) {
     uint8_t b[kJfifBytes];
-    for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(handle));
+    for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(stream));
     remaining -= kJfifBytes;
     if (std::memcmp(b, "JFIF", 5) == 0) {
       if (b[5] != 1) return kErrBadData;
@@ -126,45 +125,45 @@ int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec) {
       if (dec.jpegColourSpace == kColourUnknown) dec.jpegColourSpace = kColourYcc;
     }
   }
-  SkipBytes(handle, remaining);
+  SkipBytes(stream, remaining);
   return 0;
 }
 
-void SkipSegment(IFFHandle& handle) { SkipBytes(handle, ReadWord(handle) - 2); }
+void SkipSegment(ByteStream& stream) { SkipBytes(stream, ReadWord(stream) - 2); }
 
 // SOF0, SOF1, SOF9 (T.81 B.2.2). Checked later, by decompression set-up.
-int32_t ReadFrameHeader(IFFHandle& handle, DecoderState& dec, int32_t arithmetic) {
-  ReadWord(handle);  // the length is not relied upon
+int32_t ReadFrameHeader(ByteStream& stream, DecoderState& dec, int32_t arithmetic) {
+  ReadWord(stream);  // the length is not relied upon
   dec.arithCode = arithmetic;
-  dec.dataPrecision = static_cast<int16_t>(ReadByte(handle));
-  dec.imageHeight = ReadWord(handle);
-  dec.imageWidth = ReadWord(handle);
-  dec.numComponents = static_cast<int16_t>(ReadByte(handle));
+  dec.dataPrecision = static_cast<int16_t>(ReadByte(stream));
+  dec.imageHeight = ReadWord(stream);
+  dec.imageWidth = ReadWord(stream);
+  dec.numComponents = static_cast<int16_t>(ReadByte(stream));
   std::size_t bytes = sizeof(ComponentInfo) * static_cast<std::size_t>(dec.numComponents);
   dec.components = static_cast<ComponentInfo*>(dec.memory->allocSmall(bytes, dec.pool));
   if (dec.components == nullptr) return kErrMemory;
   std::memset(dec.components, 0, bytes);
   for (int16_t i = 0; i < dec.numComponents; ++i) {
     ComponentInfo& comp = dec.components[i];
-    comp.componentId = static_cast<int16_t>(ReadByte(handle));
+    comp.componentId = static_cast<int16_t>(ReadByte(stream));
     comp.componentIndex = i;
-    int factors = ReadByte(handle);
+    int factors = ReadByte(stream);
     comp.hSampFactor = static_cast<int16_t>(factors >> 4);
     comp.vSampFactor = static_cast<int16_t>(factors & 0x0F);
-    comp.quantTableNo = static_cast<int16_t>(ReadByte(handle));
+    comp.quantTableNo = static_cast<int16_t>(ReadByte(stream));
   }
   return 0;
 }
 
 // SOS (T.81 B.2.3). Each component at most once, table numbers 0..3.
-int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
-  int32_t length = ReadWord(handle);
-  int32_t count = ReadByte(handle);
+int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec) {
+  int32_t length = ReadWord(stream);
+  int32_t count = ReadByte(stream);
   dec.scanComponentCount = static_cast<int16_t>(count);
   if (length != 2 * count + 6 || count < 1 || count > kMaxScanComponents) return kErrBadData;
   for (int32_t i = 0; i < count; ++i) {
-    int selector = ReadByte(handle);
-    int tables = ReadByte(handle);
+    int selector = ReadByte(stream);
+    int tables = ReadByte(stream);
     ComponentInfo* comp = nullptr;
     for (int16_t c = 0; c < dec.numComponents && comp == nullptr; ++c) {
       if (dec.components[c].componentId == selector) comp = &dec.components[c];
@@ -178,37 +177,37 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
     if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return kErrBadData;
     dec.scanComponents[i] = comp;
   }
-  SkipBytes(handle, 3);  // spectral selection and approximation: sequential
+  SkipBytes(stream, 3);  // spectral selection and approximation: sequential
   return 0;
 }
 
-int ReadMarkers(IFFHandle& handle, DecoderState& dec) {
+int ReadMarkers(ByteStream& stream, DecoderState& dec) {
   for (;;) {
-    int code = NextMarker(handle);
+    int code = NextMarker(stream);
     if (EndsRun(code)) return code;
     int32_t rc = 0;
     switch (code) {
       case kMarkerTem:
         break;
       case kMarkerDht:
-        rc = ReadHuffmanTables(handle, dec);
+        rc = ReadHuffmanTables(stream, dec);
         break;
       case kMarkerDac:
-        rc = ReadArithConditioning(handle, dec);
+        rc = ReadArithConditioning(stream, dec);
         break;
       case kMarkerDqt:
-        rc = ReadQuantTables(handle, dec);
+        rc = ReadQuantTables(stream, dec);
         break;
       case kMarkerDri:
-        if (ReadWord(handle) != 4) return kErrBadData;
-        dec.restartInterval = static_cast<uint16_t>(ReadWord(handle));
+        if (ReadWord(stream) != 4) return kErrBadData;
+        dec.restartInterval = static_cast<uint16_t>(ReadWord(stream));
         break;
       case kMarkerApp0:
-        rc = ReadJfifSegment(handle, dec);
+        rc = ReadJfifSegment(stream, dec);
         break;
       default:
         if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length
-        SkipSegment(handle);
+        SkipSegment(stream);
         break;
     }
     if (rc == kErrMemory) return kErrMemory;
@@ -234,8 +233,8 @@ int32_t ClassifyColourSpace(const DecoderState& dec) {
   }
 }
 
-int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
-  if (ReadByte(handle) != 0xFF || ReadByte(handle) != kMarkerSoi) return kErrBadData;
+int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
+  if (ReadByte(stream) != 0xFF || ReadByte(stream) != kMarkerSoi) return kErrBadData;
   for (int i = 0; i < 16; ++i) {
     dec.arithDcL[i] = 0;
     dec.arithDcU[i] = 1;
@@ -245,12 +244,12 @@ int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
   dec.yDensity = 1;
   dec.densityUnit = 0;
   dec.restartInterval = 0;
-  int code = ReadMarkers(handle, dec);
+  int code = ReadMarkers(stream, dec);
   int32_t rc;
   if (code == kMarkerSof0 || code == kMarkerSof1) {
-    rc = ReadFrameHeader(handle, dec, 0);
+    rc = ReadFrameHeader(stream, dec, 0);
   } else if (code == kMarkerSof9) {
-    rc = ReadFrameHeader(handle, dec, 1);
+    rc = ReadFrameHeader(stream, dec, 1);
   } else {
     return code == 5 ? 5 : 7;
   }
@@ -259,9 +258,9 @@ int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
   return 0;
 }
 
-int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
-  int code = ReadMarkers(handle, dec);
-  if (code == kMarkerSos) return ReadScanHeader(handle, dec);
+int32_t ReadToFirstScan(ByteStream& stream, DecoderState& dec) {
+  int code = ReadMarkers(stream, dec);
+  if (code == kMarkerSos) return ReadScanHeader(stream, dec);
   if (code == kErrMemory) return kErrMemory;
   // EOI (a header with no scan), another frame header, SOI, or a malformed
   // segment: nothing can be decoded.
@@ -270,10 +269,10 @@ int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
 
 // Between the scans of a multi-scan frame (T.81 B.2.1, B.6): DHT, DQT, DRI,
 // COM and APPn may come before the next SOS; EOI ends the image.
-int32_t ReadToNextScan(IFFHandle& handle, DecoderState& dec) {
+int32_t ReadToNextScan(ByteStream& stream, DecoderState& dec) {
   dec.scanComponentCount = 0;
-  int code = ReadMarkers(handle, dec);
-  if (code == kMarkerSos) return ReadScanHeader(handle, dec);
+  int code = ReadMarkers(stream, dec);
+  if (code == kMarkerSos) return ReadScanHeader(stream, dec);
   if (code == kMarkerEoi) return 0;
   return code == 5 ? 5 : 7;
 }

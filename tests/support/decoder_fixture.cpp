@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/stream_buffer.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg_test {
 
@@ -11,9 +11,9 @@ using namespace iffjpeg;
 StreamHandle::StreamHandle(std::vector<uint8_t> bytes)
     : file_(std::move(bytes)), handle_(new IFFHandle()) {
   IFFHandle& h = *handle_;
-  h.fileOps = file_.source()->ops;
-  h.fileId = h.fileOps.open(file_.source(), IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
-  AllocateStreamBuffer(h, kStreamBufferSize);
+  PrepareHandle(h, file_.source()->ops);
+  h.stream.fileId = h.stream.fileOps.open(file_.source(), IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
+  AllocateStreamBuffer(h.stream, kStreamBufferSize);
   h.decoder.methods = &h.decoderMethods;
   h.decoder.memory = &h.memoryTable;
   installMemoryManager(h.memoryTable, h.decoder.pool);
@@ -22,12 +22,12 @@ StreamHandle::StreamHandle(std::vector<uint8_t> bytes)
 StreamHandle::~StreamHandle() {
   IFFHandle& h = *handle_;
   h.memoryTable.freeAll(h.decoder.pool);
-  ReleaseStreamBuffer(h);
-  h.fileOps.close(h.fileId);
+  ReleaseStreamBuffer(h.stream);
+  h.stream.fileOps.close(h.stream.fileId);
 }
 
 std::size_t StreamHandle::BytesLeft() const {
-  return handle_->byteCount + (file_.data.size() - file_.position);
+  return handle_->stream.byteCount + (file_.data.size() - file_.position);
 }
 
 HuffTable MakeHuffTable(const std::vector<int>& counts, const std::vector<int>& symbols) {

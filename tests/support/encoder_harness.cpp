@@ -4,8 +4,8 @@
 
 #include "driver/handle_registry.h"
 #include "driver/stages.h"
-#include "driver/stream_buffer.h"
 #include "platform/platform.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg_test {
 
@@ -13,27 +13,28 @@ using namespace iffjpeg;
 
 EncoderHarness::EncoderHarness()
     : handle_(static_cast<IFFHandle*>(platform::HeapAllocZeroed(sizeof(IFFHandle)))) {
+  PrepareHandle(*handle_, IFFFileOps{});
   EncoderState& enc = handle_->encoder;
   enc.methods = &handle_->encoderMethods;
   enc.memory = &handle_->memoryTable;
   installMemoryManager(handle_->memoryTable, enc.pool);
-  handle_->fileId = -1;
-  AllocateStreamBuffer(*handle_, kStreamBufferSize);
+  handle_->stream.fileId = -1;
+  AllocateStreamBuffer(handle_->stream, kStreamBufferSize);
 }
 
 EncoderHarness::~EncoderHarness() {
   handle_->memoryTable.freeAll(handle_->encoder.pool);
-  ReleaseStreamBuffer(*handle_);
+  ReleaseStreamBuffer(handle_->stream);
   platform::HeapFree(handle_);
 }
 
 std::vector<uint8_t> EncoderHarness::bytes() const {
-  return std::vector<uint8_t>(handle_->bufferStart, handle_->cursor);
+  return std::vector<uint8_t>(handle_->stream.bufferStart, handle_->stream.cursor);
 }
 
 void EncoderHarness::clearBytes() {
-  handle_->cursor = handle_->bufferStart;
-  handle_->byteCount = 0;
+  handle_->stream.cursor = handle_->stream.bufferStart;
+  handle_->stream.byteCount = 0;
 }
 
 int32_t EncodeImage(const Image& img, MemoryFile& file, const EncodeOptions& options) {
