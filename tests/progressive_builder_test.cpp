@@ -95,7 +95,7 @@ TEST(ProgressiveBuilderStb, EobRunsLongerThanTheLongestCode) {
   image.channels = 1;
   image.pixels.assign(static_cast<std::size_t>(image.width) * image.height, 140);
   for (int y = 0; y < image.height; y += 97) image.row(y)[(y * 13) % image.width] = 20;
-  for (const auto& scans : {SpectralSelectionScript(1), DeepApproximationScript(1, 2)}) {
+  for (const auto& scans : {BandSelectionScript(1), DeepApproximationScript(1, 2)}) {
     JpegBuildOptions progressive = GreyOptions();
     progressive.progressiveScans = scans;
     ExpectTwinsDecodeAlike(image, GreyOptions(), progressive, "33000 blocks");

@@ -914,7 +914,7 @@ std::vector<int> AllComponents(int components) {
 }
 }  // namespace
 
-std::vector<ProgressiveScan> SpectralSelectionScript(int components) {
+std::vector<ProgressiveScan> BandSelectionScript(int components) {
   std::vector<ProgressiveScan> script = {{AllComponents(components), 0, 0, 0, 0}};
   for (int c = 0; c < components; ++c) {
     script.push_back({{c}, 1, 5, 0, 0});

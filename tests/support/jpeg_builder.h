@@ -99,7 +99,7 @@ std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& optio
 // (1 = grey, 3 = YCbCr; any count works).
 // DC of every component in one scan, then each component's AC in two bands
 // (1-5, 6-63); no successive approximation.
-std::vector<ProgressiveScan> SpectralSelectionScript(int components);
+std::vector<ProgressiveScan> BandSelectionScript(int components);
 // The usual ten-scan script for colour (DC first Al=1 interleaved, Y AC 1-5
 // Al=2, chroma AC 1-63 Al=1, Y AC 6-63 Al=2, Y AC 1-63 2->1, DC refinement,
 // chroma AC refinements, Y AC 1->0); the same shape for other counts.

@@ -20,7 +20,7 @@ std::vector<std::pair<int, int>> ProgressiveSizes() {
 
 std::vector<ProgressiveScript> ProgressiveScripts(int components) {
   std::vector<ProgressiveScript> scripts = {
-      {"spectral selection", SpectralSelectionScript(components)},
+      {"band selection", BandSelectionScript(components)},
       {"successive approximation", SuccessiveApproximationScript(components)},
       {"single-component DC", SingleComponentDcScript(components)},
       {"narrow bands", NarrowBandsScript(components)},
