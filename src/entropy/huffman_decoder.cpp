@@ -2,12 +2,8 @@
 
 #include "common/result_codes.h"
 #include "driver/stream_buffer.h"
-<<<<<<< HEAD
 #include "format/marker_reader.h"
-#include "platform/kernels.h"
-=======
 #include "platform/cpu_features.h"
->>>>>>> main
 
 namespace iffjpeg {
 namespace {
