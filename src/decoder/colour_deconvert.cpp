@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "platform/kernels.h"
+#include "common/result_codes.h"
+#include "decoder/decoder_kernels.h"
 #include "platform/platform.h"
 
 namespace iffjpeg {
@@ -60,7 +61,7 @@ void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray
   const uint8_t* limit = dec.rangeLimit;
   uint8_t* out = output[0];
   int32_t x = 0;
-  if (YccToRgbRowFn fast = SelectedKernels().yccToRgbRow) {
+  if (YccToRgbRowFn fast = SelectedDecoderKernels().yccToRgbRow) {
     x = fast(y, cb, cr, out, width);
     out += 3 * x;
   }
@@ -137,13 +138,13 @@ int32_t SelectColourDeconverter(DecoderState& dec) {
       // CMYK and YCCK come only from extended reading's classification.
       if (space == kColourCmyk) {
         dec.methods->convertColour = ConvertCmykToRgb;
-        return 0;
+        return kOk;
       }
       if (space == kColourYcck) {
         int32_t rc = BuildYccTables(dec);
-        if (rc != 0) return rc;
+        if (rc != kOk) return rc;
         dec.methods->convertColour = ConvertYcckToRgb;
-        return 0;
+        return kOk;
       }
       if (space != kColourRgb) return 7;
       dec.methods->convertColour = ConvertPassThrough;

@@ -7,28 +7,9 @@
 #include <cstdint>
 
 #include "driver/handle.h"
+#include "format/marker_codes.h"
 
 namespace iffjpeg {
-
-// Marker codes (T.81 Table B.1).
-enum MarkerCode : int {
-  kMarkerTem = 0x01,
-  kMarkerSof0 = 0xC0,
-  kMarkerSof1 = 0xC1,
-  kMarkerDht = 0xC4,
-  kMarkerSof9 = 0xC9,
-  kMarkerDac = 0xCC,
-  kMarkerRst0 = 0xD0,
-  kMarkerRst7 = 0xD7,
-  kMarkerSoi = 0xD8,
-  kMarkerEoi = 0xD9,
-  kMarkerSos = 0xDA,
-  kMarkerDqt = 0xDB,
-  kMarkerDri = 0xDD,
-  kMarkerApp0 = 0xE0,
-  kMarkerApp14 = 0xEE,
-  kMarkerCom = 0xFE,
-};
 
 // The next marker's code (1..0xFE), passing over any other bytes, fill
 // bytes and stuffed 0xFF 0x00 pairs.
