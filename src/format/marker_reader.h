@@ -25,6 +25,7 @@ int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec);
 int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec);
 int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec);
 int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec);
+int32_t ReadAdobeSegment(IFFHandle& handle, DecoderState& dec);
 void SkipSegment(IFFHandle& handle);
 int32_t ReadFrameHeader(IFFHandle& handle, DecoderState& dec, int32_t arithmetic);
 int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec);
@@ -32,5 +33,11 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec);
 // The colour space of the coded data, from the component count, the
 // identifiers and whether a JFIF segment was seen.
 int32_t ClassifyColourSpace(const DecoderState& dec);
+
+// Extended reading's colour model: the Adobe segment's transform when it
+// fits the component count (3: 0 RGB, 1 YCbCr; 4: 0 CMYK, 2 YCCK), else a
+// JFIF segment means YCbCr, identifiers 'R', 'G', 'B' mean RGB, other
+// three-component files as ClassifyColourSpace, four components CMYK.
+int32_t ClassifyExtendedColourSpace(const DecoderState& dec);
 
 }  // namespace iffjpeg
