@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "encoder/colour_convert.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 #include "support/encoder_harness.h"
 
 namespace iffjpeg_test {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "entropy/huffman_decoder.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 #include "support/decode_helpers.h"
 #include "support/decoder_fixture.h"
 #include "support/images.h"
@@ -24,6 +24,9 @@ namespace iffjpeg_test {
 namespace {
 
 using namespace iffjpeg;
+
+// Either one-MCU decoder: the scalar twin or the word-at-a-time reader.
+using DecodeMcuFn = decltype(&decodeHuffmanMcu);
 
 // A code-length count list that always fits the prefix space, sometimes
 // complete, sometimes not, with codes from 1 to 16 bits.

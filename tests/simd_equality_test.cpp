@@ -12,19 +12,20 @@
 #include <vector>
 
 #include "decoder/colour_deconvert.h"
+#include "decoder/decoder_kernels.h"
+#include "encoder/encoder_kernels.h"
 #include "encoder/mcu_assembly.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 #include "platform/platform.h"
 #include "support/decode_helpers.h"
 #include "support/encoder_harness.h"
 #include "support/images.h"
 #include "support/jpeg_builder.h"
 #include "support/memory_file.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg_test {
 namespace {
-
-using iffjpeg::Kernels;
 
 // Restores the fast kernels whatever a test does.
 class ScalarGuard {
@@ -89,7 +90,7 @@ void CompareIdct(iffjpeg::InverseDctToSamplesFn fast) {
 }
 
 TEST(SimdEquality, InverseDctSelectedMatchesScalar) {
-  CompareIdct(iffjpeg::SelectedKernels().inverseDctToSamples);
+  CompareIdct(iffjpeg::SelectedTransformKernels().inverseDctToSamples);
 }
 
 #if defined(IFFJPEG_HAVE_SSE2)
@@ -168,11 +169,13 @@ TEST(SimdEquality, BlockExtentsAndDcFill) {
 TEST(SimdEquality, ScalarKernelsAreForcedAndRestored) {
   {
     ScalarGuard guard(true);
-    EXPECT_EQ(&iffjpeg::SelectedKernels(), &iffjpeg::ScalarKernels());
+    EXPECT_EQ(&iffjpeg::SelectedTransformKernels(), &iffjpeg::kScalarTransformKernels);
+    EXPECT_EQ(&iffjpeg::SelectedDecoderKernels(), &iffjpeg::kScalarDecoderKernels);
+    EXPECT_EQ(&iffjpeg::SelectedEncoderKernels(), &iffjpeg::kScalarEncoderKernels);
   }
 #if defined(IFFJPEG_HAVE_SSE2)
-  EXPECT_NE(iffjpeg::SelectedKernels().inverseDctToSamples,
-            iffjpeg::ScalarKernels().inverseDctToSamples);
+  EXPECT_NE(iffjpeg::SelectedTransformKernels().inverseDctToSamples,
+            iffjpeg::kScalarTransformKernels.inverseDctToSamples);
 #endif
 }
 
@@ -348,7 +351,7 @@ void CompareFdct(iffjpeg::ForwardDctQuantizeFn fast) {
 }
 
 TEST(SimdEquality, ForwardDctQuantizeSelectedMatchesScalar) {
-  CompareFdct(iffjpeg::SelectedKernels().forwardDctQuantize);
+  CompareFdct(iffjpeg::SelectedTransformKernels().forwardDctQuantize);
 }
 
 #if defined(IFFJPEG_HAVE_SSE2)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "decoder/upsample.h"
-#include "platform/kernels.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg_test {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/kernels.h"
 #include "transform/idct.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -74,7 +74,7 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
   // with nothing but its DC term is filled with its one value; two blocks
   // side by side go through the pair kernel, its reduced form when neither
   // has coefficients outside the top-left 4 x 4.
-  const Kernels& k = SelectedKernels();
+  const TransformKernels& k = SelectedTransformKernels();
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;

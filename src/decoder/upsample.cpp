@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/kernels.h"
+#include "decoder/decoder_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -63,14 +63,14 @@ void UpsampleCopy(DecoderState&, int32_t, int32_t inputWidth, int32_t, int32_t o
 
 void UpsampleDoubleH(DecoderState&, int32_t, int32_t inputWidth, int32_t inputRows, int32_t,
                      int32_t, SampleRow*, SampleRow* current, SampleRow*, SampleRow* output) {
-  const DoubleRowSpanFn span = SelectedKernels().doubleRowSpan;
+  const DoubleRowSpanFn span = SelectedDecoderKernels().doubleRowSpan;
   for (int32_t i = 0; i < inputRows; ++i) DoubleRow(current[i], inputWidth, output[i], span);
 }
 
 void UpsampleDoubleHV(DecoderState&, int32_t, int32_t inputWidth, int32_t inputRows, int32_t,
                       int32_t, SampleRow* above, SampleRow* current, SampleRow* below,
                       SampleRow* output) {
-  const DoubleRowHVSpanFn span = SelectedKernels().doubleRowHVSpan;
+  const DoubleRowHVSpanFn span = SelectedDecoderKernels().doubleRowHVSpan;
   for (int32_t j = 0; j < inputRows; ++j) {
     const uint8_t* upper = j > 0 ? current[j - 1] : above[inputRows - 1];
     const uint8_t* lower = j < inputRows - 1 ? current[j + 1] : below[0];

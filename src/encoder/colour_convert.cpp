@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "driver/handle.h"
-#include "platform/kernels.h"
+#include "encoder/encoder_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -57,7 +57,7 @@ void ConvertRgbToYcc(IFFHandle& handle, EncoderState& enc, int32_t row, SampleAr
   uint8_t* cb = view[1][row];
   uint8_t* cr = view[2][row];
   int32_t i = 0;
-  if (RgbToYccRowFn fast = SelectedKernels().rgbToYccRow) {
+  if (RgbToYccRowFn fast = SelectedEncoderKernels().rgbToYccRow) {
     i = fast(in, y, cb, cr, enc.imageWidth);
     in += 3 * i;
   }

@@ -1,8 +1,8 @@
 #include "encoder/mcu_assembly.h"
 
 #include "driver/handle.h"
-#include "platform/kernels.h"
 #include "transform/fdct.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 
@@ -45,8 +45,8 @@ void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
     const QuantTable& table = *enc.quantTables[enc.scanComponents[ci]->quantTableNo];
     PrepareQuantDivisors(table.quantval, divisors[ci]);
   }
-  const ForwardDctQuantizeFn transform = SelectedKernels().forwardDctQuantize;
-  const ForwardDctQuantizePairFn pair = SelectedKernels().forwardDctQuantizePair;
+  const ForwardDctQuantizeFn transform = SelectedTransformKernels().forwardDctQuantize;
+  const ForwardDctQuantizePairFn pair = SelectedTransformKernels().forwardDctQuantizePair;
   FdctBlock list[kMaxBlocksInMcu];
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t j = 0; j < enc.mcusPerRow; ++j) {

@@ -1,7 +1,9 @@
 #include "entropy/huffman_decoder.h"
 
+#include "common/result_codes.h"
 #include "driver/stream_buffer.h"
-#include "platform/kernels.h"
+#include "format/marker_reader.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
@@ -63,22 +65,9 @@ int32_t decodeSymbolSlow(IFFHandle& handle, const HuffTable& table, int32_t leng
   return table.huffval[index];
 }
 
-// Reads up to the next marker (skipping any entropy-coded bytes left before
-// it) and returns its code; the marker is consumed.
-int ReadMarkerAtRestart(IFFHandle& handle) {
-  for (;;) {
-    int byte = ReadByte(handle);
-    if (byte != 0xFF) continue;
-    do {
-      byte = ReadByte(handle);
-    } while (byte == 0xFF);
-    if (byte != 0x00) return byte;
-  }
-}
-
 void ReportRestartLost(IFFHandle& handle) {
-  handle.lineCode = 10;
-  handle.lastError = 10;
+  handle.lineCode = kErrDataEnded;
+  handle.lastError = kErrDataEnded;
 }
 
 }  // namespace
@@ -92,15 +81,16 @@ void processRestart(IFFHandle& handle, DecoderState& dec) {
   br.bitsLeft = 0;
   br.heldBits = 0;
   br.heldCount = 0;
-  int marker = ReadMarkerAtRestart(handle);
-  if (marker < 0xD0 || marker > 0xD7) {
+  // Any entropy-coded bytes left before the marker are skipped.
+  int marker = NextMarker(handle);
+  if (marker < kMarkerRst0 || marker > kMarkerRst7) {
     PutBack(handle, marker);
     PutBack(handle, 0xFF);
     dec.restartsAbandoned = 1;
     ReportRestartLost(handle);
     return;
   }
-  int32_t number = marker - 0xD0;
+  int32_t number = marker - kMarkerRst0;
   if (number != dec.nextRestartNum) ReportRestartLost(handle);
   for (int16_t& dc : dec.lastDcVal) dc = 0;
   dec.restartsToGo = dec.restartInterval;
@@ -237,8 +227,11 @@ void buildDecodingTable(HuffTable& table) {
 int32_t selectHuffmanDecoder(DecoderState& dec) {
   if (dec.arithCode != 0) return 0;
   dec.methods->startEntropyScan = startHuffmanPass;
-  dec.methods->decodeMcu = SelectedKernels().decodeHuffmanMcu;
-  dec.methods->decodeMcus = SelectedKernels().decodeHuffmanMcus;
+  // The word-at-a-time reader is portable C++, chosen in every build; tests
+  // may force its scalar twin.
+  const bool scalar = platform::ScalarKernelsForced();
+  dec.methods->decodeMcu = scalar ? decodeHuffmanMcu : decodeHuffmanMcuFast;
+  dec.methods->decodeMcus = scalar ? nullptr : decodeHuffmanMcusFast;
   dec.methods->finishEntropyScan = NoFinish;
   return 0;
 }
@@ -249,7 +242,7 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
     HuffTable* ac = dec.acHuffTables[comp.acTableNo];
-    if (dc == nullptr || ac == nullptr) return 2;
+    if (dc == nullptr || ac == nullptr) return kErrInvalid;
     buildDecodingTable(*dc);
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stream_buffer.h"
-#include "platform/kernels.h"
+#include "format/marker_codes.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
@@ -106,7 +108,7 @@ void encodeBlock(IFFHandle& handle, int16_t* block, const HuffTable& dcTable,
 void emitRestart(IFFHandle& handle, EncoderState& enc) {
   completeLastByte(handle);
   PutByte(handle, 0xFF);
-  PutByte(handle, 0xD0 + enc.nextRestartNum);
+  PutByte(handle, kMarkerRst0 + enc.nextRestartNum);
   for (int ci = 0; ci < enc.componentsInScan; ++ci) enc.lastDcVal[ci] = 0;
   enc.restartsToGo = static_cast<int16_t>(enc.restartInterval);
   enc.nextRestartNum = static_cast<int16_t>((enc.nextRestartNum + 1) & 7);
@@ -125,7 +127,7 @@ int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc) {
                         ? enc.acHuffTables[comp.acTableNo]
                         : nullptr;
     if (dc == nullptr || ac == nullptr) {
-      rc = 2;
+      rc = kErrInvalid;
       break;
     }
     buildEncodingTable(*dc);
@@ -162,7 +164,10 @@ int32_t finishHuffmanEncoding(IFFHandle& handle, EncoderState&) {
 int32_t selectHuffmanEncoder(EncoderState& enc) {
   if (enc.arithCode) return 0;
   enc.methods->startEntropy = startHuffmanEncoding;
-  enc.methods->encodeMcu = SelectedKernels().encodeHuffmanMcu;
+  // The word-at-a-time writer is portable C++, chosen in every build; tests
+  // may force its scalar twin.
+  enc.methods->encodeMcu =
+      platform::ScalarKernelsForced() ? encodeHuffmanMcu : encodeHuffmanMcuFast;
   enc.methods->finishEntropy = finishHuffmanEncoding;
   return 0;
 }

@@ -2,7 +2,8 @@
 // heap (handle and stream buffer), the runtime heap (memory manager and colour
 // tables), default file callbacks, a lock for KVGuard and temporary files for
 // the memory manager's backing store. platform_posix.cpp implements it on
-// POSIX; the Windows build supplies the same functions on Win32.
+// POSIX; the Windows build supplies the same functions on Win32
+// (platform_win32.cpp); the runtime heap is runtime_heap.cpp on both.
 #pragma once
 
 #include <cstddef>

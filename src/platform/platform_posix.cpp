@@ -11,45 +11,21 @@
 #include <cstring>
 #include <new>
 
+#include "platform/fault_hooks.h"
 #include "platform/platform.h"
 
 namespace iffjpeg::platform {
 
-#if defined(IFFJPEG_FAULT_INJECTION)
-#define IFFJPEG_ALLOC_FAULT() (::iffjpeg::testing::ShouldFailAllocation())
-#define IFFJPEG_TEMP_FAULT() (::iffjpeg::testing::ShouldFailTempFile())
-#define IFFJPEG_COUNT_FREE(block) \
-  ((block) != nullptr ? ::iffjpeg::testing::CountFree() : static_cast<void>(0))
-#else
-#define IFFJPEG_COUNT_FREE(block) static_cast<void>(0)
-#define IFFJPEG_ALLOC_FAULT() false
-#define IFFJPEG_TEMP_FAULT() false
-#endif
-
 void* HeapAllocZeroed(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  if (AllocationFaulted()) return nullptr;
   return std::calloc(1, bytes);
 }
 
-void* HeapAllocUncleared(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
-  return std::malloc(bytes == 0 ? 1 : bytes);
-}
+// POSIX has one heap: beside the zero-filled block, the process heap is the
+// runtime heap.
+void* HeapAllocUncleared(std::size_t bytes) { return SystemAlloc(bytes); }
 
-void HeapFree(void* block) {
-  IFFJPEG_COUNT_FREE(block);
-  std::free(block);
-}
-
-void* SystemAlloc(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
-  return std::malloc(bytes == 0 ? 1 : bytes);
-}
-
-void SystemFree(void* block) {
-  IFFJPEG_COUNT_FREE(block);
-  std::free(block);
-}
+void HeapFree(void* block) { SystemFree(block); }
 
 namespace {
 
@@ -140,7 +116,7 @@ int MakeTempFile(const char* dir) {
 }  // namespace
 
 std::intptr_t TempFileOpen() {
-  if (IFFJPEG_TEMP_FAULT()) return -1;
+  if (TempFileFaulted()) return -1;
   const char* dir = std::getenv("TMPDIR");
   int fd = -1;
   if (dir != nullptr && dir[0] != '\0') fd = MakeTempFile(dir);

@@ -2,7 +2,8 @@
 // handle and the stream buffer, default file callbacks on CreateFileA and the
 // _lread/_lwrite/_llseek/_lclose family, critical sections for the locks,
 // and a delete-on-close temporary file for the memory manager's backing
-// store. The runtime heap stays malloc/free, as on every platform.
+// store. The runtime heap stays malloc/free, as on every platform
+// (runtime_heap.cpp).
 #if defined(_WIN32)
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -17,44 +18,24 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/fault_hooks.h"
 #include "platform/platform.h"
 
 namespace iffjpeg::platform {
 
-#if defined(IFFJPEG_FAULT_INJECTION)
-#define IFFJPEG_ALLOC_FAULT() (::iffjpeg::testing::ShouldFailAllocation())
-#define IFFJPEG_TEMP_FAULT() (::iffjpeg::testing::ShouldFailTempFile())
-#define IFFJPEG_COUNT_FREE(block) \
-  ((block) != nullptr ? ::iffjpeg::testing::CountFree() : static_cast<void>(0))
-#else
-#define IFFJPEG_COUNT_FREE(block) static_cast<void>(0)
-#define IFFJPEG_ALLOC_FAULT() false
-#define IFFJPEG_TEMP_FAULT() false
-#endif
-
 void* HeapAllocZeroed(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  if (AllocationFaulted()) return nullptr;
   return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
 
 void* HeapAllocUncleared(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
+  if (AllocationFaulted()) return nullptr;
   return ::HeapAlloc(::GetProcessHeap(), 0, bytes);
 }
 
 void HeapFree(void* block) {
-  IFFJPEG_COUNT_FREE(block);
+  CountRelease(block);
   if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
-}
-
-void* SystemAlloc(std::size_t bytes) {
-  if (IFFJPEG_ALLOC_FAULT()) return nullptr;
-  return std::malloc(bytes == 0 ? 1 : bytes);
-}
-
-void SystemFree(void* block) {
-  IFFJPEG_COUNT_FREE(block);
-  std::free(block);
 }
 
 namespace {
@@ -124,7 +105,7 @@ void Lock::Leave() { ::LeaveCriticalSection(Section(storage_)); }
 // when the process ends without closing it. FILE_ATTRIBUTE_TEMPORARY asks
 // the system to keep it in the cache rather than on the disk.
 std::intptr_t TempFileOpen() {
-  if (IFFJPEG_TEMP_FAULT()) return -1;
+  if (TempFileFaulted()) return -1;
   char directory[MAX_PATH + 1];
   DWORD length = ::GetTempPathA(sizeof directory, directory);
   if (length == 0 || length > MAX_PATH) return -1;

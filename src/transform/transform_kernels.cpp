@@ -1,0 +1,22 @@
+#include "transform/transform_kernels.h"
+
+namespace iffjpeg {
+
+TransformKernels FastestTransformKernels() {
+  TransformKernels k = kScalarTransformKernels;
+#if defined(IFFJPEG_HAVE_SSE2)
+  // SSE2 is part of every x86-64 processor: no check needed.
+  k.inverseDctToSamples = InverseDctToSamplesSse2;
+  k.forwardDctQuantize = ForwardDctQuantizeSse2;
+#endif
+#if defined(IFFJPEG_HAVE_AVX2)
+  if (platform::ProcessorHasAvx2()) {
+    k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
+    k.inverseDctPairLowToSamples = InverseDctPairLowToSamplesAvx2;
+    k.forwardDctQuantizePair = ForwardDctQuantizePairAvx2;
+  }
+#endif
+  return k;
+}
+
+}  // namespace iffjpeg

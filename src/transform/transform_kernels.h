@@ -1,0 +1,39 @@
+// The transforms' dispatch point: the fastest variant of each block kernel
+// this processor runs, chosen once per process, on first use. Every variant
+// gives bit-identical results to its scalar twin.
+#pragma once
+
+#include "platform/cpu_features.h"
+#include "transform/fdct.h"
+#include "transform/idct.h"
+
+namespace iffjpeg {
+
+struct TransformKernels {
+  InverseDctToSamplesFn inverseDctToSamples;
+  InverseDctPairToSamplesFn inverseDctPairToSamples;     // null: one block at a time
+  InverseDctPairToSamplesFn inverseDctPairLowToSamples;  // with the pair kernel
+  ForwardDctQuantizeFn forwardDctQuantize;
+  ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
+};
+
+// The scalar twins, and the fastest variants this build and processor
+// allow (built by transform_kernels.cpp).
+inline constexpr TransformKernels kScalarTransformKernels = {
+    .inverseDctToSamples = InverseDctToSamplesScalar,
+    .inverseDctPairToSamples = nullptr,
+    .inverseDctPairLowToSamples = nullptr,
+    .forwardDctQuantize = ForwardDctQuantizeScalar,
+    .forwardDctQuantizePair = nullptr,
+};
+TransformKernels FastestTransformKernels();
+
+// The kernels chosen for this process (the scalar ones while a test forces
+// them); the table is built once, on first use, and never changes
+// afterwards.
+inline const TransformKernels& SelectedTransformKernels() {
+  return platform::ChooseKernels<TransformKernels, FastestTransformKernels>(
+      kScalarTransformKernels);
+}
+
+}  // namespace iffjpeg
