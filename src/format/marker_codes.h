@@ -19,6 +19,7 @@ enum MarkerCode : int {
   kMarkerDqt = 0xDB,
   kMarkerDri = 0xDD,
   kMarkerApp0 = 0xE0,
+  kMarkerApp14 = 0xEE,
   kMarkerCom = 0xFE,
 };
 

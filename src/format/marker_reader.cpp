@@ -10,6 +10,8 @@ namespace iffjpeg {
 namespace {
 
 constexpr int32_t kJfifBytes = 14;
+// "Adobe", version, flags0, flags1, transform.
+constexpr int32_t kAdobeBytes = 12;
 
 template <typename T>
 T* AllocTable(DecoderState& dec) {
@@ -119,10 +121,30 @@ int32_t ReadJfifSegment(ByteStream& stream, DecoderState& dec) {
     remaining -= kJfifBytes;
     if (std::memcmp(b, "JFIF", 5) == 0) {
       if (b[5] != 1) return kErrBadData;
+      dec.jfifSeen = 1;
       dec.densityUnit = b[7];
       dec.xDensity = static_cast<uint16_t>((b[8] << 8) | b[9]);
       dec.yDensity = static_cast<uint16_t>((b[10] << 8) | b[11]);
       if (dec.jpegColourSpace == kColourUnknown) dec.jpegColourSpace = kColourYcc;
+    }
+  }
+  SkipBytes(stream, remaining);
+  return 0;
+}
+
+// APP14, extended reading only. A segment too short for the twelve bytes,
+// with another identifier, or after one already recorded is passed over.
+int32_t ReadAdobeSegment(ByteStream& stream, DecoderState& dec) {
+  int32_t remaining = ReadWord(stream) - 2;
+  if (remaining >= kAdobeBytes) {
+    uint8_t b[kAdobeBytes];
+    for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(stream));
+    remaining -= kAdobeBytes;
+    if (std::memcmp(b, "Adobe", 5) == 0 && dec.adobeTransform < 0 && !dec.colourModelFixed) {
+      dec.adobeVersion = static_cast<uint16_t>((b[5] << 8) | b[6]);
+      dec.adobeFlags0 = static_cast<uint16_t>((b[7] << 8) | b[8]);
+      dec.adobeFlags1 = static_cast<uint16_t>((b[9] << 8) | b[10]);
+      dec.adobeTransform = b[11];
     }
   }
   SkipBytes(stream, remaining);
@@ -205,6 +227,13 @@ int ReadMarkers(ByteStream& stream, DecoderState& dec) {
       case kMarkerApp0:
         rc = ReadJfifSegment(stream, dec);
         break;
+      case kMarkerApp14:
+        if (dec.extendedReading) {
+          rc = ReadAdobeSegment(stream, dec);
+        } else {
+          SkipSegment(stream);
+        }
+        break;
       default:
         if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length
         SkipSegment(stream);
@@ -233,6 +262,31 @@ int32_t ClassifyColourSpace(const DecoderState& dec) {
   }
 }
 
+int32_t ClassifyExtendedColourSpace(const DecoderState& dec) {
+  int32_t transform = dec.adobeTransform;
+  switch (dec.numComponents) {
+    case 1:
+      return kColourGrey;
+    case 3:
+      if (transform == 0) return kColourRgb;
+      if (transform == 1) return kColourYcc;
+      // No Adobe segment, or a transform that does not fit three components.
+      if (dec.jfifSeen) return kColourYcc;
+      if (dec.components[0].componentId == 'R' && dec.components[1].componentId == 'G' &&
+          dec.components[2].componentId == 'B') {
+        return kColourRgb;
+      }
+      return ClassifyColourSpace(dec);
+    case 4:
+      // Four components are inks unless the Adobe segment says transform 2;
+      // any other transform (and a JFIF segment, which cannot describe four
+      // components) leaves them CMYK.
+      return transform == 2 ? kColourYcck : kColourCmyk;
+    default:
+      return kColourUnknown;
+  }
+}
+
 int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
   if (ReadByte(stream) != 0xFF || ReadByte(stream) != kMarkerSoi) return kErrBadData;
   for (int i = 0; i < 16; ++i) {
@@ -244,6 +298,9 @@ int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
   dec.yDensity = 1;
   dec.densityUnit = 0;
   dec.restartInterval = 0;
+  dec.jfifSeen = 0;
+  dec.colourModelFixed = 0;
+  dec.adobeTransform = -1;
   int code = ReadMarkers(stream, dec);
   int32_t rc;
   if (code == kMarkerSof0 || code == kMarkerSof1) {
@@ -260,7 +317,16 @@ int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
 
 int32_t ReadToFirstScan(ByteStream& stream, DecoderState& dec) {
   int code = ReadMarkers(stream, dec);
-  if (code == kMarkerSos) return ReadScanHeader(stream, dec);
+  if (code == kMarkerSos) {
+    int32_t rc = ReadScanHeader(stream, dec);
+    // Segments between the frame header and the first scan count too: the
+    // model is fixed here, and later segments no longer change it.
+    if (rc == 0 && dec.extendedReading) {
+      dec.jpegColourSpace = ClassifyExtendedColourSpace(dec);
+      dec.colourModelFixed = 1;
+    }
+    return rc;
+  }
   if (code == kErrMemory) return kErrMemory;
   // EOI (a header with no scan), another frame header, SOI, or a malformed
   // segment: nothing can be decoded.

@@ -34,6 +34,7 @@ int32_t ReadHuffmanTables(ByteStream& stream, DecoderState& dec);
 int32_t ReadArithConditioning(ByteStream& stream, DecoderState& dec);
 int32_t ReadQuantTables(ByteStream& stream, DecoderState& dec);
 int32_t ReadJfifSegment(ByteStream& stream, DecoderState& dec);
+int32_t ReadAdobeSegment(ByteStream& stream, DecoderState& dec);
 void SkipSegment(ByteStream& stream);
 int32_t ReadFrameHeader(ByteStream& stream, DecoderState& dec, int32_t arithmetic);
 int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec);
@@ -41,5 +42,11 @@ int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec);
 // The colour space of the coded data, from the component count, the
 // identifiers and whether a JFIF segment was seen.
 int32_t ClassifyColourSpace(const DecoderState& dec);
+
+// Extended reading's colour model: the Adobe segment's transform when it
+// fits the component count (3: 0 RGB, 1 YCbCr; 4: 0 CMYK, 2 YCCK), else a
+// JFIF segment means YCbCr, identifiers 'R', 'G', 'B' mean RGB, other
+// three-component files as ClassifyColourSpace, four components CMYK.
+int32_t ClassifyExtendedColourSpace(const DecoderState& dec);
 
 }  // namespace iffjpeg
