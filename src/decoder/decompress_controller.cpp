@@ -2,6 +2,7 @@
 // and hands over one colour-converted line per call. Only one band of
 // coefficients, one band of component rows plus two context slices, and one
 // band of upsampled rows are ever held, whatever the image height.
+#include <algorithm>
 #include <cstring>
 
 #include "decoder/band_machinery.h"
@@ -14,8 +15,6 @@ namespace {
 constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
 constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;
-
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
 template <typename T>
 T* AllocList(DecoderState& dec, int32_t count) {
@@ -62,14 +61,10 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.rowsPerBand = 8 * dec.maxVSampFactor;
   f.paddedWidth = roundUp(dec.imageWidth, 8 * dec.maxHSampFactor);
-  if (dec.scanComponentCount == 1) {
-    SetUpSingleComponentScan(dec);
-    f.mcuRowsPerBand = dec.scanComponents[0]->vSampFactor;
-  } else {
-    int32_t rc = SetUpInterleavedScan(dec);
-    if (rc != 0) return rc;
-    f.mcuRowsPerBand = 1;
-  }
+  int32_t rc = SetUpScan(dec);
+  if (rc != 0) return rc;
+  // A lone component's MCU row is one block row: a band takes V of them.
+  f.mcuRowsPerBand = dec.scanComponentCount == 1 ? dec.scanComponents[0]->vSampFactor : 1;
 
   f.coefRows = AllocList<BlockArray>(dec, dec.scanComponentCount);
   if (f.coefRows == nullptr) return 5;
@@ -81,7 +76,7 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   if (AllocateBandBuffers(handle, dec) != 0) return 5;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
-  int32_t rc = dec.methods->startEntropyScan(handle, dec);
+  rc = dec.methods->startEntropyScan(handle, dec);
   if (rc != 0) return rc;
   StartBands(handle);
   return 0;
@@ -183,34 +178,22 @@ void DecodingStep(IFFHandle& handle, DecoderState& dec) {
 
 }  // namespace
 
-void SetUpSingleComponentScan(DecoderState& dec) {
-  ComponentInfo& comp = *dec.scanComponents[0];
-  comp.mcuWidth = comp.mcuHeight = comp.mcuBlocks = 1;
-  comp.paddedWidth = roundUp(comp.trueWidth, 8);
-  comp.paddedHeight = roundUp(comp.trueHeight, 8);
-  dec.mcusPerRow = comp.paddedWidth / 8;
-  dec.mcuRowsInScan = comp.paddedHeight / 8;
-  dec.blocksInMcu = 1;
-  dec.mcuMembership[0] = 0;
-  dec.methods->prepareScan(dec);
+FrameSize FrameOf(const DecoderState& dec) {
+  return {dec.imageWidth, dec.imageHeight, dec.maxHSampFactor, dec.maxVSampFactor};
 }
 
-// T.81 A.2.3: MCUs of an interleaved scan, at most 10 blocks each.
-int32_t SetUpInterleavedScan(DecoderState& dec) {
-  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
-  dec.blocksInMcu = 0;
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    ComponentInfo& comp = *dec.scanComponents[i];
-    comp.mcuWidth = comp.hSampFactor;
-    comp.mcuHeight = comp.vSampFactor;
-    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
-    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
-    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
-    if (dec.blocksInMcu + comp.mcuBlocks > kMaxBlocksInMcu) return 2;
-    for (int32_t b = 0; b < comp.mcuBlocks; ++b)
-      dec.mcuMembership[dec.blocksInMcu++] = static_cast<int16_t>(i);
-  }
+void AdoptLayout(DecoderState& dec, const McuLayout& layout) {
+  dec.mcusPerRow = layout.mcusPerRow;
+  dec.mcuRowsInScan = layout.mcuRows;
+  dec.blocksInMcu = layout.blocksInMcu;
+  std::copy_n(layout.membership, kMaxBlocksInMcu, dec.mcuMembership);
+}
+
+int32_t SetUpScan(DecoderState& dec) {
+  McuLayout layout;
+  int32_t rc = LayOutScan(dec.scanComponents, dec.scanComponentCount, FrameOf(dec), layout);
+  if (rc != 0) return rc;
+  AdoptLayout(dec, layout);
   dec.methods->prepareScan(dec);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "decoder/band_machinery.h"
 #include "decoder/colour_deconvert.h"
 #include "decoder/mcu_rows.h"
 #include "decoder/upsample.h"
@@ -12,8 +13,6 @@
 
 namespace iffjpeg {
 namespace {
-
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
 bool FactorInRange(int32_t factor) { return factor >= 1 && factor <= 4; }
 
@@ -27,11 +26,8 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
     if (comp.hSampFactor > dec.maxHSampFactor) dec.maxHSampFactor = comp.hSampFactor;
     if (comp.vSampFactor > dec.maxVSampFactor) dec.maxVSampFactor = comp.vSampFactor;
   }
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    ComponentInfo& comp = dec.components[c];
-    comp.trueWidth = CeilDiv(comp.hSampFactor * dec.imageWidth, dec.maxHSampFactor);
-    comp.trueHeight = CeilDiv(comp.vSampFactor * dec.imageHeight, dec.maxVSampFactor);
-  }
+  const FrameSize frame = FrameOf(dec);
+  for (int32_t c = 0; c < dec.numComponents; ++c) SizeComponent(dec.components[c], frame);
   // A component whose factors do not divide the maxima has no upsampler.
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     const ComponentInfo& comp = dec.components[c];

@@ -20,8 +20,6 @@ namespace {
 // What a component no scan coded (because the data ended) comes out as.
 constexpr uint8_t kMidGrey = 128;
 
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
-
 SampleArray AccessPlane(DecoderState& dec, int32_t component, int32_t firstRow, bool writable,
                         WholeImageFields& w) {
   return dec.memory->accessVirtualSampleArray(w.planes[component], firstRow, writable, dec.pool);
@@ -61,18 +59,8 @@ void FetchBandFromPlanes(IFFHandle& handle, DecoderState& dec, BlockArray*, Samp
 // A.2.3), so that the band machinery sees what it sees for such a file.
 void SetUpOutputPass(DecoderState& dec) {
   dec.scanComponentCount = dec.numComponents;
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    ComponentInfo& comp = dec.components[c];
-    dec.scanComponents[c] = &comp;
-    comp.mcuWidth = comp.hSampFactor;
-    comp.mcuHeight = comp.vSampFactor;
-    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
-    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
-    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
-  }
-  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
-  dec.blocksInMcu = 0;
+  for (int32_t c = 0; c < dec.numComponents; ++c) dec.scanComponents[c] = &dec.components[c];
+  AdoptLayout(dec, LayOutInterleavedGeometry(dec.scanComponents, dec.numComponents, FrameOf(dec)));
   dec.methods->prepareScan(dec);
   dec.methods->decodeMcuRow = NoCoefficients;
   dec.methods->reconstructMcuRow = FetchBandFromPlanes;
@@ -218,12 +206,8 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec) {
   for (;;) {
     int32_t rc = CheckScan(dec, w);
     if (rc != 0) return rc;
-    if (dec.scanComponentCount == 1) {
-      SetUpSingleComponentScan(dec);
-    } else {
-      rc = SetUpInterleavedScan(dec);
-      if (rc != 0) return rc;
-    }
+    rc = SetUpScan(dec);
+    if (rc != 0) return rc;
     rc = dec.methods->startEntropyScan(handle, dec);
     if (rc != 0) return rc;
     rc = DecodeScanRows(handle, dec);

@@ -90,14 +90,9 @@ int32_t StartScan(IFFHandle& handle, EncoderState& enc) {
   if (enc.numComponents > kMaxScanComponents) return 2;
   enc.componentsInScan = enc.numComponents;
   for (int i = 0; i < enc.numComponents; ++i) enc.scanComponents[i] = &enc.components[i];
-  int32_t rc;
-  if (enc.componentsInScan == 1) {
-    rc = SetUpSingleComponentScan(enc);
-    f.mcuRowsPerChunk = enc.scanComponents[0]->vSampFactor;
-  } else {
-    rc = SetUpInterleavedScan(enc);
-    f.mcuRowsPerChunk = 1;
-  }
+  int32_t rc = SetUpScan(enc);
+  // A lone component's MCU row is one block row: a chunk takes V of them.
+  f.mcuRowsPerChunk = enc.componentsInScan == 1 ? enc.scanComponents[0]->vSampFactor : 1;
   if (rc != 0) return rc;
 
   f.rowsPerChunk = kGroupsPerChunk * enc.maxVSampFactor;
