@@ -12,6 +12,10 @@ cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev
 
+# The library once more with link-time optimisation and ODR warnings as
+# errors: one name must have one definition across the whole library.
+scripts/odr-check.sh
+
 # A short fuzzing run of every target (20 seconds each), so that a change
 # that crashes on hostile input fails here; scripts/fuzz.sh SECONDS runs longer.
 scripts/fuzz.sh 20

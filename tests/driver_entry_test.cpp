@@ -35,11 +35,11 @@ TEST(DriverOpen, WriteDescriptionIsCheckedInOrder) {
     int32_t width, height;
     int32_t expected;
   } cases[] = {
-      {2, 8, 0, 10, 10, -3},      {3, 16, 0, 10, 10, -3},   {3, 8, 5, 10, 10, -3},
-      {3, 8, 9, 10, 10, -2},      {3, 8, 8, 10, 10, 1},     {3, 8, 1, 10, 10, 1},
-      {2, 16, 9, 10, 10, -3},     {3, 16, 9, 10, 10, -3},   {1, 8, 0xFFFFFFFFu, 10, 10, -2},
-      {1, 8, 0, 0, 10, -2},       {1, 8, 0, 10, -1, -2},    {1, 8, 0, 65536, 10, -2},
-      {1, 8, 0, 65535, 1, 1},     {2, 8, 0, 0, 0, -3},
+      {2, 8, 0, 10, 10, -3},  {3, 16, 0, 10, 10, -3}, {3, 8, 5, 10, 10, -3},
+      {3, 8, 9, 10, 10, -2},  {3, 8, 8, 10, 10, 1},   {3, 8, 1, 10, 10, 1},
+      {2, 16, 9, 10, 10, -3}, {3, 16, 9, 10, 10, -3}, {1, 8, 0xFFFFFFFFu, 10, 10, -2},
+      {1, 8, 0, 0, 10, -2},   {1, 8, 0, 10, -1, -2},  {1, 8, 0, 65536, 10, -2},
+      {1, 8, 0, 65535, 1, 1}, {2, 8, 0, 0, 0, -3},
   };
   for (const Case& c : cases) {
     MemoryFile file;
@@ -174,7 +174,52 @@ TEST(DriverLines, WrongDirectionAndNullLinesAreRefused) {
   EXPECT_EQ(IFFGetLine(h, 1, line), 2);
   EXPECT_EQ(IFFSeek(h, 0), 2);
   EXPECT_EQ(IFFPutLine(h, 1, nullptr), 2);
-  EXPECT_EQ(IFFClose(h), 0);
+  // The refusal is the handle's last result: code 0 reports it, and so does
+  // IFFClose, which returns the last recorded code.
+  int32_t last = -1;
+  EXPECT_EQ(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, &last), 0);
+  EXPECT_EQ(last, 2);
+  EXPECT_EQ(IFFClose(h), 2);
+}
+
+// A null line buffer on a live handle of the right direction is refused
+// with 2, and that 2 is what IFFControl code 0 reports afterwards.
+TEST(DriverLines, NullLinesAreRecordedAsTheLastError) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+  };
+  for (const Case& c : {Case{"read", IFF_MODE_READ}, Case{"write", IFF_MODE_WRITE}}) {
+    SCOPED_TRACE(c.name);
+    MemoryFile file;
+    if (c.mode == IFF_MODE_READ) {
+      MemoryFile written;
+      IFFImageInfo w = WriteInfo(8, 8, 1);
+      int32_t out = OpenMemory(written, IFF_MODE_WRITE, w);
+      ASSERT_GT(out, 0);
+      uint8_t rows[64] = {};
+      ASSERT_EQ(IFFPutLine(out, 8, rows), 0);
+      ASSERT_EQ(IFFClose(out), 0);
+      file.data = written.data;
+    }
+    IFFImageInfo info = WriteInfo(8, 8, 1);
+    int32_t h = OpenMemory(file, c.mode, info);
+    ASSERT_GT(h, 0);
+    uint8_t first[8] = {};
+    ASSERT_EQ(c.mode == IFF_MODE_READ ? IFFGetLine(h, 1, first) : IFFPutLine(h, 1, first), 0);
+    int32_t rc = c.mode == IFF_MODE_READ ? IFFGetLine(h, 1, nullptr) : IFFPutLine(h, 1, nullptr);
+    EXPECT_EQ(rc, 2);
+    int32_t last = -1;
+    EXPECT_EQ(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, &last), 0);
+    EXPECT_EQ(last, 2);
+    // The next accepted call records its own result again.
+    uint8_t line[8] = {};
+    rc = c.mode == IFF_MODE_READ ? IFFGetLine(h, 1, line) : IFFPutLine(h, 1, line);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, &last), 0);
+    EXPECT_EQ(last, 0);
+    IFFClose(h);
+  }
 }
 
 TEST(DriverClose, WriteOpenWithoutLinesLeavesOnlyEoi) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/decoder_kernels.h"
 #include "platform/platform.h"
 
@@ -15,6 +16,8 @@ int32_t RequiredComponents(int32_t colourSpace) {
     case kColourGrey:
       return 1;
     case kColourFour:
+    case kColourCmyk:
+    case kColourYcck:
       return 4;
     default:
       return 3;
@@ -86,9 +89,37 @@ void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleAr
   }
 }
 
+void ConvertCmykToRgb(DecoderState&, int32_t line, int32_t width, SampleArray* input,
+                      SampleRow* output) {
+  const uint8_t* c = input[0][line];
+  const uint8_t* m = input[1][line];
+  const uint8_t* y = input[2][line];
+  const uint8_t* k = input[3][line];
+  uint8_t* out = output[0];
+  for (int32_t x = 0; x < width; ++x, out += 3) {
+    out[0] = MultiplyInk(c[x], k[x]);
+    out[1] = MultiplyInk(m[x], k[x]);
+    out[2] = MultiplyInk(y[x], k[x]);
+  }
+}
+
+void ConvertYcckToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                      SampleRow* output) {
+  // The YCbCr conversion writes (R', G', B') into the line; each byte is
+  // then replaced by its ink C = 255 - R' (and so on) times K.
+  ConvertYccToRgb(dec, line, width, input, output);
+  const uint8_t* k = input[3][line];
+  uint8_t* out = output[0];
+  for (int32_t x = 0; x < width; ++x, out += 3) {
+    out[0] = MultiplyInk(255u - out[0], k[x]);
+    out[1] = MultiplyInk(255u - out[1], k[x]);
+    out[2] = MultiplyInk(255u - out[2], k[x]);
+  }
+}
+
 int32_t SelectColourDeconverter(DecoderState& dec) {
   int32_t space = dec.jpegColourSpace;
-  if (space < kColourGrey || space > kColourFour) return 2;
+  if (space < kColourGrey || space > kColourYcck) return 2;
   if (dec.numComponents != RequiredComponents(space)) return 2;
   switch (dec.outputColourSpace) {
     case kColourGrey:
@@ -103,6 +134,17 @@ int32_t SelectColourDeconverter(DecoderState& dec) {
         if (rc != 0) return rc;
         dec.methods->convertColour = ConvertYccToRgb;
         return 0;
+      }
+      // CMYK and YCCK come only from extended reading's classification.
+      if (space == kColourCmyk) {
+        dec.methods->convertColour = ConvertCmykToRgb;
+        return kOk;
+      }
+      if (space == kColourYcck) {
+        int32_t rc = BuildYccTables(dec);
+        if (rc != kOk) return rc;
+        dec.methods->convertColour = ConvertYcckToRgb;
+        return kOk;
       }
       if (space != kColourRgb) return 7;
       dec.methods->convertColour = ConvertPassThrough;

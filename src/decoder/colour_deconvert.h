@@ -25,6 +25,24 @@ void ConvertGrey(DecoderState& dec, int32_t line, int32_t width, SampleArray* in
 void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
                         SampleRow* output);
 
+// Inverted inks as stored (white paper is 255 in every component):
+// R = (C K + 127) / 255 and likewise G from M, B from Y, with integer
+// division. t + (t >> 8) >> 8 with t = x K + 128 is that quotient for every
+// pair of bytes (checked for all 65536 pairs by the tests): 255 is odd, so
+// x K / 255 is never halfway and rounding it to nearest equals adding 127.
+inline uint8_t MultiplyInk(uint32_t x, uint32_t k) {
+  uint32_t t = x * k + 128;
+  return static_cast<uint8_t>((t + (t >> 8)) >> 8);
+}
+
+// Four components C, M, Y, K into RGB with MultiplyInk.
+void ConvertCmykToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                      SampleRow* output);
+// Y, Cb, Cr, K: (R', G', B') exactly as ConvertYccToRgb gives them, then
+// C = 255 - R', M = 255 - G', Y = 255 - B' with the stored K as above.
+void ConvertYcckToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
+                      SampleRow* output);
+
 // A fast YCbCr-to-RGB row: converts the longest prefix of whole groups it
 // handles and returns how many pixels that was (the caller converts the
 // rest). Its pixels equal those of ConvertYccToRgb's tables.

@@ -54,6 +54,17 @@ struct DecoderState {
   uint8_t densityUnit;
   uint16_t xDensity;
   uint16_t yDensity;
+  // What chooses the colour model in extended reading. jfifSeen is set in
+  // either mode; the Adobe APP14 segment (not part of T.81) is read only in
+  // extended reading, the first one before the first scan (transform -1 when
+  // none came), and colourModelFixed is set once the first scan header has
+  // decided the model from them.
+  int32_t jfifSeen;
+  int32_t colourModelFixed;
+  int32_t adobeTransform;
+  uint16_t adobeVersion;
+  uint16_t adobeFlags0;
+  uint16_t adobeFlags1;
   int16_t numComponents;
   ComponentInfo* components;
   QuantTable* quantTables[kNumTables];

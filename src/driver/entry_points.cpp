@@ -2,6 +2,7 @@
 // IFFSeek. IFFControl lives in control.cpp.
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle_registry.h"
 #include "driver/reading.h"
 #include "driver/stages.h"
@@ -167,9 +168,8 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
     rc = 3;  // modes 4 and above: refused before any file is touched
   }
   if (rc == 0) {
-    handle->lineStride = handle->planes == 3
-                             ? 3 * handle->width
-                             : ((handle->bitsPerSample + 7) / 8) * handle->width;
+    handle->lineStride =
+        handle->planes == 3 ? 3 * handle->width : ((handle->bitsPerSample + 7) / 8) * handle->width;
     handle->lineBytes = handle->lineStride;
     int32_t value = RegisterHandle(handle);
     if (value > 0) return value;
@@ -181,8 +181,10 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
 
 extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t* lines) {
   IFFHandle* handle = LookUpHandle(value);
-  if (handle == nullptr || !IsReadMode(handle->mode)) return 2;
-  if (count > 0 && lines == nullptr) return 2;
+  if (handle == nullptr || !IsReadMode(handle->mode)) return kErrInvalid;
+  // A live handle records every result, refusals included, so that
+  // IFFControl code 0 reports what the host was last told.
+  if (count > 0 && lines == nullptr) return handle->lastError = kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
   for (uint32_t i = 0; i < count; ++i) {
     int32_t rc = DecodeOneLine(*handle, lines);
@@ -196,9 +198,10 @@ extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t
 
 extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const uint8_t* lines) {
   IFFHandle* handle = LookUpHandle(value);
-  if (handle == nullptr || handle->mode != IFF_MODE_WRITE) return 2;
-  if (count > 0 && lines == nullptr) return 2;
+  if (handle == nullptr || handle->mode != IFF_MODE_WRITE) return kErrInvalid;
+  if (count > 0 && lines == nullptr) return handle->lastError = kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
+  handle->lastError = kOk;  // an earlier refusal does not stop these lines
   if (handle->headerPending) {
     int32_t rc = WriteHeaders(*handle);
     if (rc != 0) return rc;

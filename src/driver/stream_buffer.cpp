@@ -1,5 +1,6 @@
 #include "driver/stream_buffer.h"
 
+#include "common/result_codes.h"
 #include "platform/platform.h"
 
 namespace iffjpeg {
@@ -11,7 +12,7 @@ int32_t AllocateStreamBuffer(IFFHandle& handle, uint32_t size) {
   if (block == nullptr) {
     handle.bufferStart = nullptr;
     handle.cursor = nullptr;
-    return 5;
+    return kErrMemory;
   }
   handle.bufferStart = block + kStreamHeadRoom;
   handle.cursor = handle.bufferStart;
@@ -49,8 +50,8 @@ int FillBuffer(IFFHandle& handle) {
   handle.byteCount = 2;
   handle.dataEnded = 1;
   if (CurrentMcuRow(handle) < handle.decoder.mcuRowsInScan - 1) {
-    handle.lastError = 10;
-    handle.lineCode = 10;
+    handle.lastError = kErrDataEnded;
+    handle.lineCode = kErrDataEnded;
   }
   --handle.byteCount;
   return *handle.cursor++;
@@ -61,8 +62,8 @@ int32_t FlushBuffer(IFFHandle& handle) {
   if (held > 0) {
     int32_t written = handle.fileOps.write(handle.fileId, handle.bufferStart, held);
     if (written != held) {
-      handle.lastError = 11;
-      handle.lineCode = 11;
+      handle.lastError = kErrWrite;
+      handle.lineCode = kErrWrite;
     }
   }
   handle.cursor = handle.bufferStart;

@@ -1,6 +1,8 @@
 #include "entropy/huffman_decoder.h"
 
+#include "common/result_codes.h"
 #include "driver/stream_buffer.h"
+#include "format/marker_reader.h"
 #include "platform/cpu_features.h"
 
 namespace iffjpeg {
@@ -63,22 +65,9 @@ int32_t decodeSymbolSlow(IFFHandle& handle, const HuffTable& table, int32_t leng
   return table.huffval[index];
 }
 
-// Reads up to the next marker (skipping any entropy-coded bytes left before
-// it) and returns its code; the marker is consumed.
-int ReadMarkerAtRestart(IFFHandle& handle) {
-  for (;;) {
-    int byte = ReadByte(handle);
-    if (byte != 0xFF) continue;
-    do {
-      byte = ReadByte(handle);
-    } while (byte == 0xFF);
-    if (byte != 0x00) return byte;
-  }
-}
-
 void ReportRestartLost(IFFHandle& handle) {
-  handle.lineCode = 10;
-  handle.lastError = 10;
+  handle.lineCode = kErrDataEnded;
+  handle.lastError = kErrDataEnded;
 }
 
 }  // namespace
@@ -92,15 +81,16 @@ void processRestart(IFFHandle& handle, DecoderState& dec) {
   br.bitsLeft = 0;
   br.heldBits = 0;
   br.heldCount = 0;
-  int marker = ReadMarkerAtRestart(handle);
-  if (marker < 0xD0 || marker > 0xD7) {
+  // Any entropy-coded bytes left before the marker are skipped.
+  int marker = NextMarker(handle);
+  if (marker < kMarkerRst0 || marker > kMarkerRst7) {
     PutBack(handle, marker);
     PutBack(handle, 0xFF);
     dec.restartsAbandoned = 1;
     ReportRestartLost(handle);
     return;
   }
-  int32_t number = marker - 0xD0;
+  int32_t number = marker - kMarkerRst0;
   if (number != dec.nextRestartNum) ReportRestartLost(handle);
   for (int16_t& dc : dec.lastDcVal) dc = 0;
   dec.restartsToGo = dec.restartInterval;
@@ -252,7 +242,7 @@ int32_t startHuffmanPass(IFFHandle& handle, DecoderState& dec) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
     HuffTable* ac = dec.acHuffTables[comp.acTableNo];
-    if (dc == nullptr || ac == nullptr) return 2;
+    if (dc == nullptr || ac == nullptr) return kErrInvalid;
     buildDecodingTable(*dc);
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;

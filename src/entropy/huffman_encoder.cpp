@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stream_buffer.h"
+#include "format/marker_codes.h"
 #include "platform/cpu_features.h"
 
 namespace iffjpeg {
@@ -106,7 +108,7 @@ void encodeBlock(IFFHandle& handle, int16_t* block, const HuffTable& dcTable,
 void emitRestart(IFFHandle& handle, EncoderState& enc) {
   completeLastByte(handle);
   PutByte(handle, 0xFF);
-  PutByte(handle, 0xD0 + enc.nextRestartNum);
+  PutByte(handle, kMarkerRst0 + enc.nextRestartNum);
   for (int ci = 0; ci < enc.componentsInScan; ++ci) enc.lastDcVal[ci] = 0;
   enc.restartsToGo = static_cast<int16_t>(enc.restartInterval);
   enc.nextRestartNum = static_cast<int16_t>((enc.nextRestartNum + 1) & 7);
@@ -125,7 +127,7 @@ int32_t startHuffmanEncoding(IFFHandle& handle, EncoderState& enc) {
                         ? enc.acHuffTables[comp.acTableNo]
                         : nullptr;
     if (dc == nullptr || ac == nullptr) {
-      rc = 2;
+      rc = kErrInvalid;
       break;
     }
     buildEncodingTable(*dc);

@@ -14,6 +14,10 @@ enum ColourSpace : int32_t {
   kColourYcc = 3,
   kColourOtherThree = 4,  // recognised from component identifiers 1, 4, 5
   kColourFour = 5,
+  // Extended reading only: four components as inverted inks (Adobe), and
+  // YCbCr with an inverted black (Adobe transform 2).
+  kColourCmyk = 6,
+  kColourYcck = 7,
 };
 
 struct ComponentInfo {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/stages.h"
 #include "driver/stream_buffer.h"
 #include "entropy/huffman_decoder.h"
@@ -10,6 +11,8 @@ namespace iffjpeg {
 namespace {
 
 constexpr int32_t kJfifBytes = 14;
+// "Adobe", version, flags0, flags1, transform.
+constexpr int32_t kAdobeBytes = 12;
 
 template <typename T>
 T* AllocTable(DecoderState& dec) {
@@ -51,17 +54,17 @@ int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec) {
       total += bits[l];
     }
     remaining -= 17;
-    if (total > 256 || total > remaining) return 7;
+    if (total > 256 || total > remaining) return kErrBadData;
     uint8_t huffval[256];
     for (int32_t i = 0; i < total; ++i) huffval[i] = static_cast<uint8_t>(ReadByte(handle));
     remaining -= total;
     int number = tcTh & ~0x10;
-    if (number > 3) return 7;
-    if (huffmanCodesOverflow(bits)) return 7;
+    if (number > 3) return kErrBadData;
+    if (huffmanCodesOverflow(bits)) return kErrBadData;
     HuffTable*& slot = (tcTh & 0x10) ? dec.acHuffTables[number] : dec.dcHuffTables[number];
     if (slot == nullptr) {
       slot = AllocTable<HuffTable>(dec);
-      if (slot == nullptr) return 5;
+      if (slot == nullptr) return kErrMemory;
       std::memset(slot, 0, sizeof(HuffTable));
     }
     std::memcpy(slot->bits, bits, sizeof bits);
@@ -76,11 +79,11 @@ int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec) {
   while (remaining > 0) {
     int index = ReadByte(handle);
     int value = ReadByte(handle);
-    if (index > 31) return 7;
+    if (index > 31) return kErrBadData;
     if (index < 16) {
       dec.arithDcL[index] = static_cast<uint8_t>(value & 0x0F);
       dec.arithDcU[index] = static_cast<uint8_t>(value >> 4);
-      if (dec.arithDcL[index] > dec.arithDcU[index]) return 7;
+      if (dec.arithDcL[index] > dec.arithDcU[index]) return kErrBadData;
     } else {
       dec.arithAcK[index - 16] = static_cast<uint8_t>(value);
     }
@@ -96,11 +99,11 @@ int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec) {
     int pqTq = ReadByte(handle);
     int number = pqTq & 0x0F;
     bool sixteenBit = (pqTq >> 4) != 0;
-    if (number > 3) return 7;
+    if (number > 3) return kErrBadData;
     QuantTable*& slot = dec.quantTables[number];
     if (slot == nullptr) {
       slot = AllocTable<QuantTable>(dec);
-      if (slot == nullptr) return 5;
+      if (slot == nullptr) return kErrMemory;
     }
     for (uint16_t& value : slot->quantval) {
       value = static_cast<uint16_t>(sixteenBit ? ReadWord(handle) : ReadByte(handle));
@@ -118,11 +121,31 @@ int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec) {
     for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(handle));
     remaining -= kJfifBytes;
     if (std::memcmp(b, "JFIF", 5) == 0) {
-      if (b[5] != 1) return 7;
+      if (b[5] != 1) return kErrBadData;
+      dec.jfifSeen = 1;
       dec.densityUnit = b[7];
       dec.xDensity = static_cast<uint16_t>((b[8] << 8) | b[9]);
       dec.yDensity = static_cast<uint16_t>((b[10] << 8) | b[11]);
       if (dec.jpegColourSpace == kColourUnknown) dec.jpegColourSpace = kColourYcc;
+    }
+  }
+  SkipBytes(handle, remaining);
+  return 0;
+}
+
+// APP14, extended reading only. A segment too short for the twelve bytes,
+// with another identifier, or after one already recorded is passed over.
+int32_t ReadAdobeSegment(IFFHandle& handle, DecoderState& dec) {
+  int32_t remaining = ReadWord(handle) - 2;
+  if (remaining >= kAdobeBytes) {
+    uint8_t b[kAdobeBytes];
+    for (uint8_t& byte : b) byte = static_cast<uint8_t>(ReadByte(handle));
+    remaining -= kAdobeBytes;
+    if (std::memcmp(b, "Adobe", 5) == 0 && dec.adobeTransform < 0 && !dec.colourModelFixed) {
+      dec.adobeVersion = static_cast<uint16_t>((b[5] << 8) | b[6]);
+      dec.adobeFlags0 = static_cast<uint16_t>((b[7] << 8) | b[8]);
+      dec.adobeFlags1 = static_cast<uint16_t>((b[9] << 8) | b[10]);
+      dec.adobeTransform = b[11];
     }
   }
   SkipBytes(handle, remaining);
@@ -141,7 +164,7 @@ int32_t ReadFrameHeader(IFFHandle& handle, DecoderState& dec, int32_t arithmetic
   dec.numComponents = static_cast<int16_t>(ReadByte(handle));
   std::size_t bytes = sizeof(ComponentInfo) * static_cast<std::size_t>(dec.numComponents);
   dec.components = static_cast<ComponentInfo*>(dec.memory->allocSmall(bytes, dec.pool));
-  if (dec.components == nullptr) return 5;
+  if (dec.components == nullptr) return kErrMemory;
   std::memset(dec.components, 0, bytes);
   for (int16_t i = 0; i < dec.numComponents; ++i) {
     ComponentInfo& comp = dec.components[i];
@@ -160,7 +183,7 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
   int32_t length = ReadWord(handle);
   int32_t count = ReadByte(handle);
   dec.scanComponentCount = static_cast<int16_t>(count);
-  if (length != 2 * count + 6 || count < 1 || count > kMaxScanComponents) return 7;
+  if (length != 2 * count + 6 || count < 1 || count > kMaxScanComponents) return kErrBadData;
   for (int32_t i = 0; i < count; ++i) {
     int selector = ReadByte(handle);
     int tables = ReadByte(handle);
@@ -168,13 +191,13 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
     for (int16_t c = 0; c < dec.numComponents && comp == nullptr; ++c) {
       if (dec.components[c].componentId == selector) comp = &dec.components[c];
     }
-    if (comp == nullptr) return 7;
+    if (comp == nullptr) return kErrBadData;
     for (int32_t j = 0; j < i; ++j) {
-      if (dec.scanComponents[j] == comp) return 7;
+      if (dec.scanComponents[j] == comp) return kErrBadData;
     }
     comp->dcTableNo = static_cast<int16_t>(tables >> 4);
     comp->acTableNo = static_cast<int16_t>(tables & 0x0F);
-    if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return 7;
+    if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return kErrBadData;
     dec.scanComponents[i] = comp;
   }
   SkipBytes(handle, 3);  // spectral selection and approximation: sequential
@@ -199,19 +222,26 @@ int ReadMarkers(IFFHandle& handle, DecoderState& dec) {
         rc = ReadQuantTables(handle, dec);
         break;
       case kMarkerDri:
-        if (ReadWord(handle) != 4) return 7;
+        if (ReadWord(handle) != 4) return kErrBadData;
         dec.restartInterval = static_cast<uint16_t>(ReadWord(handle));
         break;
       case kMarkerApp0:
         rc = ReadJfifSegment(handle, dec);
+        break;
+      case kMarkerApp14:
+        if (dec.extendedReading) {
+          rc = ReadAdobeSegment(handle, dec);
+        } else {
+          SkipSegment(handle);
+        }
         break;
       default:
         if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length
         SkipSegment(handle);
         break;
     }
-    if (rc == 5) return 5;
-    if (rc != 0) return 7;
+    if (rc == kErrMemory) return kErrMemory;
+    if (rc != 0) return kErrBadData;
   }
 }
 
@@ -233,8 +263,33 @@ int32_t ClassifyColourSpace(const DecoderState& dec) {
   }
 }
 
+int32_t ClassifyExtendedColourSpace(const DecoderState& dec) {
+  int32_t transform = dec.adobeTransform;
+  switch (dec.numComponents) {
+    case 1:
+      return kColourGrey;
+    case 3:
+      if (transform == 0) return kColourRgb;
+      if (transform == 1) return kColourYcc;
+      // No Adobe segment, or a transform that does not fit three components.
+      if (dec.jfifSeen) return kColourYcc;
+      if (dec.components[0].componentId == 'R' && dec.components[1].componentId == 'G' &&
+          dec.components[2].componentId == 'B') {
+        return kColourRgb;
+      }
+      return ClassifyColourSpace(dec);
+    case 4:
+      // Four components are inks unless the Adobe segment says transform 2;
+      // any other transform (and a JFIF segment, which cannot describe four
+      // components) leaves them CMYK.
+      return transform == 2 ? kColourYcck : kColourCmyk;
+    default:
+      return kColourUnknown;
+  }
+}
+
 int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
-  if (ReadByte(handle) != 0xFF || ReadByte(handle) != kMarkerSoi) return 7;
+  if (ReadByte(handle) != 0xFF || ReadByte(handle) != kMarkerSoi) return kErrBadData;
   for (int i = 0; i < 16; ++i) {
     dec.arithDcL[i] = 0;
     dec.arithDcU[i] = 1;
@@ -244,6 +299,9 @@ int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
   dec.yDensity = 1;
   dec.densityUnit = 0;
   dec.restartInterval = 0;
+  dec.jfifSeen = 0;
+  dec.colourModelFixed = 0;
+  dec.adobeTransform = -1;
   int code = ReadMarkers(handle, dec);
   int32_t rc;
   if (code == kMarkerSof0 || code == kMarkerSof1) {
@@ -260,11 +318,20 @@ int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
 
 int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
   int code = ReadMarkers(handle, dec);
-  if (code == kMarkerSos) return ReadScanHeader(handle, dec);
-  if (code == 5) return 5;
+  if (code == kMarkerSos) {
+    int32_t rc = ReadScanHeader(handle, dec);
+    // Segments between the frame header and the first scan count too: the
+    // model is fixed here, and later segments no longer change it.
+    if (rc == 0 && dec.extendedReading) {
+      dec.jpegColourSpace = ClassifyExtendedColourSpace(dec);
+      dec.colourModelFixed = 1;
+    }
+    return rc;
+  }
+  if (code == kErrMemory) return kErrMemory;
   // EOI (a header with no scan), another frame header, SOI, or a malformed
   // segment: nothing can be decoded.
-  return 7;
+  return kErrBadData;
 }
 
 // Between the scans of a multi-scan frame (T.81 B.2.1, B.6): DHT, DQT, DRI,

@@ -7,27 +7,9 @@
 #include <cstdint>
 
 #include "driver/handle.h"
+#include "format/marker_codes.h"
 
 namespace iffjpeg {
-
-// Marker codes (T.81 Table B.1).
-enum MarkerCode : int {
-  kMarkerTem = 0x01,
-  kMarkerSof0 = 0xC0,
-  kMarkerSof1 = 0xC1,
-  kMarkerDht = 0xC4,
-  kMarkerSof9 = 0xC9,
-  kMarkerDac = 0xCC,
-  kMarkerRst0 = 0xD0,
-  kMarkerRst7 = 0xD7,
-  kMarkerSoi = 0xD8,
-  kMarkerEoi = 0xD9,
-  kMarkerSos = 0xDA,
-  kMarkerDqt = 0xDB,
-  kMarkerDri = 0xDD,
-  kMarkerApp0 = 0xE0,
-  kMarkerCom = 0xFE,
-};
 
 // The next marker's code (1..0xFE), passing over any other bytes, fill
 // bytes and stuffed 0xFF 0x00 pairs.
@@ -43,6 +25,7 @@ int32_t ReadHuffmanTables(IFFHandle& handle, DecoderState& dec);
 int32_t ReadArithConditioning(IFFHandle& handle, DecoderState& dec);
 int32_t ReadQuantTables(IFFHandle& handle, DecoderState& dec);
 int32_t ReadJfifSegment(IFFHandle& handle, DecoderState& dec);
+int32_t ReadAdobeSegment(IFFHandle& handle, DecoderState& dec);
 void SkipSegment(IFFHandle& handle);
 int32_t ReadFrameHeader(IFFHandle& handle, DecoderState& dec, int32_t arithmetic);
 int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec);
@@ -50,5 +33,11 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec);
 // The colour space of the coded data, from the component count, the
 // identifiers and whether a JFIF segment was seen.
 int32_t ClassifyColourSpace(const DecoderState& dec);
+
+// Extended reading's colour model: the Adobe segment's transform when it
+// fits the component count (3: 0 RGB, 1 YCbCr; 4: 0 CMYK, 2 YCCK), else a
+// JFIF segment means YCbCr, identifiers 'R', 'G', 'B' mean RGB, other
+// three-component files as ClassifyColourSpace, four components CMYK.
+int32_t ClassifyExtendedColourSpace(const DecoderState& dec);
 
 }  // namespace iffjpeg

@@ -5,23 +5,11 @@
 #include <cstdint>
 
 #include "encoder/encoder_state.h"
+#include "format/marker_codes.h"
 
 namespace iffjpeg {
 
 struct IFFHandle;
-
-// Marker codes (T.81 Table B.1) that the writer emits.
-enum MarkerCode : int {
-  kMarkerSof0 = 0xC0,
-  kMarkerSof1 = 0xC1,
-  kMarkerDht = 0xC4,
-  kMarkerSoi = 0xD8,
-  kMarkerEoi = 0xD9,
-  kMarkerSos = 0xDA,
-  kMarkerDqt = 0xDB,
-  kMarkerDri = 0xDD,
-  kMarkerApp0 = 0xE0,
-};
 
 // DHT for each scan component's DC then AC table (each table once per
 // file), DRI when a restart interval is set, then SOS.
