@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
@@ -30,13 +31,13 @@ int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.sampleSets[0] = AllocList<SampleArray>(dec, dec.scanComponentCount);
   f.sampleSets[1] = AllocList<SampleArray>(dec, dec.scanComponentCount);
-  if (f.sampleSets[0] == nullptr || f.sampleSets[1] == nullptr) return 5;
+  if (f.sampleSets[0] == nullptr || f.sampleSets[1] == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t v = comp.vSampFactor;
     SampleArray natural = dec.memory->allocSampleArray(comp.paddedWidth, kSlicesHeld * v, dec.pool);
     SampleArray exchanged = AllocList<SampleRow>(dec, kSlicesHeld * v);
-    if (natural == nullptr || exchanged == nullptr) return 5;
+    if (natural == nullptr || exchanged == nullptr) return kErrMemory;
     std::memcpy(exchanged, natural, sizeof(SampleRow) * 6 * v);
     std::memcpy(exchanged + 6 * v, natural + 8 * v, sizeof(SampleRow) * 2 * v);
     std::memcpy(exchanged + 8 * v, natural + 6 * v, sizeof(SampleRow) * 2 * v);
@@ -49,7 +50,7 @@ int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
 // 768 bytes addressed at byte 256: indices -256..511 clamp to 0..255.
 int32_t BuildRangeLimit(DecoderState& dec) {
   auto* table = static_cast<uint8_t*>(dec.memory->allocSmall(kRangeLimitBytes, dec.pool));
-  if (table == nullptr) return 5;
+  if (table == nullptr) return kErrMemory;
   std::memset(table, 0, 256);
   for (int32_t i = 0; i < 256; ++i) table[256 + i] = static_cast<uint8_t>(i);
   std::memset(table + 512, 255, 256);
@@ -67,13 +68,13 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   f.mcuRowsPerBand = dec.scanComponentCount == 1 ? dec.scanComponents[0]->vSampFactor : 1;
 
   f.coefRows = AllocList<BlockArray>(dec, dec.scanComponentCount);
-  if (f.coefRows == nullptr) return 5;
+  if (f.coefRows == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
-    if (f.coefRows[c] == nullptr) return 5;
+    if (f.coefRows[c] == nullptr) return kErrMemory;
   }
-  if (AllocateBandBuffers(handle, dec) != 0) return 5;
+  if (AllocateBandBuffers(handle, dec) != 0) return kErrMemory;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
   rc = dec.methods->startEntropyScan(handle, dec);
@@ -200,12 +201,12 @@ int32_t SetUpScan(DecoderState& dec) {
 
 int32_t AllocateBandBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
-  if (AllocSampleBuffers(handle, dec) != 0) return 5;
+  if (AllocSampleBuffers(handle, dec) != 0) return kErrMemory;
   f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
-  if (f.upsampledRows == nullptr) return 5;
+  if (f.upsampledRows == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
-    if (f.upsampledRows[c] == nullptr) return 5;
+    if (f.upsampledRows[c] == nullptr) return kErrMemory;
   }
   return BuildRangeLimit(dec);
 }
@@ -230,7 +231,7 @@ void HandOverLine(IFFHandle& handle, DecoderState& dec) {
 }
 
 int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
-  if (mode == 3) {
+  if (mode == kPipelineRelease) {
     // Release whatever set-up got as far as allocating; safe to repeat.
     if (dec.memory != nullptr && dec.memory->freeAll != nullptr) dec.memory->freeAll(dec.pool);
     return 0;
@@ -240,12 +241,12 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
     return WholeImageControl(handle, dec, mode);
   }
   switch (mode) {
-    case 0:
+    case kPipelineStart:
       return StartDecompress(handle, dec);
-    case 1:
+    case kPipelineLine:
       HandOverLine(handle, dec);
       return 0;
-    case 2:
+    case kPipelineFinish:
       dec.methods->finishEntropyScan(dec);
       return 0;
     default:

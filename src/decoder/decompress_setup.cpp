@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/colour_deconvert.h"
 #include "decoder/mcu_rows.h"
@@ -22,7 +23,7 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
   dec.maxVSampFactor = 1;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     const ComponentInfo& comp = dec.components[c];
-    if (!FactorInRange(comp.hSampFactor) || !FactorInRange(comp.vSampFactor)) return 7;
+    if (!FactorInRange(comp.hSampFactor) || !FactorInRange(comp.vSampFactor)) return kErrBadData;
     if (comp.hSampFactor > dec.maxHSampFactor) dec.maxHSampFactor = comp.hSampFactor;
     if (comp.vSampFactor > dec.maxVSampFactor) dec.maxVSampFactor = comp.vSampFactor;
   }
@@ -33,7 +34,7 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
     const ComponentInfo& comp = dec.components[c];
     if (ChooseUpsampler(comp.hSampFactor, comp.vSampFactor, dec.maxHSampFactor,
                         dec.maxVSampFactor) == nullptr) {
-      return 7;
+      return kErrBadData;
     }
   }
   return 0;
@@ -45,10 +46,10 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
 int32_t CheckQuantTables(const DecoderState& dec) {
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     int32_t number = dec.components[c].quantTableNo;
-    if (number < 0 || number >= kNumTables) return 7;
+    if (number < 0 || number >= kNumTables) return kErrBadData;
   }
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    if (dec.quantTables[dec.scanComponents[i]->quantTableNo] == nullptr) return 7;
+    if (dec.quantTables[dec.scanComponents[i]->quantTableNo] == nullptr) return kErrBadData;
   }
   return 0;
 }
@@ -87,12 +88,12 @@ int32_t SetDecompressDefaults(DecoderState& dec) {
 }
 
 int32_t PrepareDecompress(DecoderState& dec) {
-  if (dec.dataPrecision != 8) return 7;
-  if (dec.imageWidth <= 0 || dec.imageHeight <= 0) return 7;
+  if (dec.dataPrecision != 8) return kErrBadData;
+  if (dec.imageWidth <= 0 || dec.imageHeight <= 0) return kErrBadData;
   int32_t rc = SetSamplingGeometry(dec);
   if (rc == 0) rc = CheckQuantTables(dec);
   if (rc != 0) return rc;
-  if (dec.arithCode != 0) return 4;
+  if (dec.arithCode != 0) return kErrVariant;
   selectHuffmanDecoder(dec);
   rc = SelectColourDeconverter(dec);
   if (rc != 0) return rc;

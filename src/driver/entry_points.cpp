@@ -32,11 +32,11 @@ void DiscardHandle(IFFHandle* handle) {
 
 int32_t OpenForWriting(IFFHandle& handle, const void* source) {
   if (handle.mode != IFF_MODE_WRITE) {
-    handle.lastError = 3;
-    return 3;
+    handle.lastError = kErrUnsupported;
+    return kErrUnsupported;
   }
   handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
-  if (handle.fileId < 0) return 8;
+  if (handle.fileId < 0) return kErrOpen;
 
   EncoderState& enc = handle.encoder;
   enc.methods = &handle.encoderMethods;
@@ -55,7 +55,7 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
     enc.inputColourSpace = kColourRgb;
     enc.inputComponents = 3;
   }
-  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return 5;
+  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return kErrMemory;
   enc.imageWidth = handle.width;
   enc.imageHeight = handle.height;
   enc.dataPrecision = 8;
@@ -64,12 +64,12 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
 }
 
 int32_t CheckWriteDescription(const IFFImageInfo& info) {
-  if (info.planes != 1 && info.planes != 3) return 3;
-  if (info.bitsPerSample != 8) return 3;
-  if (info.compression >= 2 && info.compression <= 7) return 3;
-  if (info.compression > 8) return 2;
-  if (info.width <= 0 || info.width > kMaxFrameDimension) return 2;
-  if (info.height <= 0 || info.height > kMaxFrameDimension) return 2;
+  if (info.planes != 1 && info.planes != 3) return kErrUnsupported;
+  if (info.bitsPerSample != 8) return kErrUnsupported;
+  if (info.compression >= 2 && info.compression <= 7) return kErrUnsupported;
+  if (info.compression > 8) return kErrInvalid;
+  if (info.width <= 0 || info.width > kMaxFrameDimension) return kErrInvalid;
+  if (info.height <= 0 || info.height > kMaxFrameDimension) return kErrInvalid;
   return 0;
 }
 
@@ -86,7 +86,7 @@ int32_t WriteHeaders(IFFHandle& handle) {
   if (handle.lastError != 0) return handle.lastError;
   handle.lineCode = 0;
   WriteFileHeader(enc, handle);
-  handle.lastError = RunCompressPipeline(handle, enc, 0);
+  handle.lastError = RunCompressPipeline(handle, enc, kPipelineStart);
   if (handle.lastError == 0 && handle.lineCode != 0) handle.lastError = handle.lineCode;
   if (handle.lastError != 0) {
     // The file header is out: a retry would write it a second time, so the
@@ -107,7 +107,7 @@ bool IsReadMode(int32_t mode) { return mode == IFF_MODE_READ || mode == IFF_MODE
 int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
   handle.currentLine = line;
   handle.lineCode = 0;
-  int32_t rc = DecompressControl(handle, handle.decoder, 1);
+  int32_t rc = DecompressControl(handle, handle.decoder, kPipelineLine);
   if (rc == 0) rc = handle.lineCode;
   handle.lastError = rc;
   return rc;
@@ -118,9 +118,9 @@ int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
 using namespace iffjpeg;
 
 extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImageInfo* info) {
-  if (source == nullptr || info == nullptr) return -2;
+  if (source == nullptr || info == nullptr) return -kErrInvalid;
   auto* handle = static_cast<IFFHandle*>(platform::HeapAllocZeroed(sizeof(IFFHandle)));
-  if (handle == nullptr) return -5;
+  if (handle == nullptr) return -kErrMemory;
 
   if (mode & IFF_MODE_CALLBACKS) {
     std::memcpy(&handle->fileOps, source, sizeof(IFFFileOps));
@@ -165,7 +165,7 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
       rc = OpenForWriting(*handle, source);
     }
   } else {
-    rc = 3;  // modes 4 and above: refused before any file is touched
+    rc = kErrUnsupported;  // modes 4 and above: refused before any file is touched
   }
   if (rc == 0) {
     handle->lineStride =
@@ -173,7 +173,7 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
     handle->lineBytes = handle->lineStride;
     int32_t value = RegisterHandle(handle);
     if (value > 0) return value;
-    rc = 5;  // every handle slot is in use
+    rc = kErrMemory;  // every handle slot is in use
   }
   DiscardHandle(handle);
   return -rc;
@@ -188,7 +188,7 @@ extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t
   if (handle->stickyError != 0) return handle->stickyError;
   for (uint32_t i = 0; i < count; ++i) {
     int32_t rc = DecodeOneLine(*handle, lines);
-    if (rc == 10) ++handle->lineCounter;  // the line was still delivered
+    if (rc == kErrDataEnded) ++handle->lineCounter;  // the line was still delivered
     if (rc != 0) return rc;
     ++handle->lineCounter;
     lines += handle->lineStride;
@@ -209,21 +209,21 @@ extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const u
   for (uint32_t i = 0; i < count && handle->lastError == 0; ++i) {
     handle->currentLine = const_cast<uint8_t*>(lines);
     handle->lineCode = 0;
-    int32_t rc = RunCompressPipeline(*handle, handle->encoder, 1);
+    int32_t rc = RunCompressPipeline(*handle, handle->encoder, kPipelineLine);
     ++handle->lineCounter;
     lines += handle->lineStride;
     if (rc == 0) rc = handle->lineCode;
     handle->lastError = rc;
     // Bytes already lost cannot be recovered: the file is failed for good.
-    if (rc == 11) handle->stickyError = 11;
+    if (rc == kErrWrite) handle->stickyError = kErrWrite;
   }
   return handle->lastError;
 }
 
 extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
   IFFHandle* handle = LookUpHandle(value);
-  if (handle == nullptr || handle->mode != IFF_MODE_READ) return 2;
-  if (target < 0) return 2;
+  if (handle == nullptr || handle->mode != IFF_MODE_READ) return kErrInvalid;
+  if (target < 0) return kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
   handle->lastError = 0;
   if (target == handle->lineCounter) return 0;
@@ -233,7 +233,7 @@ extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
   }
   while (handle->lineCounter < target) {
     int32_t rc = DecodeOneLine(*handle, nullptr);
-    if (rc == 10) ++handle->lineCounter;
+    if (rc == kErrDataEnded) ++handle->lineCounter;
     if (rc != 0) return rc;
     ++handle->lineCounter;
   }
@@ -242,13 +242,13 @@ extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
 
 extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   IFFHandle* handle = UnregisterHandle(value);
-  if (handle == nullptr) return 2;
+  if (handle == nullptr) return kErrInvalid;
   if (handle->mode == IFF_MODE_WRITE) {
     if (handle->headerPending) {
       ReleaseCodecMemory(*handle);
     } else {
-      RunCompressPipeline(*handle, handle->encoder, 2);
-      RunCompressPipeline(*handle, handle->encoder, 3);
+      RunCompressPipeline(*handle, handle->encoder, kPipelineFinish);
+      RunCompressPipeline(*handle, handle->encoder, kPipelineRelease);
     }
     PutMarker(*handle, 0xD9);
     FlushBuffer(*handle);
@@ -256,8 +256,8 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   } else {
     // After a failed rewind the decoder is half set up: only release it.
     if (handle->stickyError == 0) {
-      DecompressControl(*handle, handle->decoder, 2);
-      DecompressControl(*handle, handle->decoder, 3);
+      DecompressControl(*handle, handle->decoder, kPipelineFinish);
+      DecompressControl(*handle, handle->decoder, kPipelineRelease);
     }
     ReleaseCodecMemory(*handle);
   }
@@ -265,5 +265,5 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   ReleaseStreamBuffer(*handle);
   int32_t closed = handle->fileId >= 0 ? handle->fileOps.close(handle->fileId) : 0;
   platform::HeapFree(handle);
-  return closed != 0 ? 9 : result;
+  return closed != 0 ? kErrClose : result;
 }

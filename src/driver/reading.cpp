@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 #include "driver/stream_buffer.h"
@@ -32,7 +33,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   if (rc != 0) return rc;
   if (dec.jpegColourSpace == kColourGrey) dec.outputColourSpace = kColourGrey;
   rc = PrepareDecompress(dec);
-  if (rc == 0) rc = DecompressControl(handle, dec, 0);
+  if (rc == 0) rc = DecompressControl(handle, dec, kPipelineStart);
   if (rc != 0) return rc;
 
   handle.height = dec.imageHeight;
@@ -46,14 +47,14 @@ int32_t StartDecoder(IFFHandle& handle) {
 
 int32_t OpenForReading(IFFHandle& handle, const void* source) {
   handle.fileId = handle.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
-  if (handle.fileId < 0) return handle.lastError = 8;
-  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return handle.lastError = 5;
+  if (handle.fileId < 0) return handle.lastError = kErrOpen;
+  if (AllocateStreamBuffer(handle, kStreamBufferSize) != 0) return handle.lastError = kErrMemory;
   return handle.lastError = StartDecoder(handle);
 }
 
 int32_t RewindForReading(IFFHandle& handle) {
   if (handle.fileOps.seek == nullptr || handle.fileOps.seek(handle.fileId, 0, 0) < 0) {
-    return handle.lastError = 3;
+    return handle.lastError = kErrUnsupported;
   }
   // A multi-scan file was decoded whole at open: serving its lines again
   // from the top needs no second pass over the file.
@@ -69,7 +70,7 @@ int32_t RewindForReading(IFFHandle& handle) {
   int32_t width = handle.width, height = handle.height, planes = handle.planes;
   int32_t rc = StartDecoder(handle);
   if (rc == 0 && (handle.width != width || handle.height != height || handle.planes != planes)) {
-    rc = 7;  // the file changed underneath: its lines no longer fit the host's buffers
+    rc = kErrBadData;  // the file changed underneath: its lines no longer fit the host's buffers
   }
   if (rc != 0) handle.stickyError = rc;
   return handle.lastError = rc;

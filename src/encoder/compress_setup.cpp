@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stages.h"
 #include "encoder/colour_convert.h"
@@ -31,7 +32,7 @@ int32_t CheckScanTables(const EncoderState& enc) {
   for (int ci = 0; ci < enc.componentsInScan; ++ci) {
     const ComponentInfo& c = *enc.scanComponents[ci];
     if (!HasTable(enc.dcHuffTables, c.dcTableNo) || !HasTable(enc.acHuffTables, c.acTableNo)) {
-      return 2;
+      return kErrInvalid;
     }
   }
   return 0;
@@ -40,13 +41,13 @@ int32_t CheckScanTables(const EncoderState& enc) {
 }  // namespace
 
 int32_t ComputeComponentSizes(EncoderState& enc) {
-  if (enc.numComponents < 1 || enc.numComponents > kMaxScanComponents) return 2;
+  if (enc.numComponents < 1 || enc.numComponents > kMaxScanComponents) return kErrInvalid;
   int16_t hMax = 1, vMax = 1;
   for (int i = 0; i < enc.numComponents; ++i) {
     const ComponentInfo& c = enc.components[i];
     if (c.hSampFactor < 1 || c.hSampFactor > kMaxSampFactor || c.vSampFactor < 1 ||
         c.vSampFactor > kMaxSampFactor) {
-      return 7;
+      return kErrBadData;
     }
     if (c.hSampFactor > hMax) hMax = c.hSampFactor;
     if (c.vSampFactor > vMax) vMax = c.vSampFactor;
@@ -54,7 +55,7 @@ int32_t ComputeComponentSizes(EncoderState& enc) {
   // The header writer relies on every component's quantization table.
   for (int i = 0; i < enc.numComponents; ++i) {
     int32_t q = enc.components[i].quantTableNo;
-    if (q < 0 || q >= kNumTables || enc.quantTables[q] == nullptr) return 2;
+    if (q < 0 || q >= kNumTables || enc.quantTables[q] == nullptr) return kErrInvalid;
   }
   enc.maxHSampFactor = hMax;
   enc.maxVSampFactor = vMax;
@@ -71,7 +72,7 @@ int32_t SelectCompressMethods(EncoderState& enc) {
   if (rc != 0) return rc;
   // Only the single-pass controller exists, and it codes every component
   // in one scan: several components need the interleave flag.
-  if (!enc.interleave && enc.numComponents != 1) return 2;
+  if (!enc.interleave && enc.numComponents != 1) return kErrInvalid;
   enc.methods->controller = 1;
   enc.methods->selectDownsamplers = SelectDownsamplers;
   return 0;
