@@ -17,6 +17,7 @@
 #include "entropy/huffman_encoder.h"
 #include "support/encoder_harness.h"
 #include "transform/fdct.h"
+#include "transform/transform_kernels.h"
 
 namespace {
 
@@ -279,6 +280,29 @@ TEST(ForwardDct, CloseToTheExactTransform) {
 
 // ------------------------------------------------------------ quantize
 
+// The quantizing step of the transform kernels alone, as ForwardDctQuantize*
+// applies it after forwardDct: the table laid out by PrepareQuantDivisors,
+// each natural-order coefficient through QuantizeCoefficient into its
+// zigzag place.
+void QuantizeBlock(const int16_t* coefficients, const QuantTable& table, int16_t* destination) {
+  QuantDivisors divisors;
+  PrepareQuantDivisors(table.quantval, divisors);
+  for (int k = 0; k < 64; ++k) {
+    int n = zigzagToNatural[k];
+    destination[k] = QuantizeCoefficient(coefficients[n], divisors.natural[n]);
+  }
+}
+
+// One block whose top-left sample is rows[firstRow][firstColumn], through the
+// forward kernel the encoder dispatches to.
+void TransformAndQuantize(const SampleArray rows, int32_t firstRow, int32_t firstColumn,
+                          const QuantTable& table, int16_t* destination) {
+  QuantDivisors divisors;
+  PrepareQuantDivisors(table.quantval, divisors);
+  SelectedTransformKernels().forwardDctQuantize(rows + firstRow, firstColumn, divisors,
+                                                destination);
+}
+
 TEST(Quantize, RoundsHalvesAwayFromZeroIntoZigzag) {
   QuantTable t;
   for (auto& q : t.quantval) q = 8;
@@ -313,12 +337,12 @@ TEST(Quantize, WholeBlocksFromSamples) {
   uint8_t samples[8][8];
   SampleRow rows[8];
   for (int y = 0; y < 8; ++y) rows[y] = samples[y];
-  int16_t workspace[64], out[64];
+  int16_t out[64];
   std::memset(samples, 128, sizeof samples);
-  TransformAndQuantize(rows, 0, 0, t, workspace, out);
+  TransformAndQuantize(rows, 0, 0, t, out);
   for (int k = 0; k < 64; ++k) ASSERT_EQ(out[k], 0);
   std::memset(samples, 255, sizeof samples);
-  TransformAndQuantize(rows, 0, 0, t, workspace, out);
+  TransformAndQuantize(rows, 0, 0, t, out);
   EXPECT_EQ(out[0], 127);  // 1016 / 8
   for (int k = 1; k < 64; ++k) ASSERT_EQ(out[k], 0);
   // A block taken from an offset inside larger rows.
@@ -327,7 +351,7 @@ TEST(Quantize, WholeBlocksFromSamples) {
   for (int y = 2; y < 10; ++y) std::memset(wide[y] + 8, 255, 8);
   SampleRow wideRows[10];
   for (int y = 0; y < 10; ++y) wideRows[y] = wide[y];
-  TransformAndQuantize(wideRows, 2, 8, t, workspace, out);
+  TransformAndQuantize(wideRows, 2, 8, t, out);
   EXPECT_EQ(out[0], 127);
   for (int k = 1; k < 64; ++k) ASSERT_EQ(out[k], 0);
 }

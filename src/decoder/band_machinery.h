@@ -8,13 +8,20 @@
 #include <cstdint>
 
 #include "driver/handle.h"
+#include "format/scan_layout.h"
 
 namespace iffjpeg {
 
-// Per-scan geometry (T.81 A.2.2 and A.2.3); both end with prepareScan. The
-// interleaved set-up returns 2 when an MCU would hold more than 10 blocks.
-void SetUpSingleComponentScan(DecoderState& dec);
-int32_t SetUpInterleavedScan(DecoderState& dec);
+// The frame's size and largest sampling factors, as the scan layout takes them.
+FrameSize FrameOf(const DecoderState& dec);
+
+// Takes a layout's MCU grid and block list into the decoder's record.
+void AdoptLayout(DecoderState& dec, const McuLayout& layout);
+
+// The current scan's geometry (LayOutScan: T.81 A.2.2 for a lone
+// component, A.2.3 for several), then prepareScan. 0, or 2 when an MCU
+// would hold more than 10 blocks.
+int32_t SetUpScan(DecoderState& dec);
 
 // Allocates, for the current scan components, the sample buffer pair, then
 // one band of upsampled rows per frame component and the range-limit table.

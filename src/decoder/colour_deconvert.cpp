@@ -35,7 +35,7 @@ int32_t BuildYccTables(DecoderState& dec) {
     if (*table == nullptr) *table = static_cast<int32_t*>(platform::SystemAlloc(kYccTableBytes));
   }
   for (int32_t** table : tables) {
-    if (*table == nullptr) return 5;
+    if (*table == nullptr) return kErrMemory;
   }
   // R = Y + 1.402 Cr', G = Y - 0.34414 Cb' - 0.71414 Cr', B = Y + 1.772 Cb'
   // with Cb', Cr' centred on 127.5: each entry is (2i - 255) times half the
@@ -119,12 +119,13 @@ void ConvertYcckToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArra
 
 int32_t SelectColourDeconverter(DecoderState& dec) {
   int32_t space = dec.jpegColourSpace;
-  if (space < kColourGrey || space > kColourYcck) return 2;
-  if (dec.numComponents != RequiredComponents(space)) return 2;
+  if (space < kColourGrey || space > kColourYcck) return kErrInvalid;
+  if (dec.numComponents != RequiredComponents(space)) return kErrInvalid;
   switch (dec.outputColourSpace) {
     case kColourGrey:
       dec.outputComponents = 1;
-      if (space != kColourGrey && space != kColourYcc && space != kColourOtherThree) return 7;
+      if (space != kColourGrey && space != kColourYcc && space != kColourOtherThree)
+        return kErrBadData;
       dec.methods->convertColour = ConvertGrey;
       return 0;
     case kColourRgb:
@@ -146,11 +147,11 @@ int32_t SelectColourDeconverter(DecoderState& dec) {
         dec.methods->convertColour = ConvertYcckToRgb;
         return kOk;
       }
-      if (space != kColourRgb) return 7;
+      if (space != kColourRgb) return kErrBadData;
       dec.methods->convertColour = ConvertPassThrough;
       return 0;
     default:
-      if (dec.outputColourSpace != space) return 7;
+      if (dec.outputColourSpace != space) return kErrBadData;
       dec.outputComponents = dec.numComponents;
       dec.methods->convertColour = ConvertPassThrough;
       return 0;

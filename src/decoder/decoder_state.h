@@ -22,9 +22,6 @@ enum class ControllerKind : int32_t { kNone = 0, kLine = 1, kWholeImage = 2 };
 
 // Variable stages of decoding, selected once per file (or per scan).
 struct DecoderMethods {
-  // Resynchronise after an unexpected marker at a restart point. Never
-  // installed: the Huffman decoder resynchronises by itself.
-  int32_t (*resyncToRestart)(DecoderState& dec, int32_t marker);
   int32_t (*startEntropyScan)(ByteStream& stream, BitReader& bits, DecoderState& dec);
   int32_t (*decodeMcu)(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks);
   // Optional: count MCUs at once, their block lists one after another, with

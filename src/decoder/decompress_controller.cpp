@@ -2,8 +2,10 @@
 // and hands over one colour-converted line per call. Only one band of
 // coefficients, one band of component rows plus two context slices, and one
 // band of upsampled rows are ever held, whatever the image height.
+#include <algorithm>
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
@@ -14,8 +16,6 @@ namespace {
 constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
 constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;
-
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
 template <typename T>
 T* AllocList(DecoderState& dec, int32_t count) {
@@ -31,13 +31,13 @@ int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.sampleSets[0] = AllocList<SampleArray>(dec, dec.scanComponentCount);
   f.sampleSets[1] = AllocList<SampleArray>(dec, dec.scanComponentCount);
-  if (f.sampleSets[0] == nullptr || f.sampleSets[1] == nullptr) return 5;
+  if (f.sampleSets[0] == nullptr || f.sampleSets[1] == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t v = comp.vSampFactor;
     SampleArray natural = dec.memory->allocSampleArray(comp.paddedWidth, kSlicesHeld * v, dec.pool);
     SampleArray exchanged = AllocList<SampleRow>(dec, kSlicesHeld * v);
-    if (natural == nullptr || exchanged == nullptr) return 5;
+    if (natural == nullptr || exchanged == nullptr) return kErrMemory;
     std::memcpy(exchanged, natural, sizeof(SampleRow) * 6 * v);
     std::memcpy(exchanged + 6 * v, natural + 8 * v, sizeof(SampleRow) * 2 * v);
     std::memcpy(exchanged + 8 * v, natural + 6 * v, sizeof(SampleRow) * 2 * v);
@@ -50,7 +50,7 @@ int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
 // 768 bytes addressed at byte 256: indices -256..511 clamp to 0..255.
 int32_t BuildRangeLimit(DecoderState& dec) {
   auto* table = static_cast<uint8_t*>(dec.memory->allocSmall(kRangeLimitBytes, dec.pool));
-  if (table == nullptr) return 5;
+  if (table == nullptr) return kErrMemory;
   std::memset(table, 0, 256);
   for (int32_t i = 0; i < 256; ++i) table[256 + i] = static_cast<uint8_t>(i);
   std::memset(table + 512, 255, 256);
@@ -62,26 +62,22 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.rowsPerBand = 8 * dec.maxVSampFactor;
   f.paddedWidth = roundUp(dec.imageWidth, 8 * dec.maxHSampFactor);
-  if (dec.scanComponentCount == 1) {
-    SetUpSingleComponentScan(dec);
-    f.mcuRowsPerBand = dec.scanComponents[0]->vSampFactor;
-  } else {
-    int32_t rc = SetUpInterleavedScan(dec);
-    if (rc != 0) return rc;
-    f.mcuRowsPerBand = 1;
-  }
+  int32_t rc = SetUpScan(dec);
+  if (rc != 0) return rc;
+  // A lone component's MCU row is one block row: a band takes V of them.
+  f.mcuRowsPerBand = dec.scanComponentCount == 1 ? dec.scanComponents[0]->vSampFactor : 1;
 
   f.coefRows = AllocList<BlockArray>(dec, dec.scanComponentCount);
-  if (f.coefRows == nullptr) return 5;
+  if (f.coefRows == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
-    if (f.coefRows[c] == nullptr) return 5;
+    if (f.coefRows[c] == nullptr) return kErrMemory;
   }
-  if (AllocateBandBuffers(handle, dec) != 0) return 5;
+  if (AllocateBandBuffers(handle, dec) != 0) return kErrMemory;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
-  int32_t rc = dec.methods->startEntropyScan(handle.stream, handle.bitReader, dec);
+  rc = dec.methods->startEntropyScan(handle.stream, handle.bitReader, dec);
   if (rc != 0) return rc;
   StartBands(handle);
   return 0;
@@ -183,46 +179,34 @@ void DecodingStep(IFFHandle& handle, DecoderState& dec) {
 
 }  // namespace
 
-void SetUpSingleComponentScan(DecoderState& dec) {
-  ComponentInfo& comp = *dec.scanComponents[0];
-  comp.mcuWidth = comp.mcuHeight = comp.mcuBlocks = 1;
-  comp.paddedWidth = roundUp(comp.trueWidth, 8);
-  comp.paddedHeight = roundUp(comp.trueHeight, 8);
-  dec.mcusPerRow = comp.paddedWidth / 8;
-  dec.mcuRowsInScan = comp.paddedHeight / 8;
-  dec.blocksInMcu = 1;
-  dec.mcuMembership[0] = 0;
-  dec.methods->prepareScan(dec);
+FrameSize FrameOf(const DecoderState& dec) {
+  return {dec.imageWidth, dec.imageHeight, dec.maxHSampFactor, dec.maxVSampFactor};
 }
 
-// T.81 A.2.3: MCUs of an interleaved scan, at most 10 blocks each.
-int32_t SetUpInterleavedScan(DecoderState& dec) {
-  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
-  dec.blocksInMcu = 0;
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    ComponentInfo& comp = *dec.scanComponents[i];
-    comp.mcuWidth = comp.hSampFactor;
-    comp.mcuHeight = comp.vSampFactor;
-    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
-    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
-    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
-    if (dec.blocksInMcu + comp.mcuBlocks > kMaxBlocksInMcu) return 2;
-    for (int32_t b = 0; b < comp.mcuBlocks; ++b)
-      dec.mcuMembership[dec.blocksInMcu++] = static_cast<int16_t>(i);
-  }
+void AdoptLayout(DecoderState& dec, const McuLayout& layout) {
+  dec.mcusPerRow = layout.mcusPerRow;
+  dec.mcuRowsInScan = layout.mcuRows;
+  dec.blocksInMcu = layout.blocksInMcu;
+  std::copy_n(layout.membership, kMaxBlocksInMcu, dec.mcuMembership);
+}
+
+int32_t SetUpScan(DecoderState& dec) {
+  McuLayout layout;
+  int32_t rc = LayOutScan(dec.scanComponents, dec.scanComponentCount, FrameOf(dec), layout);
+  if (rc != 0) return rc;
+  AdoptLayout(dec, layout);
   dec.methods->prepareScan(dec);
   return 0;
 }
 
 int32_t AllocateBandBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
-  if (AllocSampleBuffers(handle, dec) != 0) return 5;
+  if (AllocSampleBuffers(handle, dec) != 0) return kErrMemory;
   f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
-  if (f.upsampledRows == nullptr) return 5;
+  if (f.upsampledRows == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
-    if (f.upsampledRows[c] == nullptr) return 5;
+    if (f.upsampledRows[c] == nullptr) return kErrMemory;
   }
   return BuildRangeLimit(dec);
 }
@@ -247,7 +231,7 @@ void HandOverLine(IFFHandle& handle, DecoderState& dec) {
 }
 
 int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
-  if (mode == 3) {
+  if (mode == kPipelineRelease) {
     // Release whatever set-up got as far as allocating; safe to repeat.
     if (dec.memory != nullptr && dec.memory->freeAll != nullptr) dec.memory->freeAll(dec.pool);
     return 0;
@@ -257,12 +241,12 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
     return WholeImageControl(handle, dec, mode);
   }
   switch (mode) {
-    case 0:
+    case kPipelineStart:
       return StartDecompress(handle, dec);
-    case 1:
+    case kPipelineLine:
       HandOverLine(handle, dec);
       return 0;
-    case 2:
+    case kPipelineFinish:
       dec.methods->finishEntropyScan(dec);
       return 0;
     default:

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
+#include "decoder/band_machinery.h"
 #include "decoder/colour_deconvert.h"
 #include "decoder/mcu_rows.h"
 #include "decoder/upsample.h"
@@ -13,8 +15,6 @@
 namespace iffjpeg {
 namespace {
 
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
-
 bool FactorInRange(int32_t factor) { return factor >= 1 && factor <= 4; }
 
 // T.81 A.1.1: the maxima, and each component's true dimensions.
@@ -23,21 +23,18 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
   dec.maxVSampFactor = 1;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     const ComponentInfo& comp = dec.components[c];
-    if (!FactorInRange(comp.hSampFactor) || !FactorInRange(comp.vSampFactor)) return 7;
+    if (!FactorInRange(comp.hSampFactor) || !FactorInRange(comp.vSampFactor)) return kErrBadData;
     if (comp.hSampFactor > dec.maxHSampFactor) dec.maxHSampFactor = comp.hSampFactor;
     if (comp.vSampFactor > dec.maxVSampFactor) dec.maxVSampFactor = comp.vSampFactor;
   }
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    ComponentInfo& comp = dec.components[c];
-    comp.trueWidth = CeilDiv(comp.hSampFactor * dec.imageWidth, dec.maxHSampFactor);
-    comp.trueHeight = CeilDiv(comp.vSampFactor * dec.imageHeight, dec.maxVSampFactor);
-  }
+  const FrameSize frame = FrameOf(dec);
+  for (int32_t c = 0; c < dec.numComponents; ++c) SizeComponent(dec.components[c], frame);
   // A component whose factors do not divide the maxima has no upsampler.
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     const ComponentInfo& comp = dec.components[c];
     if (ChooseUpsampler(comp.hSampFactor, comp.vSampFactor, dec.maxHSampFactor,
                         dec.maxVSampFactor) == nullptr) {
-      return 7;
+      return kErrBadData;
     }
   }
   return 0;
@@ -49,10 +46,10 @@ int32_t SetSamplingGeometry(DecoderState& dec) {
 int32_t CheckQuantTables(const DecoderState& dec) {
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     int32_t number = dec.components[c].quantTableNo;
-    if (number < 0 || number >= kNumTables) return 7;
+    if (number < 0 || number >= kNumTables) return kErrBadData;
   }
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    if (dec.quantTables[dec.scanComponents[i]->quantTableNo] == nullptr) return 7;
+    if (dec.quantTables[dec.scanComponents[i]->quantTableNo] == nullptr) return kErrBadData;
   }
   return 0;
 }
@@ -91,12 +88,12 @@ int32_t SetDecompressDefaults(DecoderState& dec) {
 }
 
 int32_t PrepareDecompress(DecoderState& dec) {
-  if (dec.dataPrecision != 8) return 7;
-  if (dec.imageWidth <= 0 || dec.imageHeight <= 0) return 7;
+  if (dec.dataPrecision != 8) return kErrBadData;
+  if (dec.imageWidth <= 0 || dec.imageHeight <= 0) return kErrBadData;
   int32_t rc = SetSamplingGeometry(dec);
   if (rc == 0) rc = CheckQuantTables(dec);
   if (rc != 0) return rc;
-  if (dec.arithCode != 0) return 4;
+  if (dec.arithCode != 0) return kErrVariant;
   selectHuffmanDecoder(dec);
   rc = SelectColourDeconverter(dec);
   if (rc != 0) return rc;

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "driver/stages.h"
 
@@ -19,8 +20,6 @@ namespace {
 
 // What a component no scan coded (because the data ended) comes out as.
 constexpr uint8_t kMidGrey = 128;
-
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
 SampleArray AccessPlane(DecoderState& dec, int32_t component, int32_t firstRow, bool writable,
                         WholeImageFields& w) {
@@ -52,7 +51,7 @@ void FetchBandFromPlanes(IFFHandle& handle, DecoderState& dec, BlockArray*, Samp
       }
     }
     // Rows the backing store failed to keep: the line cannot be trusted.
-    if (in != nullptr && !virtualArrayHealthy(w.planes[c])) handle.stream.lineCode = 5;
+    if (in != nullptr && !virtualArrayHealthy(w.planes[c])) handle.stream.lineCode = kErrMemory;
   }
 }
 
@@ -61,18 +60,8 @@ void FetchBandFromPlanes(IFFHandle& handle, DecoderState& dec, BlockArray*, Samp
 // A.2.3), so that the band machinery sees what it sees for such a file.
 void SetUpOutputPass(DecoderState& dec) {
   dec.scanComponentCount = dec.numComponents;
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    ComponentInfo& comp = dec.components[c];
-    dec.scanComponents[c] = &comp;
-    comp.mcuWidth = comp.hSampFactor;
-    comp.mcuHeight = comp.vSampFactor;
-    comp.mcuBlocks = static_cast<int16_t>(comp.mcuWidth * comp.mcuHeight);
-    comp.paddedWidth = roundUp(comp.trueWidth, 8 * comp.mcuWidth);
-    comp.paddedHeight = roundUp(comp.trueHeight, 8 * comp.mcuHeight);
-  }
-  dec.mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  dec.mcuRowsInScan = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
-  dec.blocksInMcu = 0;
+  for (int32_t c = 0; c < dec.numComponents; ++c) dec.scanComponents[c] = &dec.components[c];
+  AdoptLayout(dec, LayOutInterleavedGeometry(dec.scanComponents, dec.numComponents, FrameOf(dec)));
   dec.methods->prepareScan(dec);
   dec.methods->decodeMcuRow = NoCoefficients;
   dec.methods->reconstructMcuRow = FetchBandFromPlanes;
@@ -158,13 +147,13 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
       int32_t top = lone ? 8 * r : r * bandRows;
       firstRow = top % bandRows;
       rows[i] = AccessPlane(dec, comp.componentIndex, top - firstRow, true, w);
-      if (rows[i] == nullptr) return 5;
+      if (rows[i] == nullptr) return kErrMemory;
     }
     handle.stream.lineCode = 0;
     dec.methods->decodeMcuRow(handle, dec, coefRows);
     dec.methods->reconstructMcuRow(handle, dec, coefRows, rows, firstRow);
     if (lone) PadLoneComponent(dec, w, rows[0], firstRow, r == dec.mcuRowsInScan - 1);
-    if (handle.stream.lineCode == 10) NoteDamage(dec, w, r);
+    if (handle.stream.lineCode == kErrDataEnded) NoteDamage(dec, w, r);
     if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle) &&
         RemainingBlocks(dec, r) > kMaxBufferedBits) {
       // The scan's data are used up (the reader stands at a marker that is
@@ -197,8 +186,8 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
 int32_t CheckScan(const DecoderState& dec, const WholeImageFields& w) {
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
-    if (w.coded[comp.componentIndex]) return 7;
-    if (dec.quantTables[comp.quantTableNo] == nullptr) return 7;
+    if (w.coded[comp.componentIndex]) return kErrBadData;
+    if (dec.quantTables[comp.quantTableNo] == nullptr) return kErrBadData;
   }
   return 0;
 }
@@ -218,12 +207,8 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec) {
   for (;;) {
     int32_t rc = CheckScan(dec, w);
     if (rc != 0) return rc;
-    if (dec.scanComponentCount == 1) {
-      SetUpSingleComponentScan(dec);
-    } else {
-      rc = SetUpInterleavedScan(dec);
-      if (rc != 0) return rc;
-    }
+    rc = SetUpScan(dec);
+    if (rc != 0) return rc;
     rc = dec.methods->startEntropyScan(handle.stream, handle.bitReader, dec);
     if (rc != 0) return rc;
     rc = DecodeScanRows(handle, dec);
@@ -235,19 +220,19 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec) {
     if (AllCoded(dec, w)) return 0;
 
     rc = ReadToNextScan(handle.stream, dec);
-    if (rc == 5) return 5;
+    if (rc == kErrMemory) return kErrMemory;
     if (rc == 0 && dec.scanComponentCount > 0) continue;
     // An EOI or a malformed segment before every component is coded: a
     // malformed file, unless the data simply ended, in which case the
     // components still missing come out mid-grey from line 0.
-    if (!handle.stream.dataEnded) return 7;
+    if (!handle.stream.dataEnded) return kErrBadData;
     w.firstDamagedLine = 0;
     return 0;
   }
 }
 
 int32_t StartWholeImage(IFFHandle& handle, DecoderState& dec) {
-  if (dec.numComponents > kMaxScanComponents) return 7;
+  if (dec.numComponents > kMaxScanComponents) return kErrBadData;
   DecompressFields& f = handle.decomp;
   WholeImageFields& w = f.whole;
   int16_t firstScanCount = dec.scanComponentCount;
@@ -266,14 +251,14 @@ int32_t StartWholeImage(IFFHandle& handle, DecoderState& dec) {
     w.planes[c] = dec.memory->requestVirtualSampleArray(comp.paddedWidth, comp.paddedHeight,
                                                         8 * comp.vSampFactor, dec.pool);
     w.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.vSampFactor, dec.pool);
-    if (w.planes[c] == nullptr || w.coefRows[c] == nullptr) return 5;
+    if (w.planes[c] == nullptr || w.coefRows[c] == nullptr) return kErrMemory;
   }
-  if (AllocateBandBuffers(handle, dec) != 0) return 5;
+  if (AllocateBandBuffers(handle, dec) != 0) return kErrMemory;
   // The planes alone share the memory the system layer allows; the band
   // buffers above are not counted against it.
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
   for (int32_t c = 0; c < dec.numComponents; ++c) {
-    if (!virtualArrayRealized(w.planes[c])) return 5;
+    if (!virtualArrayRealized(w.planes[c])) return kErrMemory;
   }
   w.firstDamagedLine = -1;
   w.nextLine = 0;
@@ -290,7 +275,7 @@ int32_t StartWholeImage(IFFHandle& handle, DecoderState& dec) {
 int32_t ServeLine(IFFHandle& handle, DecoderState& dec) {
   WholeImageFields& w = handle.decomp.whole;
   HandOverLine(handle, dec);
-  if (w.nextLine == w.firstDamagedLine) handle.stream.lineCode = 10;
+  if (w.nextLine == w.firstDamagedLine) handle.stream.lineCode = kErrDataEnded;
   if (w.nextLine < INT32_MAX) ++w.nextLine;
   return 0;
 }
@@ -304,9 +289,9 @@ void RestartWholeImageLines(IFFHandle& handle) {
 
 int32_t WholeImageControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
   switch (mode) {
-    case 0:
+    case kPipelineStart:
       return StartWholeImage(handle, dec);
-    case 1:
+    case kPipelineLine:
       return ServeLine(handle, dec);
     default:
       return 0;  // the entropy pass ended with the last scan; mode 3 is shared

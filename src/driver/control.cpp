@@ -2,6 +2,7 @@
 // resolution (JFIF density) and the quality.
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle_registry.h"
 #include "driver/stages.h"
 #include "iffjpeg.h"
@@ -30,7 +31,7 @@ int32_t QueryResolution(const DecoderState& dec, int32_t flags, int32_t* slots) 
       vertical = static_cast<int32_t>(dec.yDensity * 2.54);
       break;
     default:
-      return 4;
+      return kErrVariant;
   }
   int32_t next = 0;
   if (flags & IFF_RES_HORIZONTAL) slots[next++] = horizontal;
@@ -57,11 +58,11 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
   code &= ~0x8000;
   switch (code) {
     case IFF_CTL_LAST_ERROR:
-      if (pointer == nullptr) return 2;
+      if (pointer == nullptr) return kErrInvalid;
       std::memcpy(pointer, &handle.lastError, sizeof(int32_t));
       return 0;
     case IFF_CTL_LINE_BYTES: {
-      if (pointer == nullptr) return 2;
+      if (pointer == nullptr) return kErrInvalid;
       auto bytes = static_cast<uint16_t>(handle.lineBytes);
       std::memcpy(pointer, &bytes, sizeof bytes);
       return 0;
@@ -70,19 +71,19 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
       handle.controlOption = static_cast<int16_t>(value);
       return 0;
     case IFF_CTL_RESOLUTION: {
-      if (pointer == nullptr) return 2;
+      if (pointer == nullptr) return kErrInvalid;
       auto* slots = static_cast<int32_t*>(pointer);
       int32_t flags = value & 0xFFFF;
       if (handle.mode == IFF_MODE_READ) return QueryResolution(handle.decoder, flags, slots);
-      if (HeadersWritten(handle)) return 2;
+      if (HeadersWritten(handle)) return kErrInvalid;
       SetResolution(handle.encoder, flags, slots);
       return 0;
     }
     case IFF_CTL_QUALITY:
-      if (handle.mode != IFF_MODE_WRITE || HeadersWritten(handle)) return 2;
+      if (handle.mode != IFF_MODE_WRITE || HeadersWritten(handle)) return kErrInvalid;
       return SetQuality(handle.encoder, static_cast<int16_t>(value), 0);
     default:
-      return 3;
+      return kErrUnsupported;
   }
 }
 
@@ -92,6 +93,6 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
 extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t argument, int32_t,
                                           void* pointer) {
   iffjpeg::IFFHandle* handle = iffjpeg::LookUpHandle(value);
-  if (handle == nullptr) return 2;
+  if (handle == nullptr) return iffjpeg::kErrInvalid;
   return iffjpeg::Control(*handle, code, argument, pointer);
 }

@@ -32,12 +32,12 @@ void DiscardHandle(IFFHandle* handle) {
 
 int32_t OpenForWriting(IFFHandle& handle, const void* source) {
   if (handle.mode != IFF_MODE_WRITE) {
-    handle.lastError = 3;
-    return 3;
+    handle.lastError = kErrUnsupported;
+    return kErrUnsupported;
   }
   handle.stream.fileId =
       handle.stream.fileOps.open(source, IFF_OPEN_FLAGS_WRITE, IFF_OPEN_PERMISSION);
-  if (handle.stream.fileId < 0) return 8;
+  if (handle.stream.fileId < 0) return kErrOpen;
 
   EncoderState& enc = handle.encoder;
   enc.methods = &handle.encoderMethods;
@@ -56,7 +56,7 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
     enc.inputColourSpace = kColourRgb;
     enc.inputComponents = 3;
   }
-  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return 5;
+  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return kErrMemory;
   enc.imageWidth = handle.width;
   enc.imageHeight = handle.height;
   enc.dataPrecision = 8;
@@ -65,12 +65,12 @@ int32_t OpenForWriting(IFFHandle& handle, const void* source) {
 }
 
 int32_t CheckWriteDescription(const IFFImageInfo& info) {
-  if (info.planes != 1 && info.planes != 3) return 3;
-  if (info.bitsPerSample != 8) return 3;
-  if (info.compression >= 2 && info.compression <= 7) return 3;
-  if (info.compression > 8) return 2;
-  if (info.width <= 0 || info.width > kMaxFrameDimension) return 2;
-  if (info.height <= 0 || info.height > kMaxFrameDimension) return 2;
+  if (info.planes != 1 && info.planes != 3) return kErrUnsupported;
+  if (info.bitsPerSample != 8) return kErrUnsupported;
+  if (info.compression >= 2 && info.compression <= 7) return kErrUnsupported;
+  if (info.compression > 8) return kErrInvalid;
+  if (info.width <= 0 || info.width > kMaxFrameDimension) return kErrInvalid;
+  if (info.height <= 0 || info.height > kMaxFrameDimension) return kErrInvalid;
   return 0;
 }
 
@@ -87,7 +87,7 @@ int32_t WriteHeaders(IFFHandle& handle) {
   if (handle.lastError != 0) return handle.lastError;
   handle.stream.lineCode = 0;
   WriteFileHeader(enc, handle.stream);
-  handle.lastError = RunCompressPipeline(handle, enc, 0);
+  handle.lastError = RunCompressPipeline(handle, enc, kPipelineStart);
   if (handle.lastError == 0 && handle.stream.lineCode != 0)
     handle.lastError = handle.stream.lineCode;
   if (handle.lastError != 0) {
@@ -109,7 +109,7 @@ bool IsReadMode(int32_t mode) { return mode == IFF_MODE_READ || mode == IFF_MODE
 int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
   handle.currentLine = line;
   handle.stream.lineCode = 0;
-  int32_t rc = DecompressControl(handle, handle.decoder, 1);
+  int32_t rc = DecompressControl(handle, handle.decoder, kPipelineLine);
   if (rc == 0) rc = handle.stream.lineCode;
   handle.lastError = rc;
   return rc;
@@ -120,9 +120,9 @@ int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
 using namespace iffjpeg;
 
 extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImageInfo* info) {
-  if (source == nullptr || info == nullptr) return -2;
+  if (source == nullptr || info == nullptr) return -kErrInvalid;
   auto* handle = static_cast<IFFHandle*>(platform::HeapAllocZeroed(sizeof(IFFHandle)));
-  if (handle == nullptr) return -5;
+  if (handle == nullptr) return -kErrMemory;
 
   IFFFileOps fileOps;
   if (mode & IFF_MODE_CALLBACKS) {
@@ -163,7 +163,7 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
       rc = OpenForWriting(*handle, source);
     }
   } else {
-    rc = 3;  // modes 4 and above: refused before any file is touched
+    rc = kErrUnsupported;  // modes 4 and above: refused before any file is touched
   }
   if (rc == 0) {
     handle->lineStride =
@@ -171,7 +171,7 @@ extern "C" IFFJPEG_API int32_t IFFOpen(const void* source, int32_t mode, IFFImag
     handle->lineBytes = handle->lineStride;
     int32_t value = RegisterHandle(handle);
     if (value > 0) return value;
-    rc = 5;  // every handle slot is in use
+    rc = kErrMemory;  // every handle slot is in use
   }
   DiscardHandle(handle);
   return -rc;
@@ -186,7 +186,7 @@ extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t
   if (handle->stickyError != 0) return handle->stickyError;
   for (uint32_t i = 0; i < count; ++i) {
     int32_t rc = DecodeOneLine(*handle, lines);
-    if (rc == 10) ++handle->lineCounter;  // the line was still delivered
+    if (rc == kErrDataEnded) ++handle->lineCounter;  // the line was still delivered
     if (rc != 0) return rc;
     ++handle->lineCounter;
     lines += handle->lineStride;
@@ -207,21 +207,21 @@ extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const u
   for (uint32_t i = 0; i < count && handle->lastError == 0; ++i) {
     handle->currentLine = const_cast<uint8_t*>(lines);
     handle->stream.lineCode = 0;
-    int32_t rc = RunCompressPipeline(*handle, handle->encoder, 1);
+    int32_t rc = RunCompressPipeline(*handle, handle->encoder, kPipelineLine);
     ++handle->lineCounter;
     lines += handle->lineStride;
     if (rc == 0) rc = handle->stream.lineCode;
     handle->lastError = rc;
     // Bytes already lost cannot be recovered: the file is failed for good.
-    if (rc == 11) handle->stickyError = 11;
+    if (rc == kErrWrite) handle->stickyError = kErrWrite;
   }
   return handle->lastError;
 }
 
 extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
   IFFHandle* handle = LookUpHandle(value);
-  if (handle == nullptr || handle->mode != IFF_MODE_READ) return 2;
-  if (target < 0) return 2;
+  if (handle == nullptr || handle->mode != IFF_MODE_READ) return kErrInvalid;
+  if (target < 0) return kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
   handle->lastError = 0;
   if (target == handle->lineCounter) return 0;
@@ -231,7 +231,7 @@ extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
   }
   while (handle->lineCounter < target) {
     int32_t rc = DecodeOneLine(*handle, nullptr);
-    if (rc == 10) ++handle->lineCounter;
+    if (rc == kErrDataEnded) ++handle->lineCounter;
     if (rc != 0) return rc;
     ++handle->lineCounter;
   }
@@ -240,13 +240,13 @@ extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
 
 extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   IFFHandle* handle = UnregisterHandle(value);
-  if (handle == nullptr) return 2;
+  if (handle == nullptr) return kErrInvalid;
   if (handle->mode == IFF_MODE_WRITE) {
     if (handle->headerPending) {
       ReleaseCodecMemory(*handle);
     } else {
-      RunCompressPipeline(*handle, handle->encoder, 2);
-      RunCompressPipeline(*handle, handle->encoder, 3);
+      RunCompressPipeline(*handle, handle->encoder, kPipelineFinish);
+      RunCompressPipeline(*handle, handle->encoder, kPipelineRelease);
     }
     PutMarker(handle->stream, 0xD9);
     FlushBuffer(handle->stream);
@@ -254,8 +254,8 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   } else {
     // After a failed rewind the decoder is half set up: only release it.
     if (handle->stickyError == 0) {
-      DecompressControl(*handle, handle->decoder, 2);
-      DecompressControl(*handle, handle->decoder, 3);
+      DecompressControl(*handle, handle->decoder, kPipelineFinish);
+      DecompressControl(*handle, handle->decoder, kPipelineRelease);
     }
     ReleaseCodecMemory(*handle);
   }
@@ -264,5 +264,5 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
   int32_t closed =
       handle->stream.fileId >= 0 ? handle->stream.fileOps.close(handle->stream.fileId) : 0;
   platform::HeapFree(handle);
-  return closed != 0 ? 9 : result;
+  return closed != 0 ? kErrClose : result;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 #include "iffjpeg.h"
@@ -32,7 +33,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   if (rc != 0) return rc;
   if (dec.jpegColourSpace == kColourGrey) dec.outputColourSpace = kColourGrey;
   rc = PrepareDecompress(dec);
-  if (rc == 0) rc = DecompressControl(handle, dec, 0);
+  if (rc == 0) rc = DecompressControl(handle, dec, kPipelineStart);
   if (rc != 0) return rc;
 
   handle.height = dec.imageHeight;
@@ -47,15 +48,15 @@ int32_t StartDecoder(IFFHandle& handle) {
 int32_t OpenForReading(IFFHandle& handle, const void* source) {
   handle.stream.fileId =
       handle.stream.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
-  if (handle.stream.fileId < 0) return handle.lastError = 8;
-  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return handle.lastError = 5;
+  if (handle.stream.fileId < 0) return handle.lastError = kErrOpen;
+  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return handle.lastError = kErrMemory;
   return handle.lastError = StartDecoder(handle);
 }
 
 int32_t RewindForReading(IFFHandle& handle) {
   if (handle.stream.fileOps.seek == nullptr ||
       handle.stream.fileOps.seek(handle.stream.fileId, 0, 0) < 0) {
-    return handle.lastError = 3;
+    return handle.lastError = kErrUnsupported;
   }
   // A multi-scan file was decoded whole at open: serving its lines again
   // from the top needs no second pass over the file.
@@ -71,7 +72,7 @@ int32_t RewindForReading(IFFHandle& handle) {
   int32_t width = handle.width, height = handle.height, planes = handle.planes;
   int32_t rc = StartDecoder(handle);
   if (rc == 0 && (handle.width != width || handle.height != height || handle.planes != planes)) {
-    rc = 7;  // the file changed underneath: its lines no longer fit the host's buffers
+    rc = kErrBadData;  // the file changed underneath: its lines no longer fit the host's buffers
   }
   if (rc != 0) handle.stickyError = rc;
   return handle.lastError = rc;

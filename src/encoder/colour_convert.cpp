@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "encoder/encoder_kernels.h"
 
@@ -90,20 +91,20 @@ void SplitYccLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray
 
 int32_t SelectColourConverter(EncoderState& enc) {
   int32_t inSpace = enc.inputColourSpace;
-  if (inSpace < kColourGrey || inSpace > kColourFour) return 2;
+  if (inSpace < kColourGrey || inSpace > kColourFour) return kErrInvalid;
   int32_t expectedInputs = inSpace == kColourGrey ? 1 : inSpace == kColourFour ? 4 : 3;
-  if (enc.inputComponents != expectedInputs) return 2;
+  if (enc.inputComponents != expectedInputs) return kErrInvalid;
 
   EncoderMethods& m = *enc.methods;
   switch (enc.jpegColourSpace) {
     case kColourGrey:
-      if (enc.numComponents != 1 || inSpace != kColourGrey) return 2;
+      if (enc.numComponents != 1 || inSpace != kColourGrey) return kErrInvalid;
       m.convertLine = CopyGreyLine;
       return 0;
     case kColourYcc:
-      if (enc.numComponents != 3) return 2;
+      if (enc.numComponents != 3) return kErrInvalid;
       if (inSpace == kColourRgb) {
-        if (!BuildRgbYccTable(enc)) return 5;
+        if (!BuildRgbYccTable(enc)) return kErrMemory;
         m.convertLine = ConvertRgbToYcc;
         return 0;
       }
@@ -111,9 +112,9 @@ int32_t SelectColourConverter(EncoderState& enc) {
         m.convertLine = SplitYccLine;
         return 0;
       }
-      return 2;
+      return kErrInvalid;
     default:
-      return 2;
+      return kErrInvalid;
   }
 }
 

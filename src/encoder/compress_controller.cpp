@@ -6,6 +6,7 @@
 // chunk's last two groups forward without copying samples.
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stages.h"
 #include "encoder/compress_setup.h"
@@ -51,7 +52,7 @@ int32_t AllocateFullSize(EncoderState& enc, CompressFields& f) {
     if (views1 != nullptr) mm.freeSmall(views1, enc.pool);
     f.fullSizeViews[0] = nullptr;
     f.fullSizeViews[1] = nullptr;
-    return 5;
+    return kErrMemory;
   }
   for (int32_t c = 0; c < n; ++c) {
     views0[c] = mm.allocSampleArray(f.fullSizeWidth, rows, enc.pool);
@@ -60,7 +61,7 @@ int32_t AllocateFullSize(EncoderState& enc, CompressFields& f) {
                     : static_cast<SampleArray>(mm.allocSmall(rows * sizeof(SampleRow), enc.pool));
     if (views1[c] == nullptr) {
       ReleaseFullSize(enc, f, c + 1);
-      return 5;
+      return kErrMemory;
     }
     std::memcpy(views1[c], views0[c], rows * sizeof(SampleRow));
     for (int32_t k = 0; k < 2 * vMax; ++k) {
@@ -75,29 +76,24 @@ int32_t AllocateOutputBuffers(EncoderState& enc, CompressFields& f) {
   MemoryManager& mm = *enc.memory;
   f.outputBuffers =
       static_cast<SampleArray*>(mm.allocSmall(enc.numComponents * sizeof(SampleArray), enc.pool));
-  if (f.outputBuffers == nullptr) return 5;
+  if (f.outputBuffers == nullptr) return kErrMemory;
   for (int32_t c = 0; c < enc.numComponents; ++c) {
     const ComponentInfo& comp = enc.components[c];
     f.outputBuffers[c] =
         mm.allocSampleArray(comp.paddedWidth, kGroupsPerChunk * comp.vSampFactor, enc.pool);
-    if (f.outputBuffers[c] == nullptr) return 5;
+    if (f.outputBuffers[c] == nullptr) return kErrMemory;
   }
   return 0;
 }
 
 int32_t StartScan(IFFHandle& handle, EncoderState& enc) {
   CompressFields& f = handle.comp;
-  if (enc.numComponents > kMaxScanComponents) return 2;
+  if (enc.numComponents > kMaxScanComponents) return kErrInvalid;
   enc.componentsInScan = enc.numComponents;
   for (int i = 0; i < enc.numComponents; ++i) enc.scanComponents[i] = &enc.components[i];
-  int32_t rc;
-  if (enc.componentsInScan == 1) {
-    rc = SetUpSingleComponentScan(enc);
-    f.mcuRowsPerChunk = enc.scanComponents[0]->vSampFactor;
-  } else {
-    rc = SetUpInterleavedScan(enc);
-    f.mcuRowsPerChunk = 1;
-  }
+  int32_t rc = SetUpScan(enc);
+  // A lone component's MCU row is one block row: a chunk takes V of them.
+  f.mcuRowsPerChunk = enc.componentsInScan == 1 ? enc.scanComponents[0]->vSampFactor : 1;
   if (rc != 0) return rc;
 
   f.rowsPerChunk = kGroupsPerChunk * enc.maxVSampFactor;
@@ -205,16 +201,16 @@ void TakeLine(IFFHandle& handle, EncoderState& enc) {
 int32_t RunCompressPipeline(IFFHandle& handle, EncoderState& enc, int32_t mode) {
   if (enc.methods == nullptr || !enc.methods->controller) return 0;
   switch (mode) {
-    case 0:
+    case kPipelineStart:
       return StartScan(handle, enc);
-    case 1:
+    case kPipelineLine:
       TakeLine(handle, enc);
       return 0;
-    case 2:
+    case kPipelineFinish:
       if (handle.comp.scanStarted)
         return enc.methods->finishEntropy(handle.stream, handle.bitWriter, enc);
       return 0;
-    case 3:
+    case kPipelineRelease:
       enc.memory->freeAll(enc.pool);
       // Everything the methods and fields pointed into is gone.
       enc.methods->controller = 0;

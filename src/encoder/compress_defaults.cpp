@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "driver/stages.h"
 
 namespace iffjpeg {
@@ -103,17 +104,21 @@ bool AddHuffTable(EncoderState& enc, HuffTable** slot, const uint8_t* bits, cons
 }
 
 int32_t AddStandardHuffTables(EncoderState& enc) {
-  if (!AddHuffTable(enc, &enc.dcHuffTables[0], kDcLuminanceBits, kDcLuminanceValues)) return 5;
-  if (!AddHuffTable(enc, &enc.acHuffTables[0], kAcLuminanceBits, kAcLuminanceValues)) return 5;
-  if (!AddHuffTable(enc, &enc.dcHuffTables[1], kDcChrominanceBits, kDcChrominanceValues)) return 5;
-  if (!AddHuffTable(enc, &enc.acHuffTables[1], kAcChrominanceBits, kAcChrominanceValues)) return 5;
+  if (!AddHuffTable(enc, &enc.dcHuffTables[0], kDcLuminanceBits, kDcLuminanceValues))
+    return kErrMemory;
+  if (!AddHuffTable(enc, &enc.acHuffTables[0], kAcLuminanceBits, kAcLuminanceValues))
+    return kErrMemory;
+  if (!AddHuffTable(enc, &enc.dcHuffTables[1], kDcChrominanceBits, kDcChrominanceValues))
+    return kErrMemory;
+  if (!AddHuffTable(enc, &enc.acHuffTables[1], kAcChrominanceBits, kAcChrominanceValues))
+    return kErrMemory;
   return 0;
 }
 
 int32_t SetQuality(EncoderState& enc, int32_t quality, int32_t forceBaseline) {
   int32_t scale = QualityScale(quality);
-  if (!ScaleQuantTable(enc, 0, kLuminanceQuantTable, scale, forceBaseline)) return 5;
-  if (!ScaleQuantTable(enc, 1, kChrominanceQuantTable, scale, forceBaseline)) return 5;
+  if (!ScaleQuantTable(enc, 0, kLuminanceQuantTable, scale, forceBaseline)) return kErrMemory;
+  if (!ScaleQuantTable(enc, 1, kChrominanceQuantTable, scale, forceBaseline)) return kErrMemory;
   return 0;
 }
 
@@ -134,7 +139,7 @@ int32_t SetCompressDefaults(EncoderState& enc, int32_t quality, int32_t forceBas
 
   enc.components = static_cast<ComponentInfo*>(
       enc.memory->allocSmall(kMaxScanComponents * sizeof(ComponentInfo), enc.pool));
-  if (enc.components == nullptr) return 5;
+  if (enc.components == nullptr) return kErrMemory;
   std::memset(enc.components, 0, kMaxScanComponents * sizeof(ComponentInfo));
   for (int16_t i = 0; i < 3; ++i) {
     const DefaultComponent& d = kDefaultComponents[i];

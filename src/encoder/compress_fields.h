@@ -20,7 +20,6 @@ struct CompressFields {
   int32_t currentView;
   int32_t chunkRows;
   int32_t scanStarted;  // mode 0 succeeded: lines may be taken
-  int16_t blockWorkspace[64];
   int16_t mcuBuffer[kMaxBlocksInMcu * 64];
 };
 

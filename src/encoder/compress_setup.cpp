@@ -1,10 +1,14 @@
 #include "encoder/compress_setup.h"
 
+#include <algorithm>
+
+#include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stages.h"
 #include "encoder/colour_convert.h"
 #include "encoder/downsample.h"
 #include "entropy/huffman_encoder.h"
+#include "format/scan_layout.h"
 
 namespace iffjpeg {
 namespace {
@@ -28,7 +32,7 @@ int32_t CheckScanTables(const EncoderState& enc) {
   for (int ci = 0; ci < enc.componentsInScan; ++ci) {
     const ComponentInfo& c = *enc.scanComponents[ci];
     if (!HasTable(enc.dcHuffTables, c.dcTableNo) || !HasTable(enc.acHuffTables, c.acTableNo)) {
-      return 2;
+      return kErrInvalid;
     }
   }
   return 0;
@@ -37,13 +41,13 @@ int32_t CheckScanTables(const EncoderState& enc) {
 }  // namespace
 
 int32_t ComputeComponentSizes(EncoderState& enc) {
-  if (enc.numComponents < 1 || enc.numComponents > kMaxScanComponents) return 2;
+  if (enc.numComponents < 1 || enc.numComponents > kMaxScanComponents) return kErrInvalid;
   int16_t hMax = 1, vMax = 1;
   for (int i = 0; i < enc.numComponents; ++i) {
     const ComponentInfo& c = enc.components[i];
     if (c.hSampFactor < 1 || c.hSampFactor > kMaxSampFactor || c.vSampFactor < 1 ||
         c.vSampFactor > kMaxSampFactor) {
-      return 7;
+      return kErrBadData;
     }
     if (c.hSampFactor > hMax) hMax = c.hSampFactor;
     if (c.vSampFactor > vMax) vMax = c.vSampFactor;
@@ -51,15 +55,12 @@ int32_t ComputeComponentSizes(EncoderState& enc) {
   // The header writer relies on every component's quantization table.
   for (int i = 0; i < enc.numComponents; ++i) {
     int32_t q = enc.components[i].quantTableNo;
-    if (q < 0 || q >= kNumTables || enc.quantTables[q] == nullptr) return 2;
+    if (q < 0 || q >= kNumTables || enc.quantTables[q] == nullptr) return kErrInvalid;
   }
   enc.maxHSampFactor = hMax;
   enc.maxVSampFactor = vMax;
-  for (int i = 0; i < enc.numComponents; ++i) {
-    ComponentInfo& c = enc.components[i];
-    c.trueWidth = (c.hSampFactor * enc.imageWidth + hMax - 1) / hMax;
-    c.trueHeight = (c.vSampFactor * enc.imageHeight + vMax - 1) / vMax;
-  }
+  const FrameSize frame{enc.imageWidth, enc.imageHeight, hMax, vMax};
+  for (int i = 0; i < enc.numComponents; ++i) SizeComponent(enc.components[i], frame);
   return 0;
 }
 
@@ -71,49 +72,23 @@ int32_t SelectCompressMethods(EncoderState& enc) {
   if (rc != 0) return rc;
   // Only the single-pass controller exists, and it codes every component
   // in one scan: several components need the interleave flag.
-  if (!enc.interleave && enc.numComponents != 1) return 2;
+  if (!enc.interleave && enc.numComponents != 1) return kErrInvalid;
   enc.methods->controller = 1;
   enc.methods->selectDownsamplers = SelectDownsamplers;
   return 0;
 }
 
-int32_t SetUpInterleavedScan(EncoderState& enc) {
-  const int32_t hMax = enc.maxHSampFactor;
-  const int32_t vMax = enc.maxVSampFactor;
-  enc.mcusPerRow = (enc.imageWidth + 8 * hMax - 1) / (8 * hMax);
-  enc.mcuRows = (enc.imageHeight + 8 * vMax - 1) / (8 * vMax);
-  enc.blocksInMcu = 0;
-  for (int ci = 0; ci < enc.componentsInScan; ++ci) {
-    ComponentInfo& c = *enc.scanComponents[ci];
-    c.mcuWidth = c.hSampFactor;
-    c.mcuHeight = c.vSampFactor;
-    c.mcuBlocks = static_cast<int16_t>(c.mcuWidth * c.mcuHeight);
-    c.paddedWidth = roundUp(c.trueWidth, 8 * c.mcuWidth);
-    c.paddedHeight = roundUp(c.trueHeight, 8 * c.mcuHeight);
-    if (enc.blocksInMcu + c.mcuBlocks > kMaxBlocksInMcu) return 2;  // T.81 B.2.3
-    for (int b = 0; b < c.mcuBlocks; ++b) {
-      enc.mcuMembership[enc.blocksInMcu++] = static_cast<int16_t>(ci);
-    }
-  }
-  DeriveRestartInterval(enc);
-  int32_t rc = CheckScanTables(enc);
+int32_t SetUpScan(EncoderState& enc) {
+  const FrameSize frame{enc.imageWidth, enc.imageHeight, enc.maxHSampFactor, enc.maxVSampFactor};
+  McuLayout layout;
+  int32_t rc = LayOutScan(enc.scanComponents, enc.componentsInScan, frame, layout);
   if (rc != 0) return rc;
-  return enc.methods->selectDownsamplers(enc);
-}
-
-int32_t SetUpSingleComponentScan(EncoderState& enc) {
-  ComponentInfo& c = *enc.scanComponents[0];
-  c.mcuWidth = 1;
-  c.mcuHeight = 1;
-  c.mcuBlocks = 1;
-  c.paddedWidth = roundUp(c.trueWidth, 8);
-  c.paddedHeight = roundUp(c.trueHeight, 8);
-  enc.mcusPerRow = c.paddedWidth / 8;
-  enc.mcuRows = c.paddedHeight / 8;
-  enc.blocksInMcu = 1;
-  enc.mcuMembership[0] = 0;
+  enc.mcusPerRow = layout.mcusPerRow;
+  enc.mcuRows = layout.mcuRows;
+  enc.blocksInMcu = layout.blocksInMcu;
+  std::copy_n(layout.membership, kMaxBlocksInMcu, enc.mcuMembership);
   DeriveRestartInterval(enc);
-  int32_t rc = CheckScanTables(enc);
+  rc = CheckScanTables(enc);
   if (rc != 0) return rc;
   return enc.methods->selectDownsamplers(enc);
 }

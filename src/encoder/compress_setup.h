@@ -17,10 +17,10 @@ int32_t ComputeComponentSizes(EncoderState& enc);
 // 2 for an unsupported configuration, 5 when the colour table cannot be had.
 int32_t SelectCompressMethods(EncoderState& enc);
 
-// MCU layout of the scan. 2 when an MCU would exceed 10 blocks, when a
-// sampling ratio is not integral, or when a scan component has no Huffman
-// table.
-int32_t SetUpInterleavedScan(EncoderState& enc);
-int32_t SetUpSingleComponentScan(EncoderState& enc);
+// MCU layout of the scan (LayOutScan: T.81 A.2.2 for a lone component,
+// A.2.3 for several), its restart interval in MCUs and its downsamplers. 2
+// when an MCU would exceed 10 blocks, when a sampling ratio is not
+// integral, or when a scan component has no Huffman table.
+int32_t SetUpScan(EncoderState& enc);
 
 }  // namespace iffjpeg

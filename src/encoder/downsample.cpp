@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
+
 namespace iffjpeg {
 
 void DownsampleFullSize(EncoderState&, int32_t, int32_t, int32_t, int32_t outputWidth,
@@ -77,7 +79,7 @@ int32_t SelectDownsamplers(EncoderState& enc) {
     } else if (hMax % h == 0 && vMax % v == 0) {
       fn = DownsampleIntegral;
     } else {
-      return 2;  // no integral ratio: nothing can downsample this component
+      return kErrInvalid;  // no integral ratio: nothing can downsample this component
     }
     enc.methods->downsample[ci] = fn;
   }

@@ -6,36 +6,6 @@
 
 namespace iffjpeg {
 
-void QuantizeBlock(const int16_t* coefficients, const QuantTable& table, int16_t* destination) {
-  // Divide with rounding to nearest, halves away from zero (T.81 A.3.4),
-  // in 16-bit sums: quantizers stay below 32768 and coefficients far below
-  // 16384, so nothing overflows.
-  for (int k = 0; k < 64; ++k) {
-    int16_t c = coefficients[zigzagToNatural[k]];
-    int16_t q = static_cast<int16_t>(table.quantval[k]);
-    int16_t h = static_cast<int16_t>(q >> 1);
-    if (c < 0) {
-      int16_t sum = static_cast<int16_t>(h - c);
-      destination[k] = static_cast<int16_t>(-(sum / q));
-    } else {
-      int16_t sum = static_cast<int16_t>(c + h);
-      destination[k] = static_cast<int16_t>(sum / q);
-    }
-  }
-}
-
-void TransformAndQuantize(const SampleArray rows, int32_t firstRow, int32_t firstColumn,
-                          const QuantTable& table, int16_t* workspace, int16_t* destination) {
-  // Level shift to a signed range centred on zero (T.81 A.3.1).
-  for (int y = 0; y < 8; ++y) {
-    const uint8_t* in = rows[firstRow + y] + firstColumn;
-    int16_t* out = workspace + 8 * y;
-    for (int x = 0; x < 8; ++x) out[x] = static_cast<int16_t>(in[x] - 128);
-  }
-  forwardDct(workspace);
-  QuantizeBlock(workspace, table, destination);
-}
-
 void EncodeMcuRows(IFFHandle& handle, EncoderState& enc, int32_t n) {
   CompressFields& f = handle.comp;
   // The kernel quantizes in natural order: each scan component's table is

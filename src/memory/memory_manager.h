@@ -96,8 +96,10 @@ bool virtualArrayHealthy(const VirtualBlockArray* control);
 int32_t virtualArrayRowsInMemory(const VirtualSampleArray* control);
 int32_t virtualArrayRowsInMemory(const VirtualBlockArray* control);
 
-// Row helpers shared by both pipelines.
+// Row helpers shared by both pipelines. roundUp: the least multiple of
+// `multiple` not below value; ceilDiv: a / b rounded up (a >= 0, b > 0).
 int32_t roundUp(int32_t value, int32_t multiple);
+inline int32_t ceilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 void copySampleRows(const SampleArray source, int32_t firstSourceRow, SampleArray destination,
                     int32_t firstDestinationRow, int32_t rowCount, int32_t width);
 void copyBlockRow(const BlockRow source, BlockRow destination, int32_t blockCount);

@@ -45,25 +45,11 @@ inline void Transform1D(int16_t* p, int stride, int evenScaleUp, int evenShift, 
   p[6 * stride] = static_cast<int16_t>(Descale(z1 - e12 * kFix1_847759065, oddShift));
 
   // Odd part.
-  z1 = s4 + s7;
-  int32_t z2 = s5 + s6;
-  int32_t z3 = s4 + s6;
-  int32_t z4 = s5 + s7;
-  int32_t z5 = (z3 + z4) * kFix1_175875602;
-  s4 *= kFix0_298631336;
-  s5 *= kFix2_053119869;
-  s6 *= kFix3_072711026;
-  s7 *= kFix1_501321110;
-  z1 *= -kFix0_899976223;
-  z2 *= -kFix2_562915447;
-  z3 *= -kFix1_961570560;
-  z4 *= -kFix0_390180644;
-  z3 += z5;
-  z4 += z5;
-  p[7 * stride] = static_cast<int16_t>(Descale(s4 + z1 + z3, oddShift));
-  p[5 * stride] = static_cast<int16_t>(Descale(s5 + z2 + z4, oddShift));
-  p[3 * stride] = static_cast<int16_t>(Descale(s6 + z2 + z3, oddShift));
-  p[1 * stride] = static_cast<int16_t>(Descale(s7 + z1 + z4, oddShift));
+  RotateOddPart(s4, s5, s6, s7);
+  p[7 * stride] = static_cast<int16_t>(Descale(s4, oddShift));
+  p[5 * stride] = static_cast<int16_t>(Descale(s5, oddShift));
+  p[3 * stride] = static_cast<int16_t>(Descale(s6, oddShift));
+  p[1 * stride] = static_cast<int16_t>(Descale(s7, oddShift));
 }
 
 }  // namespace

@@ -31,25 +31,7 @@ inline void Transform8(const int16_t* in, int stride, int64_t out[8]) {
 
   // Odd part.
   int64_t o0 = i7, o1 = i5, o2 = i3, o3 = i1;
-  z1 = o0 + o3;
-  int64_t z2 = o1 + o2;
-  int64_t z3 = o0 + o2;
-  int64_t z4 = o1 + o3;
-  int64_t z5 = (z3 + z4) * kFix1_175875602;
-  o0 *= kFix0_298631336;
-  o1 *= kFix2_053119869;
-  o2 *= kFix3_072711026;
-  o3 *= kFix1_501321110;
-  z1 *= -kFix0_899976223;
-  z2 *= -kFix2_562915447;
-  z3 *= -kFix1_961570560;
-  z4 *= -kFix0_390180644;
-  z3 += z5;
-  z4 += z5;
-  o0 += z1 + z3;
-  o1 += z2 + z4;
-  o2 += z2 + z3;
-  o3 += z1 + z4;
+  RotateOddPart(o0, o1, o2, o3);
 
   out[0] = e10 + o3;
   out[7] = e10 - o3;
