@@ -169,13 +169,13 @@ TEST(SimdEquality, BlockExtentsAndDcFill) {
 TEST(SimdEquality, ScalarKernelsAreForcedAndRestored) {
   {
     ScalarGuard guard(true);
-    EXPECT_EQ(&iffjpeg::SelectedTransformKernels(), &iffjpeg::ScalarTransformKernels());
-    EXPECT_EQ(&iffjpeg::SelectedDecoderKernels(), &iffjpeg::ScalarDecoderKernels());
-    EXPECT_EQ(&iffjpeg::SelectedEncoderKernels(), &iffjpeg::ScalarEncoderKernels());
+    EXPECT_EQ(&iffjpeg::SelectedTransformKernels(), &iffjpeg::kScalarTransformKernels);
+    EXPECT_EQ(&iffjpeg::SelectedDecoderKernels(), &iffjpeg::kScalarDecoderKernels);
+    EXPECT_EQ(&iffjpeg::SelectedEncoderKernels(), &iffjpeg::kScalarEncoderKernels);
   }
 #if defined(IFFJPEG_HAVE_SSE2)
   EXPECT_NE(iffjpeg::SelectedTransformKernels().inverseDctToSamples,
-            iffjpeg::ScalarTransformKernels().inverseDctToSamples);
+            iffjpeg::kScalarTransformKernels.inverseDctToSamples);
 #endif
 }
 

@@ -1,12 +1,9 @@
 #include "decoder/decoder_kernels.h"
 
-#include "platform/cpu_features.h"
-
 namespace iffjpeg {
-namespace {
 
-DecoderKernels MakeFastest() {
-  DecoderKernels k{};
+DecoderKernels FastestDecoderKernels() {
+  DecoderKernels k = kScalarDecoderKernels;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.doubleRowSpan = DoubleRowSpanSse2;
@@ -20,19 +17,6 @@ DecoderKernels MakeFastest() {
   }
 #endif
   return k;
-}
-
-}  // namespace
-
-const DecoderKernels& ScalarDecoderKernels() {
-  static const DecoderKernels scalar{};
-  return scalar;
-}
-
-const DecoderKernels& SelectedDecoderKernels() {
-  if (platform::ScalarKernelsForced()) return ScalarDecoderKernels();
-  static const DecoderKernels fastest = MakeFastest();
-  return fastest;
 }
 
 }  // namespace iffjpeg

@@ -6,6 +6,7 @@
 
 #include "decoder/colour_deconvert.h"
 #include "decoder/upsample.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 
@@ -15,9 +16,16 @@ struct DecoderKernels {
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
 };
 
+// The scalar twins, and the fastest variants this build and processor
+// allow (built by decoder_kernels.cpp).
+inline constexpr DecoderKernels kScalarDecoderKernels = {};
+DecoderKernels FastestDecoderKernels();
+
 // The kernels chosen for this process (the scalar ones while a test forces
-// them); the table is built once and never changes afterwards.
-const DecoderKernels& SelectedDecoderKernels();
-const DecoderKernels& ScalarDecoderKernels();
+// them); the table is built once, on first use, and never changes
+// afterwards.
+inline const DecoderKernels& SelectedDecoderKernels() {
+  return platform::ChooseKernels<DecoderKernels, FastestDecoderKernels>(kScalarDecoderKernels);
+}
 
 }  // namespace iffjpeg

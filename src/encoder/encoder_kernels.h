@@ -5,6 +5,7 @@
 #pragma once
 
 #include "encoder/colour_convert.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 
@@ -12,9 +13,16 @@ struct EncoderKernels {
   RgbToYccRowFn rgbToYccRow;  // null: the table loop alone
 };
 
+// The scalar twins, and the fastest variants this build and processor
+// allow (built by encoder_kernels.cpp).
+inline constexpr EncoderKernels kScalarEncoderKernels = {};
+EncoderKernels FastestEncoderKernels();
+
 // The kernels chosen for this process (the scalar ones while a test forces
-// them); the table is built once and never changes afterwards.
-const EncoderKernels& SelectedEncoderKernels();
-const EncoderKernels& ScalarEncoderKernels();
+// them); the table is built once, on first use, and never changes
+// afterwards.
+inline const EncoderKernels& SelectedEncoderKernels() {
+  return platform::ChooseKernels<EncoderKernels, FastestEncoderKernels>(kScalarEncoderKernels);
+}
 
 }  // namespace iffjpeg

@@ -22,6 +22,16 @@ bool ScalarKernelsForced();
 constexpr bool ScalarKernelsForced() { return false; }
 #endif
 
+// A stage's kernel table as its dispatch hands it out: the one kMakeFastest
+// builds on first use, once per process (thread-safe, never changed
+// afterwards), or the scalar table while a test forces the scalar kernels.
+template <class Table, Table (*kMakeFastest)()>
+const Table& ChooseKernels(const Table& scalar) {
+  if (ScalarKernelsForced()) return scalar;
+  static const Table fastest = kMakeFastest();
+  return fastest;
+}
+
 }  // namespace iffjpeg::platform
 
 #if defined(IFFJPEG_FAULT_INJECTION)

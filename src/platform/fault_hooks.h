@@ -8,29 +8,20 @@
 
 namespace iffjpeg::platform {
 
-// True when a test asked for this allocation to fail.
-inline bool AllocationFaulted() {
+// AllocationFaulted: a test asked for this allocation to fail.
+// TempFileFaulted: the same for this temporary-file open.
+// CountRelease: counts the release of a non-null block for the tests' leak
+// checks.
 #if defined(IFFJPEG_FAULT_INJECTION)
-  return testing::ShouldFailAllocation();
-#else
-  return false;
-#endif
-}
-
-// True when a test asked for this temporary-file open to fail.
-inline bool TempFileFaulted() {
-#if defined(IFFJPEG_FAULT_INJECTION)
-  return testing::ShouldFailTempFile();
-#else
-  return false;
-#endif
-}
-
-// Counts the release of a non-null block for the tests' leak checks.
-inline void CountRelease([[maybe_unused]] const void* block) {
-#if defined(IFFJPEG_FAULT_INJECTION)
+inline bool AllocationFaulted() { return testing::ShouldFailAllocation(); }
+inline bool TempFileFaulted() { return testing::ShouldFailTempFile(); }
+inline void CountRelease(const void* block) {
   if (block != nullptr) testing::CountFree();
-#endif
 }
+#else
+inline bool AllocationFaulted() { return false; }
+inline bool TempFileFaulted() { return false; }
+inline void CountRelease(const void*) {}
+#endif
 
 }  // namespace iffjpeg::platform

@@ -21,15 +21,11 @@ void* HeapAllocZeroed(std::size_t bytes) {
   return std::calloc(1, bytes);
 }
 
-void* HeapAllocUncleared(std::size_t bytes) {
-  if (AllocationFaulted()) return nullptr;
-  return std::malloc(bytes == 0 ? 1 : bytes);
-}
+// POSIX has one heap: beside the zero-filled block, the process heap is the
+// runtime heap.
+void* HeapAllocUncleared(std::size_t bytes) { return SystemAlloc(bytes); }
 
-void HeapFree(void* block) {
-  CountRelease(block);
-  std::free(block);
-}
+void HeapFree(void* block) { SystemFree(block); }
 
 namespace {
 

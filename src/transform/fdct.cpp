@@ -8,25 +8,12 @@
 
 #include <cmath>
 
+#include "transform/dct_constants.h"
+
 namespace iffjpeg {
 namespace {
 
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
-
-// cos/sin products scaled by 2^13.
-constexpr int32_t kFix0_298631336 = 2446;
-constexpr int32_t kFix0_390180644 = 3196;
-constexpr int32_t kFix0_541196100 = 4433;
-constexpr int32_t kFix0_765366865 = 6270;
-constexpr int32_t kFix0_899976223 = 7373;
-constexpr int32_t kFix1_175875602 = 9633;
-constexpr int32_t kFix1_501321110 = 12299;
-constexpr int32_t kFix1_847759065 = 15137;
-constexpr int32_t kFix1_961570560 = 16069;
-constexpr int32_t kFix2_053119869 = 16819;
-constexpr int32_t kFix2_562915447 = 20995;
-constexpr int32_t kFix3_072711026 = 25172;
+using namespace dct;
 
 // Rounding right shift (halves upward).
 constexpr int32_t Descale(int32_t value, int shift) {

@@ -3,25 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "transform/dct_constants.h"
+
 namespace iffjpeg {
 namespace {
 
-// The 13-bit fixed-point constants: the real factor x 2^13, rounded.
-constexpr int64_t kFix0_298631336 = 2446;
-constexpr int64_t kFix0_390180644 = 3196;
-constexpr int64_t kFix0_541196100 = 4433;
-constexpr int64_t kFix0_765366865 = 6270;
-constexpr int64_t kFix0_899976223 = 7373;
-constexpr int64_t kFix1_175875602 = 9633;
-constexpr int64_t kFix1_501321110 = 12299;
-constexpr int64_t kFix1_847759065 = 15137;
-constexpr int64_t kFix1_961570560 = 16069;
-constexpr int64_t kFix2_053119869 = 16819;
-constexpr int64_t kFix2_562915447 = 20995;
-constexpr int64_t kFix3_072711026 = 25172;
-
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
+using namespace dct;  // the constants are int32_t: every product below is formed in 64 bits
 
 // The sums are those of 32-bit signed arithmetic: they are formed wider and
 // brought back modulo 2^32 before the descaling shift, so that corrupt

@@ -1,19 +1,9 @@
 #include "transform/transform_kernels.h"
 
-#include "platform/cpu_features.h"
-
 namespace iffjpeg {
-namespace {
 
-TransformKernels MakeScalar() {
-  TransformKernels k{};
-  k.inverseDctToSamples = InverseDctToSamplesScalar;
-  k.forwardDctQuantize = ForwardDctQuantizeScalar;
-  return k;
-}
-
-TransformKernels MakeFastest() {
-  TransformKernels k = MakeScalar();
+TransformKernels FastestTransformKernels() {
+  TransformKernels k = kScalarTransformKernels;
 #if defined(IFFJPEG_HAVE_SSE2)
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;
@@ -27,19 +17,6 @@ TransformKernels MakeFastest() {
   }
 #endif
   return k;
-}
-
-}  // namespace
-
-const TransformKernels& ScalarTransformKernels() {
-  static const TransformKernels scalar = MakeScalar();
-  return scalar;
-}
-
-const TransformKernels& SelectedTransformKernels() {
-  if (platform::ScalarKernelsForced()) return ScalarTransformKernels();
-  static const TransformKernels fastest = MakeFastest();
-  return fastest;
 }
 
 }  // namespace iffjpeg

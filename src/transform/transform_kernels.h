@@ -3,6 +3,7 @@
 // gives bit-identical results to its scalar twin.
 #pragma once
 
+#include "platform/cpu_features.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
 
@@ -16,9 +17,23 @@ struct TransformKernels {
   ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
 };
 
-// The kernels chosen for this process (the scalar twins while a test forces
-// them); the table is built once and never changes afterwards.
-const TransformKernels& SelectedTransformKernels();
-const TransformKernels& ScalarTransformKernels();
+// The scalar twins, and the fastest variants this build and processor
+// allow (built by transform_kernels.cpp).
+inline constexpr TransformKernels kScalarTransformKernels = {
+    .inverseDctToSamples = InverseDctToSamplesScalar,
+    .inverseDctPairToSamples = nullptr,
+    .inverseDctPairLowToSamples = nullptr,
+    .forwardDctQuantize = ForwardDctQuantizeScalar,
+    .forwardDctQuantizePair = nullptr,
+};
+TransformKernels FastestTransformKernels();
+
+// The kernels chosen for this process (the scalar ones while a test forces
+// them); the table is built once, on first use, and never changes
+// afterwards.
+inline const TransformKernels& SelectedTransformKernels() {
+  return platform::ChooseKernels<TransformKernels, FastestTransformKernels>(
+      kScalarTransformKernels);
+}
 
 }  // namespace iffjpeg

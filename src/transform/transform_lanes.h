@@ -5,7 +5,9 @@
 // computes in each lane exactly what the 128-bit one computes.
 //
 // The 1-D transforms are sums of products of the inputs with the 13-bit
-// constants of idct.cpp and fdct.cpp, regrouped into pmaddwd pairs: 32-bit
+// constants of dct_constants.h (those of idct.cpp and fdct.cpp), written
+// out as numbers so that each pair reads as the sum it forms and checked
+// against the header below, regrouped into pmaddwd pairs: 32-bit
 // lanes form them modulo 2^32 exactly as the scalar code's wrapped sums, so
 // the pairing changes no bit; the descaling shifts are applied to the same
 // sums.
@@ -23,8 +25,19 @@
 #include <immintrin.h>
 #endif
 
+#include "transform/dct_constants.h"
+
 namespace iffjpeg {
 namespace {
+
+// The constants as the pairs below write them.
+static_assert(dct::kConstBits == 13 && (1 << dct::kConstBits) == 8192);
+static_assert(dct::kFix0_298631336 == 2446 && dct::kFix0_390180644 == 3196 &&
+              dct::kFix0_541196100 == 4433 && dct::kFix0_765366865 == 6270 &&
+              dct::kFix0_899976223 == 7373 && dct::kFix1_175875602 == 9633 &&
+              dct::kFix1_501321110 == 12299 && dct::kFix1_847759065 == 15137 &&
+              dct::kFix1_961570560 == 16069 && dct::kFix2_053119869 == 16819 &&
+              dct::kFix2_562915447 == 20995 && dct::kFix3_072711026 == 25172);
 
 // The few operations the transforms use, overloaded on the register width.
 inline __m128i Add16(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
