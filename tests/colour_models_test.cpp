@@ -265,6 +265,42 @@ TEST(ColourModels, FourComponentFiles) {
   }
 }
 
+// Progressive four-component files decode to the lines of their sequential
+// twins (which the test above checks against the formula).
+TEST(ColourModels, ProgressiveFourComponentFiles) {
+  const Image probe = MakeTestImage(8, 8, 1, 1);
+  JpegBuildOptions greyProgressive = GreyOptions();
+  greyProgressive.progressiveScans = BandSelectionScript(1);
+  if (Decode(BuildJpeg(probe, greyProgressive), kExtended).open <= 0) {
+    GTEST_SKIP() << "progressive decoding not in this build";
+  }
+  struct Script {
+    const char* name;
+    std::vector<ProgressiveScan> scans;
+    int restartInterval;
+  } scripts[] = {
+      {"successive approximation", SuccessiveApproximationScript(4), 0},
+      {"single-component DC, restarts every 3 MCUs", SingleComponentDcScript(4), 3},
+      {"narrow bands", NarrowBandsScript(4), 0},
+  };
+  const Image source = FourChannels(45, 27, 6);
+  for (const FourLayout& layout : {kFourLayouts[0], kFourLayouts[1], kFourLayouts[4]}) {
+    for (int adobe : {0, 2}) {
+      JpegBuildOptions o = Options(FourComponents(layout), false, adobe);
+      for (const Script& script : scripts) {
+        SCOPED_TRACE(std::string(layout.name) + (adobe == 0 ? " CMYK, " : " YCCK, ") + script.name);
+        o.restartInterval = script.restartInterval;
+        o.progressiveScans = {};
+        Image sequential = Lines(BuildJpeg(source, o), kExtended);
+        o.progressiveScans = script.scans;
+        Bytes jpeg = BuildJpeg(source, o);
+        EXPECT_EQ(MaxAbsDiff(Lines(jpeg, kExtended), sequential), 0);
+        EXPECT_EQ(Decode(jpeg, kDefault).open, -IFF_ERR_BAD_DATA);
+      }
+    }
+  }
+}
+
 // An independent reading of the Adobe files: stb_image converts CMYK and
 // YCCK with its own transform and upsampling, so only closeness is asked.
 TEST(ColourModels, AdobeFilesAgreeWithStbImage) {
