@@ -109,6 +109,28 @@ extern "C" {
 #define IFF_MODE_CALLBACKS 0x80   /* OR-ed in: source points to an IFFFileOps */
 #define IFF_MODE_EXTENDED 0x100   /* OR-ed into modes 0 and 3: extended reading (below) */
 
+/* Extended reading: colour models.
+ *   The colour model is fixed at the first scan header, from the segments
+ *   before it. An Adobe APP14 segment decides when present (the first one;
+ *   later ones are ignored): with 3 components transform 0 is RGB (the
+ *   samples are the lines) and 1 is YCbCr; with 4 components transform 0 is
+ *   CMYK and 2 is YCCK. A transform that does not fit the component count
+ *   counts as no segment. Without one, a JFIF segment means YCbCr (3
+ *   components); 3 components with identifiers 'R', 'G', 'B' are RGB; other
+ *   3-component files are read as without the flag (identifiers 1, 4, 5 are
+ *   refused with 7, the rest is YCbCr); 4 components are CMYK. 1 component
+ *   is greyscale.
+ *   Every model but greyscale gives RGB lines (planes = 3). CMYK and YCCK
+ *   files are decoded in the sampling layouts and scan arrangements accepted
+ *   for 3 components (at most 10 blocks in an MCU). CMYK samples are taken
+ *   as stored, inverted inks (white paper is 255 in every component):
+ *   R = (C x K + 127) / 255, G = (M x K + 127) / 255, B = (Y x K + 127) / 255
+ *   with integer division. YCCK: (R', G', B') is the YCbCr-to-RGB conversion
+ *   of (Y, Cb, Cr) that 3-component YCbCr files get; then C = 255 - R',
+ *   M = 255 - G', Y = 255 - B', converted as CMYK with the stored K.
+ *   Without the flag the Adobe segment is ignored and 4-component files are
+ *   refused with 7. */
+
 /* ---- IFFControl codes. Bit 15 of the code is ignored. ------------------- */
 #define IFF_CTL_LAST_ERROR 0      /* int32_t slot <- last recorded result code */
 #define IFF_CTL_LINE_BYTES 1      /* uint16_t slot <- bytes per line (low 16 bits) */

@@ -1023,6 +1023,16 @@ void AppendSegment(std::vector<uint8_t>& out, int marker, const std::vector<uint
   out.insert(out.end(), payload.begin(), payload.end());
 }
 
+std::vector<uint8_t> AdobeSegment(int transform, int version, int flags0, int flags1) {
+  std::vector<uint8_t> segment;
+  AppendSegment(segment, 0xEE,
+                {'A', 'd', 'o', 'b', 'e', static_cast<uint8_t>(version >> 8),
+                 static_cast<uint8_t>(version), static_cast<uint8_t>(flags0 >> 8),
+                 static_cast<uint8_t>(flags0), static_cast<uint8_t>(flags1 >> 8),
+                 static_cast<uint8_t>(flags1), static_cast<uint8_t>(transform)});
+  return segment;
+}
+
 long FindMarker(const std::vector<uint8_t>& jpeg, int code, std::size_t from) {
   for (std::size_t i = from; i + 1 < jpeg.size(); ++i) {
     if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return static_cast<long>(i);

@@ -90,10 +90,16 @@ JpegBuildOptions ColourOptions(int yh, int yv, int ch = 1, int cv = 1);
 
 // Encodes image (1 or 3 channels; the channel count must match the component
 // count, except that a 1-channel image may not be used for 3 components).
-// Other component counts (refusal tests) take channel c for component c, or
-// channel 0 where the image has fewer channels. Coding stops with an
+// Other component counts (four-component files, refusal tests) take channel
+// c for component c, or channel 0 where the image has fewer channels: a
+// 4-channel image gives four components their own samples. Coding stops with an
 // exception when a scan names a component index outside the frame.
 std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options);
+
+// A whole Adobe APP14 segment (marker included) for extraSegments: the
+// identifier "Adobe", the version, the two flag words and the transform byte
+// (0: no transform, RGB or CMYK; 1: YCbCr; 2: YCCK).
+std::vector<uint8_t> AdobeSegment(int transform, int version = 100, int flags0 = 0, int flags1 = 0);
 
 // Ready-made progressive scan scripts for a frame of `components` components
 // (1 = grey, 3 = YCbCr; any count works).
