@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decoder/band_machinery.h"
+#include "decoder/coefficient_controller.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 
@@ -255,6 +256,9 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
   if (dec.methods == nullptr || dec.methods->controller == ControllerKind::kNone) return 0;
   if (dec.methods->controller == ControllerKind::kWholeImage) {
     return WholeImageControl(handle, dec, mode);
+  }
+  if (dec.methods->controller == ControllerKind::kCoefficients) {
+    return CoefficientControl(handle, dec, mode);
   }
   switch (mode) {
     case 0:

@@ -6,6 +6,7 @@
 #include "driver/stages.h"
 #include "driver/stream_buffer.h"
 #include "entropy/huffman_decoder.h"
+#include "entropy/progressive_decoder.h"
 
 namespace iffjpeg {
 namespace {
@@ -200,7 +201,13 @@ int32_t ReadScanHeader(IFFHandle& handle, DecoderState& dec) {
     if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return kErrBadData;
     dec.scanComponents[i] = comp;
   }
-  SkipBytes(handle, 3);  // spectral selection and approximation: sequential
+  // Spectral selection and successive approximation: a sequential frame's
+  // are not relied upon; a progressive frame's are checked by its decoder.
+  dec.spectralStart = static_cast<int16_t>(ReadByte(handle));
+  dec.spectralEnd = static_cast<int16_t>(ReadByte(handle));
+  int approximation = ReadByte(handle);
+  dec.approxHigh = static_cast<int16_t>(approximation >> 4);
+  dec.approxLow = static_cast<int16_t>(approximation & 0x0F);
   return 0;
 }
 
@@ -308,6 +315,9 @@ int32_t ReadFileHeader(IFFHandle& handle, DecoderState& dec) {
     rc = ReadFrameHeader(handle, dec, 0);
   } else if (code == kMarkerSof9) {
     rc = ReadFrameHeader(handle, dec, 1);
+  } else if (code == kMarkerSof2 && dec.extendedReading) {
+    dec.progressive = 1;
+    rc = ReadFrameHeader(handle, dec, 0);
   } else {
     return code == 5 ? 5 : 7;
   }
@@ -326,6 +336,9 @@ int32_t ReadToFirstScan(IFFHandle& handle, DecoderState& dec) {
       dec.jpegColourSpace = ClassifyExtendedColourSpace(dec);
       dec.colourModelFixed = 1;
     }
+    // The first scan of a progressive frame can refine nothing (T.81
+    // G.1.1.1.1); a later scan's header is checked when it is reached.
+    if (rc == kOk && dec.progressive && !ProgressiveScanValid(dec, nullptr)) rc = kErrBadData;
     return rc;
   }
   if (code == kErrMemory) return kErrMemory;

@@ -1,0 +1,305 @@
+#include "entropy/progressive_decoder.h"
+
+#include "common/result_codes.h"
+#include "driver/stream_buffer.h"
+#include "entropy/huffman_decoder.h"
+#include "format/marker_codes.h"
+#include "format/marker_reader.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kMaxPointTransform = 13;
+constexpr int32_t kRefillBelow = 32;  // a code and its magnitude bits fit in 32
+constexpr int32_t kLookBits = 8;
+
+// Tops the register up to more than 56 bits, a byte at a time. Stuffed
+// 0xFF 0x00 pairs give 0xFF; at a marker the marker is put back into the
+// stream and zero bits are supplied from then on.
+void Refill(IFFHandle& handle, ProgressiveReader& r) {
+  while (r.bits <= 56) {
+    uint64_t byte = 0;
+    if (!r.atMarker) {
+      int value = ReadByte(handle);
+      if (value == 0xFF) {
+        int next = ReadByte(handle);
+        while (next == 0xFF) next = ReadByte(handle);  // fill bytes before a marker
+        if (next == 0x00) {
+          byte = 0xFF;
+        } else {
+          PutBack(handle, next);
+          PutBack(handle, 0xFF);
+          r.atMarker = 1;
+        }
+      } else {
+        byte = static_cast<uint64_t>(value);
+      }
+    }
+    if (r.atMarker) r.fake += 8;
+    r.acc |= byte << (56 - r.bits);
+    r.bits += 8;
+  }
+}
+
+inline void Skip(ProgressiveReader& r, int32_t n) {
+  r.acc <<= n;
+  r.bits -= n;
+  if (r.bits < r.fake) {
+    r.overrun = 1;
+    r.fake = r.bits;
+  }
+}
+
+inline int32_t GetBits(IFFHandle& handle, ProgressiveReader& r, int32_t n) {
+  if (n == 0) return 0;
+  if (r.bits < n) Refill(handle, r);
+  auto value = static_cast<int32_t>(r.acc >> (64 - n));
+  Skip(r, n);
+  return value;
+}
+
+inline int32_t GetBit(IFFHandle& handle, ProgressiveReader& r) {
+  if (r.bits < 1) Refill(handle, r);
+  auto value = static_cast<int32_t>(r.acc >> 63);
+  Skip(r, 1);
+  return value;
+}
+
+// The 8-bit lookahead of buildDecodingTable, then the search by length
+// (T.81 F.2.2.3). A code that does not exist takes 16 bits and gives 0.
+inline int32_t DecodeSymbol(IFFHandle& handle, ProgressiveReader& r, const HuffTable& table) {
+  if (r.bits < kRefillBelow) Refill(handle, r);
+  const HuffDecodeTables& t = table.decode;
+  auto look = static_cast<int32_t>(r.acc >> (64 - kLookBits));
+  int32_t length = t.lookNbits[look];
+  if (length > 0) {
+    Skip(r, length);
+    return t.lookSym[look];
+  }
+  for (length = kLookBits + 1; length <= 16; ++length) {
+    auto code = static_cast<int32_t>(r.acc >> (64 - length));
+    if (code <= t.maxCode[length]) {
+      Skip(r, length);
+      int32_t index = t.valPtr[length] + code - t.minCode[length];
+      return index < 0 || index > 255 ? 0 : table.huffval[index];
+    }
+  }
+  Skip(r, 16);
+  return 0;
+}
+
+// T.81 G.1.2.1: the DC difference, scaled by the point transform.
+void DecodeDcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+                   CoefBlock** blocks) {
+  ProgressiveReader& r = scan.reader;
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    int32_t ci = dec.mcuMembership[b];
+    int32_t s = DecodeSymbol(handle, r, *scan.dcTables[ci]);
+    int32_t diff = 0;
+    if (s > 0 && s <= 15) diff = extendValue(GetBits(handle, r, s), s);
+    dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
+    (*blocks[b])[0] = static_cast<int16_t>(dec.lastDcVal[ci] * (1 << dec.approxLow));
+  }
+}
+
+// T.81 G.1.2.1: one more bit of every DC coefficient.
+void DecodeDcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+                    CoefBlock** blocks) {
+  const auto bit = static_cast<int16_t>(1 << dec.approxLow);
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    if (GetBit(handle, scan.reader)) (*blocks[b])[0] |= bit;
+  }
+}
+
+// T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs.
+void DecodeAcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan, CoefBlock* block) {
+  if (scan.eobRun > 0) {
+    --scan.eobRun;
+    return;
+  }
+  ProgressiveReader& r = scan.reader;
+  const HuffTable& table = *scan.acTable;
+  const int32_t end = dec.spectralEnd;
+  const int32_t scale = 1 << dec.approxLow;
+  int16_t* coef = *block;
+  for (int32_t k = dec.spectralStart; k <= end; ++k) {
+    int32_t rs = DecodeSymbol(handle, r, table);
+    int32_t run = rs >> 4;
+    int32_t s = rs & 15;
+    if (s != 0) {
+      k += run;
+      int32_t value = extendValue(GetBits(handle, r, s), s);
+      if (k > end) break;  // a run past the band: corrupt, nothing stored
+      coef[zigzagToNatural[k]] = static_cast<int16_t>(value * scale);
+    } else if (run == 15) {
+      k += 15;  // ZRL: sixteen zeros
+    } else {
+      scan.eobRun = (1 << run) - 1;
+      if (run > 0) scan.eobRun += GetBits(handle, r, run);
+      break;
+    }
+  }
+}
+
+// A correction bit for a coefficient already non-zero (T.81 G.1.2.3): when
+// set, the coefficient's magnitude gains the bit, unless it has it already.
+inline void Correct(IFFHandle& handle, ProgressiveReader& r, int16_t& coef, int32_t bit) {
+  if (GetBit(handle, r) && (coef & bit) == 0) {
+    coef = static_cast<int16_t>(coef >= 0 ? coef + bit : coef - bit);
+  }
+}
+
+// T.81 G.1.2.3: new coefficients of magnitude 1 << Al among the zero ones,
+// and a correction bit for each non-zero one passed over, also in the
+// blocks an end-of-band run covers.
+void DecodeAcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan, CoefBlock* block) {
+  ProgressiveReader& r = scan.reader;
+  const HuffTable& table = *scan.acTable;
+  const int32_t end = dec.spectralEnd;
+  const int32_t bit = 1 << dec.approxLow;
+  int16_t* coef = *block;
+  int32_t k = dec.spectralStart;
+  if (scan.eobRun == 0) {
+    for (; k <= end; ++k) {
+      int32_t rs = DecodeSymbol(handle, r, table);
+      int32_t run = rs >> 4;
+      int32_t value = 0;
+      if ((rs & 15) != 0) {
+        // Any size but 1 comes only from corrupt data: taken as 1.
+        value = GetBit(handle, r) ? bit : -bit;
+      } else if (run != 15) {
+        scan.eobRun = 1 << run;
+        if (run > 0) scan.eobRun += GetBits(handle, r, run);
+        break;
+      }
+      // Pass over run zero coefficients (ZRL: sixteen), correcting the
+      // non-zero ones on the way; the new one goes at the zero after them.
+      for (; k <= end; ++k) {
+        int16_t& c = coef[zigzagToNatural[k]];
+        if (c != 0) {
+          Correct(handle, r, c, bit);
+        } else {
+          if (run == 0) break;
+          --run;
+        }
+      }
+      if (value != 0 && k <= end) coef[zigzagToNatural[k]] = static_cast<int16_t>(value);
+    }
+  }
+  if (scan.eobRun > 0) {
+    for (; k <= end; ++k) {
+      int16_t& c = coef[zigzagToNatural[k]];
+      if (c != 0) Correct(handle, r, c, bit);
+    }
+    --scan.eobRun;
+  }
+}
+
+// T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
+// marker taken, predictions and the run reset. A marker other than RSTn
+// abandons the rest of the scan.
+void ProcessProgressiveRestart(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan) {
+  scan.reader.acc = 0;
+  scan.reader.bits = 0;
+  scan.reader.fake = 0;
+  scan.reader.atMarker = 0;
+  scan.eobRun = 0;
+  int marker = NextMarker(handle);
+  if (marker < kMarkerRst0 || marker > kMarkerRst7) {
+    PutBack(handle, marker);
+    PutBack(handle, 0xFF);
+    scan.reader.atMarker = 1;
+    dec.restartsAbandoned = 1;
+    handle.lineCode = kErrDataEnded;
+    return;
+  }
+  int32_t number = marker - kMarkerRst0;
+  if (number != dec.nextRestartNum) handle.lineCode = kErrDataEnded;
+  for (int16_t& dc : dec.lastDcVal) dc = 0;
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+}  // namespace
+
+bool ProgressiveScanValid(const DecoderState& dec, const int8_t (*history)[64]) {
+  int32_t ss = dec.spectralStart, se = dec.spectralEnd;
+  int32_t ah = dec.approxHigh, al = dec.approxLow;
+  if (ss > se || se > 63 || ah > kMaxPointTransform || al > kMaxPointTransform) return false;
+  if (ss == 0 && se != 0) return false;                     // DC and AC in one scan
+  if (ss > 0 && dec.scanComponentCount != 1) return false;  // an AC scan of several components
+  if (ah == 0) return true;
+  if (al != ah - 1 || history == nullptr) return false;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const int8_t* bits = history[dec.scanComponents[i]->componentIndex];
+    for (int32_t k = ss; k <= se; ++k) {
+      if (bits[k] < 0) return false;  // a refinement of what was never coded
+    }
+  }
+  return true;
+}
+
+int32_t StartProgressiveScan(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan) {
+  (void)handle;
+  scan.reader = ProgressiveReader{};
+  scan.eobRun = 0;
+  scan.acTable = nullptr;
+  bool dc = dec.spectralStart == 0;
+  bool refine = dec.approxHigh != 0;
+  if (dc) {
+    scan.kind = refine ? ProgressiveKind::kDcRefine : ProgressiveKind::kDcFirst;
+  } else {
+    scan.kind = refine ? ProgressiveKind::kAcRefine : ProgressiveKind::kAcFirst;
+  }
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    scan.dcTables[i] = nullptr;
+    if (scan.kind == ProgressiveKind::kDcFirst) {
+      HuffTable* table = dec.dcHuffTables[comp.dcTableNo];
+      if (table == nullptr) return kErrBadData;
+      buildDecodingTable(*table);
+      scan.dcTables[i] = table;
+    } else if (!dc) {
+      HuffTable* table = dec.acHuffTables[comp.acTableNo];
+      if (table == nullptr) return kErrBadData;
+      buildDecodingTable(*table);
+      scan.acTable = table;
+    }
+    dec.lastDcVal[i] = 0;
+  }
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = 0;
+  dec.restartsAbandoned = 0;
+  return kOk;
+}
+
+void DecodeProgressiveMcus(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+                           CoefBlock** blocks, int32_t count) {
+  const int32_t perMcu = dec.blocksInMcu;
+  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
+    if (scan.reader.overrun || dec.restartsAbandoned) return;
+    if (dec.restartInterval != 0) {
+      if (dec.restartsToGo == 0) {
+        ProcessProgressiveRestart(handle, dec, scan);
+        if (dec.restartsAbandoned) return;
+      }
+      --dec.restartsToGo;
+    }
+    switch (scan.kind) {
+      case ProgressiveKind::kDcFirst:
+        DecodeDcFirst(handle, dec, scan, blocks);
+        break;
+      case ProgressiveKind::kDcRefine:
+        DecodeDcRefine(handle, dec, scan, blocks);
+        break;
+      case ProgressiveKind::kAcFirst:
+        DecodeAcFirst(handle, dec, scan, blocks[0]);
+        break;
+      case ProgressiveKind::kAcRefine:
+        DecodeAcRefine(handle, dec, scan, blocks[0]);
+        break;
+    }
+  }
+}
+
+}  // namespace iffjpeg
