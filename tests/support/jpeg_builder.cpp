@@ -531,6 +531,366 @@ std::vector<CodingComponent> MakeCodingComponents(const Image& image,
   return coding;
 }
 
+// ---------------------------------------------------------------------------
+// Progressive coding (T.81 Annex G). The quantized coefficients are the ones
+// the sequential path codes (TransformBlock and the same clamps), computed
+// once per component over its whole block grid. Each scan is first turned
+// into a list of events (Huffman symbols, raw bits, restart markers); the
+// symbol counts give the scan's own Huffman tables (T.81 K.2), and the events
+// are then written with them.
+
+// One component's quantized coefficients, zigzag order, over the block grid
+// of the interleaved MCUs (which covers the non-interleaved grid as well).
+struct CoefficientPlane {
+  int blocksX = 0, blocksY = 0;
+  std::vector<int> values;  // 64 per block, row-major blocks
+
+  int* Block(int x, int y) { return &values[(static_cast<std::size_t>(y) * blocksX + x) * 64]; }
+};
+
+CoefficientPlane ComputeCoefficients(const CodingComponent& c, const FrameGeometry& frame) {
+  CoefficientPlane plane;
+  plane.blocksX = (frame.width + 8 * frame.hMax - 1) / (8 * frame.hMax) * c.h;
+  plane.blocksY = (frame.height + 8 * frame.vMax - 1) / (8 * frame.vMax) * c.v;
+  plane.values.resize(static_cast<std::size_t>(plane.blocksX) * plane.blocksY * 64);
+  for (int y = 0; y < plane.blocksY; ++y) {
+    for (int x = 0; x < plane.blocksX; ++x) {
+      int* block = plane.Block(x, y);
+      TransformBlock(c.plane, x, y, c.quant, block);
+      // The sequential coder's clamps, so that both files hold the same values.
+      block[0] = std::clamp(block[0], -1024, 1023);
+      for (int k = 1; k < 64; ++k) block[k] = std::clamp(block[k], -1023, 1023);
+    }
+  }
+  return plane;
+}
+
+// What a scan writes, in order. table >= 0: a Huffman symbol of that table
+// (index into the scan's table list); kRawBits: `size` bits of `value`;
+// kRestart: pad to a byte and write the next restart marker.
+struct ScanEvent {
+  static constexpr int kRawBits = -1;
+  static constexpr int kRestart = -2;
+  int table;
+  unsigned value;
+  int size;
+};
+
+// T.81 K.2 (Figures K.1 to K.4): code lengths from symbol counts, held to 16
+// bits, with a reserved symbol so that no code is all ones.
+std::vector<uint8_t> OptimalTable(const std::array<long, 256>& counts, int slot, int tableClass) {
+  std::array<long, 257> freq{};
+  std::copy(counts.begin(), counts.end(), freq.begin());
+  freq[256] = 1;
+  std::array<int, 257> codeSize{}, others{};
+  others.fill(-1);
+  for (;;) {
+    int v1 = -1, v2 = -1;
+    for (int v = 0; v < 257; ++v) {  // least frequency, the larger index on ties
+      if (freq[v] > 0 && (v1 < 0 || freq[v] <= freq[v1])) v1 = v;
+    }
+    for (int v = 0; v < 257; ++v) {
+      if (v != v1 && freq[v] > 0 && (v2 < 0 || freq[v] <= freq[v2])) v2 = v;
+    }
+    if (v2 < 0) break;
+    freq[v1] += freq[v2];
+    freq[v2] = 0;
+    for (++codeSize[v1]; others[v1] >= 0; ++codeSize[v1]) v1 = others[v1];
+    others[v1] = v2;
+    for (++codeSize[v2]; others[v2] >= 0; ++codeSize[v2]) v2 = others[v2];
+  }
+  std::array<int, 40> bits{};
+  for (int v = 0; v < 257; ++v) {
+    if (codeSize[v] > 0) ++bits[codeSize[v]];
+  }
+  for (int i = 39; i > 16; --i) {  // Adjust_BITS
+    while (bits[i] > 0) {
+      int j = i - 2;
+      while (bits[j] == 0) --j;
+      bits[i] -= 2;
+      bits[i - 1] += 1;
+      bits[j + 1] += 2;
+      bits[j] -= 1;
+    }
+  }
+  int longest = 16;
+  while (bits[longest] == 0) --longest;
+  bits[longest] -= 1;  // the reserved symbol's code goes
+  std::vector<uint8_t> payload = {static_cast<uint8_t>((tableClass << 4) | (slot & 15))};
+  for (int i = 1; i <= 16; ++i) payload.push_back(static_cast<uint8_t>(bits[i]));
+  for (int size = 1; size < 40; ++size) {  // Sort_input: by code length, then value
+    for (int v = 0; v < 256; ++v) {
+      if (codeSize[v] == size) payload.push_back(static_cast<uint8_t>(v));
+    }
+  }
+  return payload;
+}
+
+// Builds one progressive scan's events.
+class ProgressiveScanCoder {
+ public:
+  ProgressiveScanCoder(const ProgressiveScan& scan, std::vector<CodingComponent*> components,
+                       std::vector<CoefficientPlane*> coefficients, std::vector<int> tables,
+                       const FrameGeometry& frame, int restartInterval)
+      : scan_(scan),
+        components_(std::move(components)),
+        coefficients_(std::move(coefficients)),
+        tables_(std::move(tables)),
+        frame_(frame),
+        restartInterval_(restartInterval),
+        ss_(std::clamp(scan.ss, 0, 63)),
+        se_(std::clamp(scan.se, 0, 63)) {}
+
+  std::vector<ScanEvent> Code() {
+    bool interleaved = components_.size() > 1;
+    int mcusX, mcusY;
+    if (interleaved) {  // T.81 A.2.3
+      mcusX = (frame_.width + 8 * frame_.hMax - 1) / (8 * frame_.hMax);
+      mcusY = (frame_.height + 8 * frame_.vMax - 1) / (8 * frame_.vMax);
+    } else {  // T.81 A.2.2
+      mcusX = (components_[0]->plane.width + 7) / 8;
+      mcusY = (components_[0]->plane.height + 7) / 8;
+    }
+    long total = static_cast<long>(mcusX) * mcusY;
+    predictions_.assign(components_.size(), 0);
+    for (long mcu = 0; mcu < total; ++mcu) {
+      if (restartInterval_ > 0 && mcu > 0 && mcu % restartInterval_ == 0) {
+        FlushEobRun();  // an EOB run never crosses a restart marker (T.81 G.1.2.2)
+        events_.push_back({ScanEvent::kRestart, 0, 0});
+        std::fill(predictions_.begin(), predictions_.end(), 0);
+      }
+      int mx = static_cast<int>(mcu % mcusX), my = static_cast<int>(mcu / mcusX);
+      for (std::size_t i = 0; i < components_.size(); ++i) {
+        int across = interleaved ? components_[i]->h : 1;
+        int down = interleaved ? components_[i]->v : 1;
+        for (int by = 0; by < down; ++by) {
+          for (int bx = 0; bx < across; ++bx) {
+            const int* block = coefficients_[i]->Block(mx * across + bx, my * down + by);
+            CodeBlock(block, i);
+          }
+        }
+      }
+    }
+    FlushEobRun();
+    return std::move(events_);
+  }
+
+ private:
+  void Symbol(std::size_t component, int symbol) {
+    events_.push_back({tables_[component], static_cast<unsigned>(symbol), 0});
+  }
+  void Bits(unsigned value, int size) {
+    if (size > 0) events_.push_back({ScanEvent::kRawBits, value, size});
+  }
+
+  void CodeBlock(const int* block, std::size_t component) {
+    if (ss_ == 0) {
+      if (scan_.ah == 0) {  // T.81 G.1.2.1: DC first, the point transform an arithmetic shift
+        int value = block[0] >> scan_.al;
+        int diff = value - predictions_[component];
+        predictions_[component] = value;
+        int size = Category(diff);
+        Symbol(component, size);
+        Bits(MagnitudeBits(diff, size), size);
+      } else {  // DC refinement: the next bit, uncoded
+        Bits(static_cast<unsigned>(block[0] >> scan_.al) & 1u, 1);
+      }
+      return;
+    }
+    if (scan_.ah == 0) {
+      AcFirst(block, component);
+    } else {
+      AcRefine(block, component);
+    }
+  }
+
+  // T.81 G.1.2.2: the point transform of AC values divides by 2^Al toward zero.
+  static int PointTransform(int value, int al) { return value < 0 ? -(-value >> al) : value >> al; }
+
+  void EmitEobRun(std::size_t component) {
+    int nbits = 0;
+    while ((eobRun_ >> (nbits + 1)) != 0) ++nbits;
+    Symbol(component, nbits << 4);  // EOBn
+    Bits(static_cast<unsigned>(eobRun_) & ((1u << nbits) - 1), nbits);
+    eobRun_ = 0;
+    for (unsigned bit : runCorrections_) Bits(bit, 1);
+    runCorrections_.clear();
+  }
+  void FlushEobRun() {
+    if (eobRun_ > 0) EmitEobRun(0);  // AC scans have one component
+  }
+
+  void AcFirst(const int* block, std::size_t component) {
+    int run = 0;
+    for (int k = ss_; k <= se_; ++k) {
+      int value = PointTransform(block[k], scan_.al);
+      if (value == 0) {
+        ++run;
+        continue;
+      }
+      if (eobRun_ > 0) EmitEobRun(component);
+      for (; run > 15; run -= 16) Symbol(component, 0xF0);  // ZRL
+      int size = Category(value);
+      Symbol(component, (run << 4) | size);
+      Bits(MagnitudeBits(value, size), size);
+      run = 0;
+    }
+    if (run > 0 && ++eobRun_ == 0x7FFF) EmitEobRun(component);
+  }
+
+  // T.81 G.1.2.3. Coefficients already non-zero (a history) take one
+  // correction bit each, sent after the next symbol that passes them; a
+  // coefficient that becomes 1 is coded as run/1 with its sign; zero runs
+  // past the last new coefficient fold into the EOB run, whose blocks' bits
+  // follow the EOBRUN code.
+  void AcRefine(const int* block, std::size_t component) {
+    int magnitude[64] = {};
+    int last = -1;  // the last position that becomes non-zero in this scan
+    for (int k = ss_; k <= se_; ++k) {
+      magnitude[k] = std::abs(block[k]) >> scan_.al;
+      if (magnitude[k] == 1) last = k;
+    }
+    std::vector<unsigned> pending;  // this block's correction bits not yet sent
+    int run = 0;
+    for (int k = ss_; k <= se_; ++k) {
+      if (magnitude[k] == 0) {
+        ++run;
+        continue;
+      }
+      while (run > 15 && k <= last) {
+        if (eobRun_ > 0) EmitEobRun(component);
+        Symbol(component, 0xF0);
+        run -= 16;
+        for (unsigned bit : pending) Bits(bit, 1);
+        pending.clear();
+      }
+      if (magnitude[k] > 1) {
+        pending.push_back(static_cast<unsigned>(magnitude[k]) & 1u);
+        continue;
+      }
+      if (eobRun_ > 0) EmitEobRun(component);
+      Symbol(component, (run << 4) | 1);
+      Bits(block[k] < 0 ? 0u : 1u, 1);
+      for (unsigned bit : pending) Bits(bit, 1);
+      pending.clear();
+      run = 0;
+    }
+    if (run > 0 || !pending.empty()) {
+      ++eobRun_;
+      runCorrections_.insert(runCorrections_.end(), pending.begin(), pending.end());
+      if (eobRun_ == 0x7FFF) EmitEobRun(component);
+    }
+  }
+
+  const ProgressiveScan& scan_;
+  std::vector<CodingComponent*> components_;
+  std::vector<CoefficientPlane*> coefficients_;
+  std::vector<int> tables_;  // per scan component: index of its table in the scan
+  const FrameGeometry& frame_;
+  int restartInterval_;
+  int ss_, se_;
+  std::vector<int> predictions_;
+  int eobRun_ = 0;
+  std::vector<unsigned> runCorrections_;  // bits of the blocks in the EOB run
+  std::vector<ScanEvent> events_;
+};
+
+void WriteProgressiveScanHeader(const ProgressiveScan& scan,
+                                const std::vector<CodingComponent*>& components, Output& out) {
+  std::vector<uint8_t> payload = {static_cast<uint8_t>(components.size())};
+  for (const CodingComponent* c : components) {
+    payload.push_back(static_cast<uint8_t>(c->frame.id));
+    payload.push_back(
+        static_cast<uint8_t>(((c->frame.dcTable & 15) << 4) | (c->frame.acTable & 15)));
+  }
+  payload.push_back(static_cast<uint8_t>(scan.ss));
+  payload.push_back(static_cast<uint8_t>(scan.se));
+  payload.push_back(static_cast<uint8_t>(((scan.ah & 15) << 4) | (scan.al & 15)));
+  out.Segment(kMarkerSos, payload);
+}
+
+// Writes every progressive scan: its DRI when the interval changes, its DHT
+// (built from its symbol counts), its header and its data.
+void WriteProgressiveScans(std::vector<CodingComponent>& coding, const FrameGeometry& frame,
+                           const JpegBuildOptions& options, Output& out) {
+  std::vector<CoefficientPlane> coefficients;
+  for (const auto& c : coding) coefficients.push_back(ComputeCoefficients(c, frame));
+  int intervalInForce = 0;
+  int restartsWritten = 0;
+  for (std::size_t s = 0; s < options.progressiveScans.size(); ++s) {
+    const ProgressiveScan& scan = options.progressiveScans[s];
+    std::vector<CodingComponent*> components;
+    std::vector<CoefficientPlane*> planes;
+    for (int index : scan.components) {
+      components.push_back(&coding.at(static_cast<std::size_t>(index)));
+      planes.push_back(&coefficients.at(static_cast<std::size_t>(index)));
+    }
+    // Table class and slot of each scan component; components sharing a slot
+    // share its table. DC refinements code no symbols and write no table.
+    int tableClass = scan.ss == 0 ? 0 : 1;
+    std::vector<int> slots, tableOf;
+    for (const CodingComponent* c : components) {
+      int slot = tableClass == 0 ? c->frame.dcTable : c->frame.acTable;
+      auto found = std::find(slots.begin(), slots.end(), slot);
+      tableOf.push_back(static_cast<int>(found - slots.begin()));
+      if (found == slots.end()) slots.push_back(slot);
+    }
+    auto perScan = options.scanRestartInterval.find(static_cast<int>(s));
+    int interval =
+        perScan != options.scanRestartInterval.end() ? perScan->second : options.restartInterval;
+    std::vector<ScanEvent> events;
+    if (!components.empty()) {
+      events = ProgressiveScanCoder(scan, components, planes, tableOf, frame, interval).Code();
+    }
+    std::vector<std::array<long, 256>> counts(slots.size());
+    for (auto& table : counts) table.fill(0);
+    for (const ScanEvent& e : events) {
+      if (e.table >= 0) ++counts[static_cast<std::size_t>(e.table)][e.value];
+    }
+    std::vector<HuffCodes> codes(slots.size());
+    std::vector<uint8_t> dht;
+    for (std::size_t t = 0; t < slots.size(); ++t) {
+      long used = 0;
+      for (long n : counts[t]) used += n;
+      if (used == 0) continue;
+      std::vector<uint8_t> table = OptimalTable(counts[t], slots[t], tableClass);
+      int total = 0;
+      for (int i = 1; i <= 16; ++i) total += table[static_cast<std::size_t>(i)];
+      codes[t] = MakeCodes({table.data() + 1, table.data() + 17, total});
+      dht.insert(dht.end(), table.begin(), table.end());
+      if (!options.tablesInOneSegment) {
+        out.Segment(kMarkerDht, dht);
+        dht.clear();
+      }
+    }
+    if (!dht.empty()) out.Segment(kMarkerDht, dht);
+    if (interval != intervalInForce) {
+      out.Segment(kMarkerDri,
+                  {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)});
+      intervalInForce = interval;
+    }
+    WriteProgressiveScanHeader(scan, components, out);
+    if (components.empty()) continue;
+    BitWriter bits(out);
+    int nextRestart = 0;
+    for (const ScanEvent& e : events) {
+      if (e.table >= 0) {
+        const HuffCodes& c = codes[static_cast<std::size_t>(e.table)];
+        bits.Put(c.code[e.value], c.size[e.value]);
+      } else if (e.table == ScanEvent::kRawBits) {
+        bits.Put(e.value, e.size);
+      } else {
+        bits.PadToByte();
+        auto override = options.restartMarkerOverride.find(restartsWritten++);
+        out.Marker(override != options.restartMarkerOverride.end() ? override->second
+                                                                   : kMarkerRst0 + nextRestart);
+        nextRestart = (nextRestart + 1) % 8;
+      }
+    }
+    bits.PadToByte();
+  }
+}
+
 }  // namespace
 
 JpegBuildOptions GreyOptions(int h, int v) {
@@ -544,6 +904,65 @@ JpegBuildOptions ColourOptions(int yh, int yv, int ch, int cv) {
   options.components = {BuilderComponent{1, yh, yv, 0, 0, 0}, BuilderComponent{2, ch, cv, 1, 1, 1},
                         BuilderComponent{3, ch, cv, 1, 1, 1}};
   return options;
+}
+
+namespace {
+std::vector<int> AllComponents(int components) {
+  std::vector<int> all;
+  for (int c = 0; c < components; ++c) all.push_back(c);
+  return all;
+}
+}  // namespace
+
+std::vector<ProgressiveScan> BandSelectionScript(int components) {
+  std::vector<ProgressiveScan> script = {{AllComponents(components), 0, 0, 0, 0}};
+  for (int c = 0; c < components; ++c) {
+    script.push_back({{c}, 1, 5, 0, 0});
+    script.push_back({{c}, 6, 63, 0, 0});
+  }
+  return script;
+}
+
+std::vector<ProgressiveScan> SuccessiveApproximationScript(int components) {
+  std::vector<int> all = AllComponents(components);
+  std::vector<ProgressiveScan> script = {{all, 0, 0, 0, 1}, {{0}, 1, 5, 0, 2}};
+  for (int c = components - 1; c >= 1; --c) script.push_back({{c}, 1, 63, 0, 1});
+  script.push_back({{0}, 6, 63, 0, 2});
+  script.push_back({{0}, 1, 63, 2, 1});
+  script.push_back({all, 0, 0, 1, 0});
+  for (int c = 1; c < components; ++c) script.push_back({{c}, 1, 63, 1, 0});
+  script.push_back({{0}, 1, 63, 1, 0});
+  return script;
+}
+
+std::vector<ProgressiveScan> SingleComponentDcScript(int components) {
+  std::vector<ProgressiveScan> script;
+  for (int c = 0; c < components; ++c) script.push_back({{c}, 0, 0, 0, 1});
+  for (int c = components - 1; c >= 0; --c) script.push_back({{c}, 0, 0, 1, 0});
+  for (int c = 0; c < components; ++c) script.push_back({{c}, 1, 63, 0, 0});
+  return script;
+}
+
+std::vector<ProgressiveScan> NarrowBandsScript(int components) {
+  static constexpr int kBandStarts[] = {1, 3, 6, 10, 15, 21, 28, 36, 45, 55, 64};
+  std::vector<ProgressiveScan> script = {{AllComponents(components), 0, 0, 0, 0}};
+  for (int c = 0; c < components; ++c) {
+    for (int b = 0; b + 1 < static_cast<int>(std::size(kBandStarts)); ++b) {
+      script.push_back({{c}, kBandStarts[b], kBandStarts[b + 1] - 1, 0, 0});
+    }
+  }
+  return script;
+}
+
+std::vector<ProgressiveScan> DeepApproximationScript(int components, int al) {
+  std::vector<int> all = AllComponents(components);
+  std::vector<ProgressiveScan> script = {{all, 0, 0, 0, al}};
+  for (int c = 0; c < components; ++c) script.push_back({{c}, 1, 63, 0, al});
+  for (int bit = al - 1; bit >= 0; --bit) {
+    script.push_back({all, 0, 0, bit + 1, bit});
+    for (int c = 0; c < components; ++c) script.push_back({{c}, 1, 63, bit + 1, bit});
+  }
+  return script;
 }
 
 std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options) {
@@ -563,6 +982,14 @@ std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& optio
   if (options.jfif) WriteJfif(options, out);
   for (const auto& segment : options.extraSegments) out.Raw(segment);
   WriteQuantTables(components, options, out);
+  if (!options.progressiveScans.empty()) {
+    JpegBuildOptions frameOptions = options;
+    if (frameOptions.frameMarker == 0xC0) frameOptions.frameMarker = 0xC2;
+    WriteFrameHeader(image, components, frameOptions, out);
+    WriteProgressiveScans(coding, frame, options, out);
+    if (options.writeEoi) out.Marker(kMarkerEoi);
+    return std::move(out.bytes());
+  }
   WriteFrameHeader(image, components, options, out);
 
   std::vector<std::pair<int, int>> huffmanWritten;

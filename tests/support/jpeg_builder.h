@@ -24,6 +24,15 @@ struct BuilderComponent {
   int acTable = 0;
 };
 
+// One scan of a progressive frame (T.81 G.1.1.1.1): frame-component indices
+// and the band Ss..Se of zigzag positions, with the successive-approximation
+// bit positions Ah (0 on a first scan) and Al. Written as given; coding
+// clamps Ss and Se to 0..63.
+struct ProgressiveScan {
+  std::vector<int> components;
+  int ss = 0, se = 0, ah = 0, al = 0;
+};
+
 struct JpegBuildOptions {
   // Frame components. Empty: one 1x1 component for a grey image, YCbCr
   // 2x2,1x1,1x1 (ids 1, 2, 3) for a colour image.
@@ -62,6 +71,13 @@ struct JpegBuildOptions {
   // scans without an entry use restartInterval. A DRI segment is written
   // before a scan whenever its interval differs from the one in force.
   std::map<int, int> scanRestartInterval;
+  // Progressive coding: when not empty, the frame is SOF2 (unless frameMarker
+  // names another code than SOF0) and these scans replace `scans`; every
+  // scan writes its own Huffman tables, built from its symbol counts (T.81
+  // K.2), right before it. The coefficients are those of the sequential file
+  // built from the same options without this list; scanRestartInterval
+  // indexes these scans.
+  std::vector<ProgressiveScan> progressiveScans;
   bool convertToYcc = true;  // 3 components: RGB -> YCbCr (JFIF) before coding
   bool writeEoi = true;
 };
@@ -78,6 +94,24 @@ JpegBuildOptions ColourOptions(int yh, int yv, int ch = 1, int cv = 1);
 // channel 0 where the image has fewer channels. Coding stops with an
 // exception when a scan names a component index outside the frame.
 std::vector<uint8_t> BuildJpeg(const Image& image, const JpegBuildOptions& options);
+
+// Ready-made progressive scan scripts for a frame of `components` components
+// (1 = grey, 3 = YCbCr; any count works).
+// DC of every component in one scan, then each component's AC in two bands
+// (1-5, 6-63); no successive approximation.
+std::vector<ProgressiveScan> BandSelectionScript(int components);
+// The usual ten-scan script for colour (DC first Al=1 interleaved, Y AC 1-5
+// Al=2, chroma AC 1-63 Al=1, Y AC 6-63 Al=2, Y AC 1-63 2->1, DC refinement,
+// chroma AC refinements, Y AC 1->0); the same shape for other counts.
+std::vector<ProgressiveScan> SuccessiveApproximationScript(int components);
+// Each component's DC in its own scans (first Al=1, then its refinement),
+// with AC 1-63 in full per component.
+std::vector<ProgressiveScan> SingleComponentDcScript(int components);
+// DC interleaved, then ten narrow AC bands per component (1-2, 3-5, 6-9, ...).
+std::vector<ProgressiveScan> NarrowBandsScript(int components);
+// Successive approximation from point transform al down to 0 for DC (all
+// components together) and for AC 1-63 (per component), one bit per scan.
+std::vector<ProgressiveScan> DeepApproximationScript(int components, int al);
 
 // One marker of a stream as ListSegments finds it.
 struct JpegSegment {
