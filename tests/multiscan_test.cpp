@@ -455,12 +455,12 @@ TEST(MultiScan, AllocationFailuresAtOpenGiveFiveAndLeakNothing) {
   Bytes jpeg =
       BuildJpeg(MakeTestImage(30, 30, 3, 1), WithScans(ColourOptions(2, 2), kSplits[0].scans));
   iffjpeg::testing::FailAllocationNumber(0);
-  DecodeResult ok = DecodeBothModes(jpeg);
+  DecodeResult ok = DecodeWithLibrary(jpeg);
   ASSERT_GT(ok.openResult, 0);
   long needed = iffjpeg::testing::AllocationsCounted();
   for (long n = 1; n <= needed; ++n) {
     iffjpeg::testing::FailAllocationNumber(n);
-    DecodeResult got = DecodeBothModes(jpeg);
+    DecodeResult got = DecodeWithLibrary(jpeg);
     iffjpeg::testing::FailAllocationNumber(0);
     if (got.openResult > 0) {
       EXPECT_EQ(got.image.pixels, ok.image.pixels) << n;
