@@ -237,7 +237,9 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf)
     dec.methods->finishEntropyScan(dec);
     if (!dec.progressive && AllCoded(dec, cf)) return kOk;
 
-    bool endedInScan = handle.dataEnded != 0;
+    // The scan ran to its end; data that ended with it (or after it, before
+    // the next scan) leave the next scan unreached.
+    bool damaged = cf.firstDamagedLine >= 0;
     rc = ReadToNextScan(handle, dec);
     if (rc == kErrMemory) return rc;
     if (rc == kOk && dec.scanComponentCount > 0) continue;
@@ -246,7 +248,7 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf)
     // sequential frame that ends with components missing shows them
     // mid-grey from line 0, as the default decoding does.
     if (dec.progressive) {
-      if (rc != kOk || (handle.dataEnded && !endedInScan)) cf.firstDamagedLine = 0;
+      if (rc != kOk || (handle.dataEnded && !damaged)) cf.firstDamagedLine = 0;
     } else {
       cf.firstDamagedLine = 0;
     }
