@@ -183,7 +183,7 @@ void RecordScan(const DecoderState& dec, CoefficientFields& cf) {
     int32_t c = comp.componentIndex;
     if (!cf.quantKnown[c]) {
       const uint16_t* q = dec.quantTables[comp.quantTableNo]->quantval;
-      for (int32_t k = 0; k < 64; ++k) cf.quantNatural[c][zigzagToNatural[k]] = q[k];
+      for (int32_t k = 0; k < 64; ++k) cf.quantZigzag[c][k] = q[k];
       cf.quantKnown[c] = 1;
     }
     cf.coded[c] = 1;
@@ -279,12 +279,12 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         std::memcpy(out, in[r], sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
         continue;
       }
-      const uint16_t* q = cf.quantNatural[c];
+      const uint16_t* q = cf.quantZigzag[c];
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
-        for (int32_t n = 0; n < 64; ++n) {
-          dst[n] = static_cast<int16_t>(src[n] * static_cast<int32_t>(q[n]));
+        for (int32_t k = 0; k < 64; ++k) {
+          dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
         }
       }
     }

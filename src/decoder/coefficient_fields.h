@@ -45,12 +45,13 @@ struct CoefficientFields {
   int32_t coded[kMaxScanComponents];
   // Block rows some scan has written; the rows below hold zeros.
   int32_t rowsReached[kMaxScanComponents];
-  // A progressive frame's arrays hold quantized coefficients, dequantized
+  // A progressive frame's arrays hold quantized coefficients in zigzag
+  // order, put in natural order and dequantized
   // on output with each component's table as it stood at its first scan; a
   // sequential frame's are dequantized by the Huffman decoder.
   int32_t quantized;
   int32_t quantKnown[kMaxScanComponents];
-  uint16_t quantNatural[kMaxScanComponents][64];
+  uint16_t quantZigzag[kMaxScanComponents][64];
   // Per component and zigzag position: the point transform Al of the last
   // scan that coded the coefficient, -1 before any did.
   int8_t coefBits[kMaxScanComponents][64];

@@ -1,5 +1,11 @@
 #include "entropy/progressive_decoder.h"
 
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/result_codes.h"
 #include "driver/stream_buffer.h"
 #include "entropy/huffman_decoder.h"
@@ -16,7 +22,7 @@ constexpr int32_t kLookBits = 8;
 // Tops the register up to more than 56 bits, a byte at a time. Stuffed
 // 0xFF 0x00 pairs give 0xFF; at a marker the marker is put back into the
 // stream and zero bits are supplied from then on.
-void Refill(IFFHandle& handle, ProgressiveReader& r) {
+void RefillSlow(IFFHandle& handle, ProgressiveReader& r) {
   while (r.bits <= 56) {
     uint64_t byte = 0;
     if (!r.atMarker) {
@@ -36,6 +42,21 @@ void Refill(IFFHandle& handle, ProgressiveReader& r) {
       }
     }
     if (r.atMarker) r.fake += 8;
+    r.acc |= byte << (56 - r.bits);
+    r.bits += 8;
+  }
+}
+
+// The same, with the bytes already in the stream buffer that are not 0xFF
+// taken directly; anything else goes the byte-wise way.
+inline void Refill(IFFHandle& handle, ProgressiveReader& r) {
+  while (r.bits <= 56) {
+    if (r.atMarker || handle.byteCount == 0 || *handle.cursor == 0xFF) {
+      RefillSlow(handle, r);
+      return;
+    }
+    uint64_t byte = *handle.cursor++;
+    --handle.byteCount;
     r.acc |= byte << (56 - r.bits);
     r.bits += 8;
   }
@@ -90,8 +111,7 @@ inline int32_t DecodeSymbol(IFFHandle& handle, ProgressiveReader& r, const HuffT
 
 // T.81 G.1.2.1: the DC difference, scaled by the point transform.
 void DecodeDcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
-                   CoefBlock** blocks) {
-  ProgressiveReader& r = scan.reader;
+                   ProgressiveReader& r, CoefBlock** blocks) {
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     int32_t s = DecodeSymbol(handle, r, *scan.dcTables[ci]);
@@ -103,34 +123,53 @@ void DecodeDcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
 }
 
 // T.81 G.1.2.1: one more bit of every DC coefficient.
-void DecodeDcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+void DecodeDcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveReader& r,
                     CoefBlock** blocks) {
   const auto bit = static_cast<int16_t>(1 << dec.approxLow);
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
-    if (GetBit(handle, scan.reader)) (*blocks[b])[0] |= bit;
+    if (GetBit(handle, r)) (*blocks[b])[0] |= bit;
   }
 }
 
-// T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs.
-void DecodeAcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan, CoefBlock* block) {
+// T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
+// combined lookup (buildCombinedLookup) gives most codes with their
+// magnitude bits in one step; it finds exactly what DecodeSymbol finds.
+void DecodeAcFirst(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+                   ProgressiveReader& r, CoefBlock* block) {
   if (scan.eobRun > 0) {
     --scan.eobRun;
     return;
   }
-  ProgressiveReader& r = scan.reader;
   const HuffTable& table = *scan.acTable;
+  const int64_t* lookup = table.decode.lookAc;
   const int32_t end = dec.spectralEnd;
   const int32_t scale = 1 << dec.approxLow;
   int16_t* coef = *block;
   for (int32_t k = dec.spectralStart; k <= end; ++k) {
-    int32_t rs = DecodeSymbol(handle, r, table);
+    if (r.bits < kRefillBelow) Refill(handle, r);
+    int64_t entry = lookup[r.acc >> (64 - kLookAcBits)];
+    int32_t rs;
+    if (entry & kLookAcFits) {
+      Skip(r, static_cast<int32_t>(entry & kLookAcTakenMask));
+      k += static_cast<int32_t>(entry >> (kLookAcSymbolShift + 4)) & 15;
+      if (k > end) break;  // a run past the band: corrupt, nothing stored
+      auto value = static_cast<int16_t>(static_cast<uint64_t>(entry) >> kLookAcValueShift);
+      coef[k] = static_cast<int16_t>(value * scale);
+      continue;
+    }
+    if (entry != 0) {
+      Skip(r, static_cast<int32_t>(entry >> kLookAcLengthShift) & 15);
+      rs = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    } else {
+      rs = DecodeSymbol(handle, r, table);
+    }
     int32_t run = rs >> 4;
     int32_t s = rs & 15;
     if (s != 0) {
       k += run;
       int32_t value = extendValue(GetBits(handle, r, s), s);
       if (k > end) break;  // a run past the band: corrupt, nothing stored
-      coef[zigzagToNatural[k]] = static_cast<int16_t>(value * scale);
+      coef[k] = static_cast<int16_t>(value * scale);
     } else if (run == 15) {
       k += 15;  // ZRL: sixteen zeros
     } else {
@@ -149,16 +188,63 @@ inline void Correct(IFFHandle& handle, ProgressiveReader& r, int16_t& coef, int3
   }
 }
 
+// The non-zero coefficients of a block (zigzag order) as bits of a mask,
+// bit k for position k.
+inline uint64_t NonZeroMask(const int16_t* coef) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i + 8));
+    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
+             << (16 * i);
+  }
+  return ~zeros;
+#else
+  uint64_t mask = 0;
+  for (int32_t k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(coef[k] != 0) << k;
+  return mask;
+#endif
+}
+
+// Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
+inline uint64_t Span(int32_t from, int32_t to) {
+  if (from > to) return 0;
+  uint64_t upTo = to == 63 ? ~uint64_t{0} : (uint64_t{1} << (to + 1)) - 1;
+  return upTo & (~uint64_t{0} << from);
+}
+
+inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
+
+// Correction bits for the non-zero coefficients at the positions of mask,
+// in order.
+inline void CorrectAll(IFFHandle& handle, ProgressiveReader& r, int16_t* coef, uint64_t mask,
+                       int32_t bit) {
+  while (mask != 0) {
+    Correct(handle, r, coef[LowestBit(mask)], bit);
+    mask &= mask - 1;
+  }
+}
+
 // T.81 G.1.2.3: new coefficients of magnitude 1 << Al among the zero ones,
 // and a correction bit for each non-zero one passed over, also in the
-// blocks an end-of-band run covers.
-void DecodeAcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan, CoefBlock* block) {
-  ProgressiveReader& r = scan.reader;
+// blocks an end-of-band run covers. The block's non-zero positions are
+// taken once, as a mask: the walk over a run of zero-history coefficients
+// then finds the zero it ends at, and the non-zero ones it passes, by bits.
+// A coefficient set on the way lies behind the walk and is never met again,
+// so the mask stays true for every position ahead of it.
+void DecodeAcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
+                    ProgressiveReader& r, CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
   const int32_t end = dec.spectralEnd;
   const int32_t bit = 1 << dec.approxLow;
   int16_t* coef = *block;
   int32_t k = dec.spectralStart;
+  const uint64_t band = Span(k, end);
+  const uint64_t nonZero = NonZeroMask(coef) & band;
+  const uint64_t zeros = ~nonZero & band;
   if (scan.eobRun == 0) {
     for (; k <= end; ++k) {
       int32_t rs = DecodeSymbol(handle, r, table);
@@ -173,24 +259,18 @@ void DecodeAcRefine(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
         break;
       }
       // Pass over run zero coefficients (ZRL: sixteen), correcting the
-      // non-zero ones on the way; the new one goes at the zero after them.
-      for (; k <= end; ++k) {
-        int16_t& c = coef[zigzagToNatural[k]];
-        if (c != 0) {
-          Correct(handle, r, c, bit);
-        } else {
-          if (run == 0) break;
-          --run;
-        }
-      }
-      if (value != 0 && k <= end) coef[zigzagToNatural[k]] = static_cast<int16_t>(value);
+      // non-zero ones on the way; the new one goes at the zero after them,
+      // or nowhere when the band ends first.
+      uint64_t ahead = zeros & (~uint64_t{0} << k);
+      for (; run > 0 && ahead != 0; --run) ahead &= ahead - 1;
+      int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
+      CorrectAll(handle, r, coef, nonZero & Span(k, stop - 1), bit);
+      k = stop;
+      if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
     }
   }
   if (scan.eobRun > 0) {
-    for (; k <= end; ++k) {
-      int16_t& c = coef[zigzagToNatural[k]];
-      if (c != 0) Correct(handle, r, c, bit);
-    }
+    if (k <= end) CorrectAll(handle, r, coef, nonZero & Span(k, end), bit);
     --scan.eobRun;
   }
 }
@@ -263,6 +343,7 @@ int32_t StartProgressiveScan(IFFHandle& handle, DecoderState& dec, ProgressiveSc
       HuffTable* table = dec.acHuffTables[comp.acTableNo];
       if (table == nullptr) return kErrBadData;
       buildDecodingTable(*table);
+      buildCombinedLookup(*table);
       scan.acTable = table;
     }
     dec.lastDcVal[i] = 0;
@@ -276,30 +357,36 @@ int32_t StartProgressiveScan(IFFHandle& handle, DecoderState& dec, ProgressiveSc
 void DecodeProgressiveMcus(IFFHandle& handle, DecoderState& dec, ProgressiveScan& scan,
                            CoefBlock** blocks, int32_t count) {
   const int32_t perMcu = dec.blocksInMcu;
+  // The reader is held in a local record across the MCUs, so that its
+  // fields can stay in registers.
+  ProgressiveReader r = scan.reader;
   for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
-    if (scan.reader.overrun || dec.restartsAbandoned) return;
+    if (r.overrun || dec.restartsAbandoned) break;
     if (dec.restartInterval != 0) {
       if (dec.restartsToGo == 0) {
+        scan.reader = r;
         ProcessProgressiveRestart(handle, dec, scan);
-        if (dec.restartsAbandoned) return;
+        r = scan.reader;
+        if (dec.restartsAbandoned) break;
       }
       --dec.restartsToGo;
     }
     switch (scan.kind) {
       case ProgressiveKind::kDcFirst:
-        DecodeDcFirst(handle, dec, scan, blocks);
+        DecodeDcFirst(handle, dec, scan, r, blocks);
         break;
       case ProgressiveKind::kDcRefine:
-        DecodeDcRefine(handle, dec, scan, blocks);
+        DecodeDcRefine(handle, dec, r, blocks);
         break;
       case ProgressiveKind::kAcFirst:
-        DecodeAcFirst(handle, dec, scan, blocks[0]);
+        DecodeAcFirst(handle, dec, scan, r, blocks[0]);
         break;
       case ProgressiveKind::kAcRefine:
-        DecodeAcRefine(handle, dec, scan, blocks[0]);
+        DecodeAcRefine(handle, dec, scan, r, blocks[0]);
         break;
     }
   }
+  scan.reader = r;
 }
 
 }  // namespace iffjpeg

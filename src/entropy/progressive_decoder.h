@@ -1,7 +1,7 @@
 // Huffman decoding of progressive scans (T.81 G.1.2, G.2): DC first and
 // refinement scans, AC first scans with end-of-band runs, AC refinement
 // scans with their correction bits, and restart intervals. Coefficients are
-// kept quantized, in natural order, in blocks the caller owns for the whole
+// kept quantized, in zigzag order, in blocks the caller owns for the whole
 // frame; bytes come through the stream buffer's reader only.
 #pragma once
 
