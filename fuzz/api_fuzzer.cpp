@@ -132,7 +132,8 @@ class Session {
     int32_t mode = (which & 0x80) ? IFF_MODE_READ_NOSEEK : IFF_MODE_READ;
     auto file = std::make_unique<FuzzFile>(std::move(bytes));
     IFFImageInfo info{};
-    int32_t h = IFFOpen(file->source(), mode | IFF_MODE_CALLBACKS, &info);
+    int32_t extended = (in_.U8() & 1) != 0 ? IFF_MODE_EXTENDED : 0;
+    int32_t h = IFFOpen(file->source(), mode | IFF_MODE_CALLBACKS | extended, &info);
     if (h > 0) {
       Adopt(h, mode, info, std::move(file));
     } else {
@@ -177,9 +178,11 @@ class Session {
     } else {
       h = IFFOpen("/nonexistent-iffjpeg-dir/none.jpg", mode, &info);
     }
-    int32_t masked = (mode & ~IFF_MODE_CALLBACKS) & 0x7FFF;
+    int32_t extended = mode & IFF_MODE_EXTENDED;
+    int32_t masked = (mode & ~(IFF_MODE_CALLBACKS | IFF_MODE_EXTENDED)) & 0x7FFF;
     if (h > 0) {
       FUZZ_CHECK(file != nullptr && masked != 2 && masked <= 3, h, mode);
+      FUZZ_CHECK(extended == 0 || masked == 0 || masked == 3, h, mode);
       Adopt(h, masked, info, std::move(file));
     } else {
       FUZZ_CHECK(h == -2 || h == -3 || h == -5 || h == -7 || h == -8, h, mode);

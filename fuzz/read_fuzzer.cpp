@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (iffjpeg_fuzz::DeclaresHugeWholeImageDecode(data, size)) return 0;
   FuzzFile file(std::vector<uint8_t>(data, data + size));
   IFFImageInfo info{};
-  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  // The input's length chooses extended reading (odd) or the default.
+  int32_t extended = (size & 1) != 0 ? IFF_MODE_EXTENDED : 0;
+  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS | extended, &info);
   if (h <= 0) {
     FUZZ_CHECK(IsOpenFailure(h), h, 0);
     FUZZ_CHECK(!file.isOpen, h, 0);

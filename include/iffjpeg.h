@@ -139,6 +139,39 @@ extern "C" {
 #define IFF_CTL_QUALITY 0x5701    /* writing: quality 1..100 (low 16 bits, signed) */
 #define IFF_CTL_WHOLE_IMAGE_LIMITS 0x5713 /* int32_t[2] -> {MiB in memory, MiB of backing store} */
 
+/* Extended reading (IFF_MODE_EXTENDED with read mode 0 or 3; with the write
+ * modes IFFOpen gives -3). Without the flag nothing below applies and every
+ * file, code and line is as the default reading gives it. With it:
+ *  - every file the default reading decodes gives the same lines, codes and
+ *    IFFImageInfo, except where the colour model below differs;
+ *  - progressive Huffman frames (SOF2) of 8-bit precision are read: DC and
+ *    AC first and refinement scans, restart intervals, tables between the
+ *    scans, 1, 3 or 4 components in every sampling layout. Refused at open
+ *    with -7: another precision, or a first scan header outside ITU-T T.81
+ *    G.1.1.1.1 (Ss, Se, Ah, Al out of range; DC and AC in one scan; an AC
+ *    scan of several components; a refinement of what was never coded).
+ *    Lossless, hierarchical and arithmetic-coded frames stay refused (-4 for
+ *    SOF9, -7 for the others);
+ *  - progressive frames and multi-scan sequential frames are decoded whole
+ *    into quantized coefficients, at the first IFFGetLine or IFFSeek (not at
+ *    open); a backward IFFSeek serves the lines again from them. Their
+ *    coefficients may keep 64 MiB in memory and 4 GiB in a temporary backing
+ *    store by default; a frame needing more than both gives 5 at the first
+ *    line. A scan whose data run out, whose restart sequence is lost or
+ *    whose header is damaged ends the decoding there: the image is completed
+ *    from what was decoded and the first line of the first MCU row not
+ *    reached gives 10, once. At most 1,000 scans are decoded; a file with
+ *    more gives 10 on line 0 and the image of the first 1,000;
+ *  - colour model: an Adobe APP14 segment decides (3 components: transform 0
+ *    RGB, 1 YCbCr; 4 components: 0 CMYK, 2 YCCK); without one a JFIF segment
+ *    means YCbCr, identifiers 'R','G','B' mean RGB, 4 components CMYK. Every
+ *    model but greyscale gives RGB lines.
+ * IFF_CTL_WHOLE_IMAGE_LIMITS: pointer to int32_t[2] = {MiB the coefficients
+ * may keep in memory, MiB of backing store}, each 1..1048576, on a handle
+ * opened for extended reading, before its first IFFGetLine or IFFSeek.
+ * Returns 0, or 2 for a null pointer, a value out of range, a handle not
+ * reading in extended mode, or a call after the first line. */
+
 /* Flags for IFF_CTL_RESOLUTION's value: which slots are read or written. */
 #define IFF_RES_HORIZONTAL 1
 #define IFF_RES_VERTICAL 2

@@ -57,6 +57,21 @@ JpegBuildOptions WithScans(JpegBuildOptions options, const Scans& scans) {
   return options;
 }
 
+// Every file of this suite that the default mode opens gives, in extended
+// mode (which decodes the scans into coefficients at the first line), the
+// same lines and line codes; the default mode's result is returned.
+DecodeResult DecodeBothModes(const Bytes& jpeg) {
+  DecodeResult plain = DecodeWithLibrary(jpeg);
+  if (plain.openResult > 0) {
+    DecodeResult extended = DecodeWithLibrary(jpeg, IFF_MODE_EXTENDED);
+    EXPECT_GT(extended.openResult, 0);
+    EXPECT_EQ(extended.lineCodes, plain.lineCodes) << "extended mode";
+    EXPECT_TRUE(extended.image.pixels == plain.image.pixels) << "extended mode";
+    EXPECT_EQ(extended.closeResult, plain.closeResult) << "extended mode";
+  }
+  return plain;
+}
+
 int FirstNonZero(const std::vector<int32_t>& codes) {
   for (std::size_t i = 0; i < codes.size(); ++i) {
     if (codes[i] != 0) return static_cast<int>(i);
@@ -110,7 +125,7 @@ TEST(MultiScan, SeparateScansDecodeLikeInterleaved) {
   for (const Layout& layout : ColourLayouts()) {
     for (auto [w, h] : sizes) {
       Image image = MakeTestImage(w, h, 3, static_cast<uint32_t>(w * h));
-      DecodeResult twin = DecodeWithLibrary(BuildJpeg(image, layout.options));
+      DecodeResult twin = DecodeBothModes(BuildJpeg(image, layout.options));
       ASSERT_GT(twin.openResult, 0);
       for (const Split& split : kSplits) {
         for (const Restarts& r : restarts) {
@@ -119,7 +134,7 @@ TEST(MultiScan, SeparateScansDecodeLikeInterleaved) {
           JpegBuildOptions options = WithScans(layout.options, split.scans);
           options.restartInterval = r.interval;
           options.scanRestartInterval = r.perScan;
-          DecodeResult got = DecodeWithLibrary(BuildJpeg(image, options));
+          DecodeResult got = DecodeBothModes(BuildJpeg(image, options));
           ASSERT_GT(got.openResult, 0);
           EXPECT_EQ(got.planes, 3);
           EXPECT_EQ(CountNonZero(got.lineCodes), 0);
@@ -136,12 +151,12 @@ TEST(MultiScan, SeparateScansDecodeLikeInterleaved) {
 TEST(MultiScan, SegmentsBetweenScans) {
   Image image = MakeTestImage(37, 29, 3, 3);
   JpegBuildOptions options = WithScans(ColourOptions(2, 2), {{0}, {1}, {2}});
-  DecodeResult twin = DecodeWithLibrary(BuildJpeg(image, ColourOptions(2, 2)));
+  DecodeResult twin = DecodeBothModes(BuildJpeg(image, ColourOptions(2, 2)));
   for (bool oneSegment : {false, true}) {
     JpegBuildOptions o = options;
     o.tablesInOneSegment = oneSegment;
     o.fillBytes = !oneSegment;
-    DecodeResult got = DecodeWithLibrary(BuildJpeg(image, o));
+    DecodeResult got = DecodeBothModes(BuildJpeg(image, o));
     ASSERT_GT(got.openResult, 0);
     EXPECT_EQ(got.image.pixels, twin.image.pixels) << oneSegment;
   }
@@ -166,7 +181,7 @@ TEST(MultiScan, SegmentsBetweenScans) {
   moved.insert(moved.end(), jpeg.begin() + static_cast<long>(secondSos), jpeg.end());
   moved.erase(moved.begin() + static_cast<long>(chromaDqt->offset),
               moved.begin() + static_cast<long>(chromaDqt->offset + dqtSize));
-  DecodeResult got = DecodeWithLibrary(moved);
+  DecodeResult got = DecodeBothModes(moved);
   ASSERT_GT(got.openResult, 0);
   EXPECT_EQ(got.image.pixels, twin.image.pixels);
 
@@ -174,7 +189,7 @@ TEST(MultiScan, SegmentsBetweenScans) {
   Bytes missing = jpeg;
   missing.erase(missing.begin() + static_cast<long>(chromaDqt->offset),
                 missing.begin() + static_cast<long>(chromaDqt->offset + dqtSize));
-  EXPECT_EQ(DecodeWithLibrary(missing).openResult, -7);
+  EXPECT_EQ(DecodeBothModes(missing).openResult, -7);
 }
 
 // Layouts the independent decoder reads as multi-scan files too, including
@@ -191,7 +206,7 @@ TEST(MultiScan, MatchesIndependentDecoder) {
       Bytes jpeg = BuildJpeg(image, WithScans(layout.options, split.scans));
       Image reference;
       ASSERT_TRUE(StbDecode(jpeg, &reference));
-      DecodeResult got = DecodeWithLibrary(jpeg);
+      DecodeResult got = DecodeBothModes(jpeg);
       ASSERT_GT(got.openResult, 0);
       EXPECT_EQ(CountNonZero(got.lineCodes), 0);
       double psnr = Psnr(got.image, reference);
@@ -209,7 +224,7 @@ TEST(MultiScan, LargeImageThroughBackingStore) {
   Image image = MakeTestImage(1500, 1200, 3, 17);
   JpegBuildOptions options = ColourOptions(2, 2);
   options.quality = 60;
-  DecodeResult twin = DecodeWithLibrary(BuildJpeg(image, options));
+  DecodeResult twin = DecodeBothModes(BuildJpeg(image, options));
   ASSERT_GT(twin.openResult, 0);
   Bytes jpeg = BuildJpeg(image, WithScans(options, {{2}, {0}, {1}}));
 
@@ -238,7 +253,7 @@ TEST(MultiScan, LargeImageThroughBackingStore) {
 
   // Without a backing store the open fails cleanly.
   iffjpeg::testing::FailNextTempFile(true);
-  EXPECT_EQ(DecodeWithLibrary(jpeg).openResult, -5);
+  EXPECT_EQ(DecodeBothModes(jpeg).openResult, -5);
   iffjpeg::testing::FailNextTempFile(false);
 }
 
@@ -246,13 +261,13 @@ TEST(MultiScan, DataEndingInALaterScan) {
   Image image = MakeTestImage(64, 64, 3, 21);
   JpegBuildOptions options = WithScans(ColourOptions(2, 2), {{0}, {1}, {2}});
   Bytes jpeg = BuildJpeg(image, options);
-  DecodeResult intact = DecodeWithLibrary(jpeg);
+  DecodeResult intact = DecodeBothModes(jpeg);
   ASSERT_EQ(CountNonZero(intact.lineCodes), 0);
 
   // Inside the second scan, or right after the first: the third component is
   // never coded, so line 0 already reports 10 (and only line 0).
   for (std::size_t cut : {InsideScan(jpeg, 1), ScanOffsets(jpeg).at(1)}) {
-    DecodeResult got = DecodeWithLibrary(Truncated(jpeg, cut));
+    DecodeResult got = DecodeBothModes(Truncated(jpeg, cut));
     ASSERT_GT(got.openResult, 0) << cut;
     EXPECT_EQ(FirstNonZero(got.lineCodes), 0) << cut;
     EXPECT_EQ(CountNonZero(got.lineCodes), 1) << cut;
@@ -263,8 +278,8 @@ TEST(MultiScan, DataEndingInALaterScan) {
   // line above it is intact.
   for (const Scans& scans : {Scans{{0}, {1}, {2}}, Scans{{0}, {1, 2}}, Scans{{1}, {2}, {0}}}) {
     Bytes file = BuildJpeg(image, WithScans(ColourOptions(2, 2), scans));
-    DecodeResult whole = DecodeWithLibrary(file);
-    DecodeResult got = DecodeWithLibrary(Truncated(file, InsideScan(file, scans.size() - 1)));
+    DecodeResult whole = DecodeBothModes(file);
+    DecodeResult got = DecodeBothModes(Truncated(file, InsideScan(file, scans.size() - 1)));
     ASSERT_GT(got.openResult, 0);
     int reported = FirstNonZero(got.lineCodes);
     EXPECT_GT(reported, 0);
@@ -311,7 +326,7 @@ TEST(MultiScan, TruncatedAndCorruptedFilesAreSafe) {
   Bytes jpeg = BuildJpeg(image, options);
   std::size_t frame = static_cast<std::size_t>(FindMarker(jpeg, 0xC0));
   auto check = [](const Bytes& file, const char* what, std::size_t at) {
-    DecodeResult got = DecodeWithLibrary(file);
+    DecodeResult got = DecodeBothModes(file);
     if (got.openResult <= 0) {
       EXPECT_TRUE(got.openResult == -7 || got.openResult == -2 || got.openResult == -4)
           << what << " at " << at << ": " << got.openResult;
@@ -338,12 +353,12 @@ TEST(MultiScan, LostRestartInALaterScan) {
   Image image = MakeTestImage(64, 64, 3, 23);
   JpegBuildOptions options = WithScans(ColourOptions(2, 2), {{0}, {1}, {2}});
   options.restartInterval = 4;  // one block row of a 32 x 32 chroma plane
-  DecodeResult intact = DecodeWithLibrary(BuildJpeg(image, options));
+  DecodeResult intact = DecodeBothModes(BuildJpeg(image, options));
   // Scan 1 writes 64 / 4 - 1 = 15 restarts; the 2nd of scan 2 comes before
   // chroma block row 2, that is image line 32, and line 31 uses it through
   // the 2x2 filter.
   options.restartMarkerOverride = {{15 + 1, 0xD5}};
-  DecodeResult got = DecodeWithLibrary(BuildJpeg(image, options));
+  DecodeResult got = DecodeBothModes(BuildJpeg(image, options));
   ASSERT_GT(got.openResult, 0);
   EXPECT_EQ(FirstNonZero(got.lineCodes), 31);
   EXPECT_EQ(CountNonZero(got.lineCodes), 1);
@@ -353,7 +368,7 @@ TEST(MultiScan, LostRestartInALaterScan) {
 TEST(MultiScan, MalformedScanSequences) {
   Image image = MakeTestImage(24, 24, 3, 5);
   auto openCode = [&](const JpegBuildOptions& o) {
-    return DecodeWithLibrary(BuildJpeg(image, o)).openResult;
+    return DecodeBothModes(BuildJpeg(image, o)).openResult;
   };
   JpegBuildOptions base = ColourOptions(2, 2);
   EXPECT_EQ(openCode(WithScans(base, {{0}, {1}, {1}})), -7) << "a component coded twice";
@@ -365,10 +380,10 @@ TEST(MultiScan, MalformedScanSequences) {
   Image neutral = MakeTestImage(24, 24, 1, 5);
   Image rgb{24, 24, 3, {}};
   for (uint8_t v : neutral.pixels) rgb.pixels.insert(rgb.pixels.end(), {v, v, v});
-  DecodeResult whole = DecodeWithLibrary(BuildJpeg(rgb, WithScans(base, {{0}, {1}, {2}})));
+  DecodeResult whole = DecodeBothModes(BuildJpeg(rgb, WithScans(base, {{0}, {1}, {2}})));
   JpegBuildOptions noEoi = WithScans(base, {{0}, {1}});
   noEoi.writeEoi = false;
-  DecodeResult ended = DecodeWithLibrary(BuildJpeg(rgb, noEoi));
+  DecodeResult ended = DecodeBothModes(BuildJpeg(rgb, noEoi));
   ASSERT_GT(ended.openResult, 0);
   EXPECT_EQ(ended.lineCodes[0], 10);
   EXPECT_EQ(CountNonZero(ended.lineCodes), 1);
@@ -392,7 +407,7 @@ TEST(MultiScan, MalformedScanSequences) {
   for (const JpegSegment& s : ListSegments(jpeg)) {
     if (s.marker == 0xC4 && s.payload.at(0) == 0x02) jpeg[s.offset + 4] = 0x03;
   }
-  EXPECT_EQ(DecodeWithLibrary(jpeg).openResult, -2);
+  EXPECT_EQ(DecodeBothModes(jpeg).openResult, -2);
 }
 
 // Backward seeks decode the file again from the top; forward ones skip
@@ -400,7 +415,7 @@ TEST(MultiScan, MalformedScanSequences) {
 TEST(MultiScan, SeekingEqualsFreshDecode) {
   Image image = MakeTestImage(40, 70, 3, 8);
   Bytes jpeg = BuildJpeg(image, WithScans(ColourOptions(2, 2), {{0}, {1, 2}}));
-  DecodeResult fresh = DecodeWithLibrary(jpeg);
+  DecodeResult fresh = DecodeBothModes(jpeg);
   MemoryFile file(jpeg);
   IFFImageInfo info{};
   int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);

@@ -18,7 +18,7 @@ using UpsampleFn = void (*)(DecoderState& dec, int32_t componentPos, int32_t inp
                             SampleRow* above, SampleRow* current, SampleRow* below,
                             SampleRow* output);
 
-enum class ControllerKind : int32_t { kNone = 0, kLine = 1, kWholeImage = 2 };
+enum class ControllerKind : int32_t { kNone = 0, kLine = 1, kWholeImage = 2, kCoefficients = 3 };
 
 // Variable stages of decoding, selected once per file (or per scan).
 struct DecoderMethods {
@@ -46,6 +46,17 @@ struct DecoderState {
   // whole-image decoding of every multi-scan file into coefficients. Zero:
   // exactly the default reading.
   int32_t extendedReading;
+  // A progressive frame (SOF2, extended reading only), and the current
+  // scan's spectral selection and successive approximation (T.81 B.2.3).
+  int32_t progressive;
+  int16_t spectralStart;
+  int16_t spectralEnd;
+  int16_t approxHigh;
+  int16_t approxLow;
+  // Extended reading: what the coefficient arrays may keep in memory and in
+  // the backing store, in MiB (IFF_CTL_WHOLE_IMAGE_LIMITS; 0 = the defaults).
+  int32_t wholeMemoryMiB;
+  int32_t wholeStoreMiB;
   int32_t outputColourSpace;
   int32_t imageWidth;
   int32_t imageHeight;

@@ -7,6 +7,7 @@
 
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
+#include "decoder/coefficient_controller.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 
@@ -239,6 +240,9 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
   if (dec.methods == nullptr || dec.methods->controller == ControllerKind::kNone) return 0;
   if (dec.methods->controller == ControllerKind::kWholeImage) {
     return WholeImageControl(handle, dec, mode);
+  }
+  if (dec.methods->controller == ControllerKind::kCoefficients) {
+    return CoefficientControl(handle, dec, mode);
   }
   switch (mode) {
     case kPipelineStart:

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "decoder/coefficient_fields.h"
 #include "format/jpeg_records.h"
 #include "memory/memory_manager.h"
 
@@ -39,6 +40,7 @@ struct DecompressFields {
   int32_t bandPending;
   CoefBlock transformBlock;
   WholeImageFields whole;
+  CoefficientFields coefs;
 };
 
 // The Huffman decoder's bit reader.

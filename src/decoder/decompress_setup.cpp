@@ -56,10 +56,16 @@ int32_t CheckQuantTables(const DecoderState& dec) {
 
 // The line controller serves files whose first scan holds every component;
 // reading the others needs the whole-image controller.
+// Extended reading decodes progressive and multi-scan frames into
+// coefficients instead.
 void SelectController(DecoderState& dec) {
-  dec.methods->controller = dec.scanComponentCount == dec.numComponents
-                                ? ControllerKind::kLine
-                                : ControllerKind::kWholeImage;
+  bool oneScan = dec.scanComponentCount == dec.numComponents && dec.progressive == 0;
+  if (oneScan) {
+    dec.methods->controller = ControllerKind::kLine;
+  } else {
+    dec.methods->controller =
+        dec.extendedReading ? ControllerKind::kCoefficients : ControllerKind::kWholeImage;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "decoder/coefficient_controller.h"
 #include "driver/handle_registry.h"
 #include "driver/stages.h"
 #include "iffjpeg.h"
@@ -54,6 +55,22 @@ bool HeadersWritten(const IFFHandle& handle) {
   return handle.mode == IFF_MODE_WRITE && handle.headerPending == 0;
 }
 
+// Extended reading only, before the first line: the memory and the backing
+// store the coefficient arrays may use, in MiB.
+int32_t SetWholeImageLimits(IFFHandle& handle, const void* pointer) {
+  bool reading = handle.mode == IFF_MODE_READ || handle.mode == IFF_MODE_READ_NOSEEK;
+  if (!reading || !handle.extendedReading || pointer == nullptr) return kErrInvalid;
+  if (handle.lineCounter != 0 || handle.decomp.coefs.begun) return kErrInvalid;
+  int32_t limits[2];
+  std::memcpy(limits, pointer, sizeof limits);
+  for (int32_t limit : limits) {
+    if (limit < 1 || limit > kMaxWholeImageLimitMiB) return kErrInvalid;
+  }
+  handle.decoder.wholeMemoryMiB = limits[0];
+  handle.decoder.wholeStoreMiB = limits[1];
+  return kOk;
+}
+
 int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
   code &= ~0x8000;
   switch (code) {
@@ -82,6 +99,8 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
     case IFF_CTL_QUALITY:
       if (handle.mode != IFF_MODE_WRITE || HeadersWritten(handle)) return kErrInvalid;
       return SetQuality(handle.encoder, static_cast<int16_t>(value), 0);
+    case IFF_CTL_WHOLE_IMAGE_LIMITS:
+      return SetWholeImageLimits(handle, pointer);
     default:
       return kErrUnsupported;
   }

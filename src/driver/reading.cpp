@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "decoder/coefficient_controller.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 #include "iffjpeg.h"
@@ -62,6 +63,14 @@ int32_t RewindForReading(IFFHandle& handle) {
   // from the top needs no second pass over the file.
   if (handle.decoderMethods.controller == ControllerKind::kWholeImage && handle.stickyError == 0) {
     RestartWholeImageLines(handle);
+    handle.lineCounter = 0;
+    return handle.lastError = 0;
+  }
+  // Extended reading keeps every scan's coefficients: the output pass runs
+  // again from them.
+  if (handle.decoderMethods.controller == ControllerKind::kCoefficients &&
+      handle.stickyError == 0) {
+    RestartCoefficientLines(handle);
     handle.lineCounter = 0;
     return handle.lastError = 0;
   }

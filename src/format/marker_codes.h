@@ -8,6 +8,7 @@ enum MarkerCode : int {
   kMarkerTem = 0x01,
   kMarkerSof0 = 0xC0,
   kMarkerSof1 = 0xC1,
+  kMarkerSof2 = 0xC2,
   kMarkerDht = 0xC4,
   kMarkerSof9 = 0xC9,
   kMarkerDac = 0xCC,

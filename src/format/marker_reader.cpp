@@ -4,6 +4,7 @@
 
 #include "common/result_codes.h"
 #include "entropy/huffman_decoder.h"
+#include "entropy/progressive_decoder.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -199,7 +200,13 @@ int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec) {
     if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return kErrBadData;
     dec.scanComponents[i] = comp;
   }
-  SkipBytes(stream, 3);  // spectral selection and approximation: sequential
+  // Spectral selection and successive approximation: a sequential frame's
+  // are not relied upon; a progressive frame's are checked by its decoder.
+  dec.spectralStart = static_cast<int16_t>(ReadByte(stream));
+  dec.spectralEnd = static_cast<int16_t>(ReadByte(stream));
+  int approximation = ReadByte(stream);
+  dec.approxHigh = static_cast<int16_t>(approximation >> 4);
+  dec.approxLow = static_cast<int16_t>(approximation & 0x0F);
   return 0;
 }
 
@@ -307,6 +314,9 @@ int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
     rc = ReadFrameHeader(stream, dec, 0);
   } else if (code == kMarkerSof9) {
     rc = ReadFrameHeader(stream, dec, 1);
+  } else if (code == kMarkerSof2 && dec.extendedReading) {
+    dec.progressive = 1;
+    rc = ReadFrameHeader(stream, dec, 0);
   } else {
     return code == 5 ? 5 : 7;
   }
@@ -325,6 +335,9 @@ int32_t ReadToFirstScan(ByteStream& stream, DecoderState& dec) {
       dec.jpegColourSpace = ClassifyExtendedColourSpace(dec);
       dec.colourModelFixed = 1;
     }
+    // The first scan of a progressive frame can refine nothing (T.81
+    // G.1.1.1.1); a later scan's header is checked when it is reached.
+    if (rc == kOk && dec.progressive && !ProgressiveScanValid(dec, nullptr)) rc = kErrBadData;
     return rc;
   }
   if (code == kErrMemory) return kErrMemory;

@@ -39,6 +39,9 @@ struct MemoryPool {
   VirtualSampleArray* virtualSampleArrays;
   VirtualBlockArray* virtualBlockArrays;
   int32_t* heapTables[4];
+  // Bytes the virtual arrays may occupy in memory; 0 leaves the system
+  // layer's fixed figure.
+  int64_t virtualBudget;
 };
 
 // The table of sixteen memory operations, in slot order. Each takes the

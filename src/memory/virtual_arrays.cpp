@@ -224,7 +224,9 @@ void RealizeVirtualArrays(long extraSampleBytes, long extraBlocks, long extraByt
   tally(pool.virtualBlockArrays);
   if (perUnit <= 0) return;
 
-  int64_t avail = AvailableMemory(ClampToLong(perUnit + committed), ClampToLong(maxNeeded));
+  int64_t avail = pool.virtualBudget > 0
+                      ? pool.virtualBudget
+                      : AvailableMemory(ClampToLong(perUnit + committed), ClampToLong(maxNeeded));
   int64_t maxUnits = kEverythingFits;
   if (avail < maxNeeded) maxUnits = std::max<int64_t>(1, (avail - committed) / perUnit);
 

@@ -19,11 +19,11 @@
 
 namespace iffjpeg_test {
 
-DecodeResult DecodeWithLibrary(const std::vector<uint8_t>& jpeg) {
+DecodeResult DecodeWithLibrary(const std::vector<uint8_t>& jpeg, int32_t modeFlags) {
   DecodeResult result;
   MemoryFile file(jpeg);
   IFFImageInfo info{};
-  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS | modeFlags, &info);
   result.openResult = h;
   if (h <= 0) return result;
   result.width = info.width;

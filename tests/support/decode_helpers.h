@@ -17,9 +17,10 @@ struct DecodeResult {
   Image image;  // the lines read, one IFFGetLine call per line
 };
 
-// Opens jpeg from memory (mode 0), reads every line one call at a time and
-// closes. On a failed open only openResult is set.
-DecodeResult DecodeWithLibrary(const std::vector<uint8_t>& jpeg);
+// Opens jpeg from memory (mode 0, with the given flags OR-ed in, e.g.
+// IFF_MODE_EXTENDED), reads every line one call at a time and closes. On a
+// failed open only openResult is set.
+DecodeResult DecodeWithLibrary(const std::vector<uint8_t>& jpeg, int32_t modeFlags = 0);
 
 // Encodes with stb_image_write (an independent encoder): channels 1 or 3;
 // quality above 90 keeps full-resolution chroma, else 2x2 subsampling.

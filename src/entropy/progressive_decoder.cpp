@@ -1,0 +1,392 @@
+#include "entropy/progressive_decoder.h"
+
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "common/result_codes.h"
+#include "stream/byte_stream.h"
+#include "entropy/huffman_decoder.h"
+#include "format/marker_codes.h"
+#include "format/marker_reader.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t kMaxPointTransform = 13;
+constexpr int32_t kRefillBelow = 32;  // a code and its magnitude bits fit in 32
+constexpr int32_t kLookBits = 8;
+
+// Tops the register up to more than 56 bits, a byte at a time. Stuffed
+// 0xFF 0x00 pairs give 0xFF; at a marker the marker is put back into the
+// stream and zero bits are supplied from then on.
+void RefillSlow(ByteStream& stream, ProgressiveReader& r) {
+  while (r.bits <= 56) {
+    uint64_t byte = 0;
+    if (!r.atMarker) {
+      int value = ReadByte(stream);
+      if (value == 0xFF) {
+        int next = ReadByte(stream);
+        while (next == 0xFF) next = ReadByte(stream);  // fill bytes before a marker
+        if (next == 0x00) {
+          byte = 0xFF;
+        } else {
+          PutBack(stream, next);
+          PutBack(stream, 0xFF);
+          r.atMarker = 1;
+        }
+      } else {
+        byte = static_cast<uint64_t>(value);
+      }
+    }
+    if (r.atMarker) r.fake += 8;
+    r.acc |= byte << (56 - r.bits);
+    r.bits += 8;
+  }
+}
+
+// The same, with the bytes already in the stream buffer that are not 0xFF
+// taken directly; anything else goes the byte-wise way.
+inline void Refill(ByteStream& stream, ProgressiveReader& r) {
+  while (r.bits <= 56) {
+    if (r.atMarker || stream.byteCount == 0 || *stream.cursor == 0xFF) {
+      RefillSlow(stream, r);
+      return;
+    }
+    uint64_t byte = *stream.cursor++;
+    --stream.byteCount;
+    r.acc |= byte << (56 - r.bits);
+    r.bits += 8;
+  }
+}
+
+inline void Skip(ProgressiveReader& r, int32_t n) {
+  r.acc <<= n;
+  r.bits -= n;
+  if (r.bits < r.fake) {
+    r.overrun = 1;
+    r.fake = r.bits;
+  }
+}
+
+inline int32_t GetBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
+  if (n == 0) return 0;
+  if (r.bits < n) Refill(stream, r);
+  auto value = static_cast<int32_t>(r.acc >> (64 - n));
+  Skip(r, n);
+  return value;
+}
+
+inline int32_t GetBit(ByteStream& stream, ProgressiveReader& r) {
+  if (r.bits < 1) Refill(stream, r);
+  auto value = static_cast<int32_t>(r.acc >> 63);
+  Skip(r, 1);
+  return value;
+}
+
+// The 8-bit lookahead of buildDecodingTable, then the search by length
+// (T.81 F.2.2.3). A code that does not exist takes 16 bits and gives 0.
+inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const HuffTable& table) {
+  if (r.bits < kRefillBelow) Refill(stream, r);
+  const HuffDecodeTables& t = table.decode;
+  auto look = static_cast<int32_t>(r.acc >> (64 - kLookBits));
+  int32_t length = t.lookNbits[look];
+  if (length > 0) {
+    Skip(r, length);
+    return t.lookSym[look];
+  }
+  for (length = kLookBits + 1; length <= 16; ++length) {
+    auto code = static_cast<int32_t>(r.acc >> (64 - length));
+    if (code <= t.maxCode[length]) {
+      Skip(r, length);
+      int32_t index = t.valPtr[length] + code - t.minCode[length];
+      return index < 0 || index > 255 ? 0 : table.huffval[index];
+    }
+  }
+  Skip(r, 16);
+  return 0;
+}
+
+// T.81 G.1.2.1: the DC difference, scaled by the point transform.
+void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                   ProgressiveReader& r, CoefBlock** blocks) {
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    int32_t ci = dec.mcuMembership[b];
+    int32_t s = DecodeSymbol(stream, r, *scan.dcTables[ci]);
+    int32_t diff = 0;
+    if (s > 0 && s <= 15) diff = extendValue(GetBits(stream, r, s), s);
+    dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
+    (*blocks[b])[0] = static_cast<int16_t>(dec.lastDcVal[ci] * (1 << dec.approxLow));
+  }
+}
+
+// T.81 G.1.2.1: one more bit of every DC coefficient.
+void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
+                    CoefBlock** blocks) {
+  const auto bit = static_cast<int16_t>(1 << dec.approxLow);
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    if (GetBit(stream, r)) (*blocks[b])[0] |= bit;
+  }
+}
+
+// T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
+// combined lookup (buildCombinedLookup) gives most codes with their
+// magnitude bits in one step; it finds exactly what DecodeSymbol finds.
+void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                   ProgressiveReader& r, CoefBlock* block) {
+  if (scan.eobRun > 0) {
+    --scan.eobRun;
+    return;
+  }
+  const HuffTable& table = *scan.acTable;
+  const int64_t* lookup = table.decode.lookAc;
+  const int32_t end = dec.spectralEnd;
+  const int32_t scale = 1 << dec.approxLow;
+  int16_t* coef = *block;
+  for (int32_t k = dec.spectralStart; k <= end; ++k) {
+    if (r.bits < kRefillBelow) Refill(stream, r);
+    int64_t entry = lookup[r.acc >> (64 - kLookAcBits)];
+    int32_t rs;
+    if (entry & kLookAcFits) {
+      Skip(r, static_cast<int32_t>(entry & kLookAcTakenMask));
+      k += static_cast<int32_t>(entry >> (kLookAcSymbolShift + 4)) & 15;
+      if (k > end) break;  // a run past the band: corrupt, nothing stored
+      auto value = static_cast<int16_t>(static_cast<uint64_t>(entry) >> kLookAcValueShift);
+      coef[k] = static_cast<int16_t>(value * scale);
+      continue;
+    }
+    if (entry != 0) {
+      Skip(r, static_cast<int32_t>(entry >> kLookAcLengthShift) & 15);
+      rs = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    } else {
+      rs = DecodeSymbol(stream, r, table);
+    }
+    int32_t run = rs >> 4;
+    int32_t s = rs & 15;
+    if (s != 0) {
+      k += run;
+      int32_t value = extendValue(GetBits(stream, r, s), s);
+      if (k > end) break;  // a run past the band: corrupt, nothing stored
+      coef[k] = static_cast<int16_t>(value * scale);
+    } else if (run == 15) {
+      k += 15;  // ZRL: sixteen zeros
+    } else {
+      scan.eobRun = (1 << run) - 1;
+      if (run > 0) scan.eobRun += GetBits(stream, r, run);
+      break;
+    }
+  }
+}
+
+// A correction bit for a coefficient already non-zero (T.81 G.1.2.3): when
+// set, the coefficient's magnitude gains the bit, unless it has it already.
+inline void Correct(ByteStream& stream, ProgressiveReader& r, int16_t& coef, int32_t bit) {
+  if (GetBit(stream, r) && (coef & bit) == 0) {
+    coef = static_cast<int16_t>(coef >= 0 ? coef + bit : coef - bit);
+  }
+}
+
+// The non-zero coefficients of a block (zigzag order) as bits of a mask,
+// bit k for position k.
+inline uint64_t NonZeroMask(const int16_t* coef) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i + 8));
+    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
+             << (16 * i);
+  }
+  return ~zeros;
+#else
+  uint64_t mask = 0;
+  for (int32_t k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(coef[k] != 0) << k;
+  return mask;
+#endif
+}
+
+// Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
+inline uint64_t Span(int32_t from, int32_t to) {
+  if (from > to) return 0;
+  uint64_t upTo = to == 63 ? ~uint64_t{0} : (uint64_t{1} << (to + 1)) - 1;
+  return upTo & (~uint64_t{0} << from);
+}
+
+inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
+
+// Correction bits for the non-zero coefficients at the positions of mask,
+// in order.
+inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, uint64_t mask,
+                       int32_t bit) {
+  while (mask != 0) {
+    Correct(stream, r, coef[LowestBit(mask)], bit);
+    mask &= mask - 1;
+  }
+}
+
+// T.81 G.1.2.3: new coefficients of magnitude 1 << Al among the zero ones,
+// and a correction bit for each non-zero one passed over, also in the
+// blocks an end-of-band run covers. The block's non-zero positions are
+// taken once, as a mask: the walk over a run of zero-history coefficients
+// then finds the zero it ends at, and the non-zero ones it passes, by bits.
+// A coefficient set on the way lies behind the walk and is never met again,
+// so the mask stays true for every position ahead of it.
+void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                    ProgressiveReader& r, CoefBlock* block) {
+  const HuffTable& table = *scan.acTable;
+  const int32_t end = dec.spectralEnd;
+  const int32_t bit = 1 << dec.approxLow;
+  int16_t* coef = *block;
+  int32_t k = dec.spectralStart;
+  const uint64_t band = Span(k, end);
+  const uint64_t nonZero = NonZeroMask(coef) & band;
+  const uint64_t zeros = ~nonZero & band;
+  if (scan.eobRun == 0) {
+    for (; k <= end; ++k) {
+      int32_t rs = DecodeSymbol(stream, r, table);
+      int32_t run = rs >> 4;
+      int32_t value = 0;
+      if ((rs & 15) != 0) {
+        // Any size but 1 comes only from corrupt data: taken as 1.
+        value = GetBit(stream, r) ? bit : -bit;
+      } else if (run != 15) {
+        scan.eobRun = 1 << run;
+        if (run > 0) scan.eobRun += GetBits(stream, r, run);
+        break;
+      }
+      // Pass over run zero coefficients (ZRL: sixteen), correcting the
+      // non-zero ones on the way; the new one goes at the zero after them,
+      // or nowhere when the band ends first.
+      uint64_t ahead = zeros & (~uint64_t{0} << k);
+      for (; run > 0 && ahead != 0; --run) ahead &= ahead - 1;
+      int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
+      CorrectAll(stream, r, coef, nonZero & Span(k, stop - 1), bit);
+      k = stop;
+      if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
+    }
+  }
+  if (scan.eobRun > 0) {
+    if (k <= end) CorrectAll(stream, r, coef, nonZero & Span(k, end), bit);
+    --scan.eobRun;
+  }
+}
+
+// T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
+// marker taken, predictions and the run reset. A marker other than RSTn
+// abandons the rest of the scan.
+void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan) {
+  scan.reader.acc = 0;
+  scan.reader.bits = 0;
+  scan.reader.fake = 0;
+  scan.reader.atMarker = 0;
+  scan.eobRun = 0;
+  int marker = NextMarker(stream);
+  if (marker < kMarkerRst0 || marker > kMarkerRst7) {
+    PutBack(stream, marker);
+    PutBack(stream, 0xFF);
+    scan.reader.atMarker = 1;
+    dec.restartsAbandoned = 1;
+    stream.lineCode = kErrDataEnded;
+    return;
+  }
+  int32_t number = marker - kMarkerRst0;
+  if (number != dec.nextRestartNum) stream.lineCode = kErrDataEnded;
+  for (int16_t& dc : dec.lastDcVal) dc = 0;
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+}  // namespace
+
+bool ProgressiveScanValid(const DecoderState& dec, const int8_t (*history)[64]) {
+  int32_t ss = dec.spectralStart, se = dec.spectralEnd;
+  int32_t ah = dec.approxHigh, al = dec.approxLow;
+  if (ss > se || se > 63 || ah > kMaxPointTransform || al > kMaxPointTransform) return false;
+  if (ss == 0 && se != 0) return false;                     // DC and AC in one scan
+  if (ss > 0 && dec.scanComponentCount != 1) return false;  // an AC scan of several components
+  if (ah == 0) return true;
+  if (al != ah - 1 || history == nullptr) return false;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const int8_t* bits = history[dec.scanComponents[i]->componentIndex];
+    for (int32_t k = ss; k <= se; ++k) {
+      if (bits[k] < 0) return false;  // a refinement of what was never coded
+    }
+  }
+  return true;
+}
+
+int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan) {
+  (void)stream;
+  scan.reader = ProgressiveReader{};
+  scan.eobRun = 0;
+  scan.acTable = nullptr;
+  bool dc = dec.spectralStart == 0;
+  bool refine = dec.approxHigh != 0;
+  if (dc) {
+    scan.kind = refine ? ProgressiveKind::kDcRefine : ProgressiveKind::kDcFirst;
+  } else {
+    scan.kind = refine ? ProgressiveKind::kAcRefine : ProgressiveKind::kAcFirst;
+  }
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    scan.dcTables[i] = nullptr;
+    if (scan.kind == ProgressiveKind::kDcFirst) {
+      HuffTable* table = dec.dcHuffTables[comp.dcTableNo];
+      if (table == nullptr) return kErrBadData;
+      buildDecodingTable(*table);
+      scan.dcTables[i] = table;
+    } else if (!dc) {
+      HuffTable* table = dec.acHuffTables[comp.acTableNo];
+      if (table == nullptr) return kErrBadData;
+      buildDecodingTable(*table);
+      buildCombinedLookup(*table);
+      scan.acTable = table;
+    }
+    dec.lastDcVal[i] = 0;
+  }
+  dec.restartsToGo = dec.restartInterval;
+  dec.nextRestartNum = 0;
+  dec.restartsAbandoned = 0;
+  return kOk;
+}
+
+void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                           CoefBlock** blocks, int32_t count) {
+  const int32_t perMcu = dec.blocksInMcu;
+  // The reader is held in a local record across the MCUs, so that its
+  // fields can stay in registers.
+  ProgressiveReader r = scan.reader;
+  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
+    if (r.overrun || dec.restartsAbandoned) break;
+    if (dec.restartInterval != 0) {
+      if (dec.restartsToGo == 0) {
+        scan.reader = r;
+        ProcessProgressiveRestart(stream, dec, scan);
+        r = scan.reader;
+        if (dec.restartsAbandoned) break;
+      }
+      --dec.restartsToGo;
+    }
+    switch (scan.kind) {
+      case ProgressiveKind::kDcFirst:
+        DecodeDcFirst(stream, dec, scan, r, blocks);
+        break;
+      case ProgressiveKind::kDcRefine:
+        DecodeDcRefine(stream, dec, r, blocks);
+        break;
+      case ProgressiveKind::kAcFirst:
+        DecodeAcFirst(stream, dec, scan, r, blocks[0]);
+        break;
+      case ProgressiveKind::kAcRefine:
+        DecodeAcRefine(stream, dec, scan, r, blocks[0]);
+        break;
+    }
+  }
+  scan.reader = r;
+}
+
+}  // namespace iffjpeg
