@@ -50,9 +50,9 @@ int32_t OpenCode(const Bytes& jpeg, int32_t mode) {
 TEST(ExtendedReading, FirstProgressiveScanHeader) {
   struct Case {
     const char* name;
-    bool colour;        // the scan holds Y, Cb and Cr; otherwise one component
+    bool colour;  // the scan holds Y, Cb and Cr; otherwise one component
     int ss, se, ah, al;
-    int32_t extended;   // the code at open in extended mode, 0 for success
+    int32_t extended;  // the code at open in extended mode, 0 for success
   };
   const Case cases[] = {
       {"interleaved DC first", true, 0, 0, 0, 0, 0},
@@ -70,8 +70,8 @@ TEST(ExtendedReading, FirstProgressiveScanHeader) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes jpeg = ProgressiveHeader(c.colour ? ColourOptions(2, 2) : GreyOptions(), c.ss, c.se,
-                                   c.ah, c.al);
+    Bytes jpeg =
+        ProgressiveHeader(c.colour ? ColourOptions(2, 2) : GreyOptions(), c.ss, c.se, c.ah, c.al);
     EXPECT_EQ(OpenCode(jpeg, kReadExtended), c.extended);
     EXPECT_EQ(OpenCode(jpeg, IFF_MODE_READ | IFF_MODE_CALLBACKS), 7) << "default mode: SOF2";
   }
@@ -83,8 +83,8 @@ TEST(ExtendedReading, StillRefusedFrames) {
     int precision;
     int32_t code;
   };
-  const Case cases[] = {{0xC2, 12, 7}, {0xC3, 8, 7}, {0xC5, 8, 7}, {0xC9, 8, 4}, {0xCA, 8, 7},
-                        {0xC0, 12, 7}};
+  const Case cases[] = {{0xC2, 12, 7}, {0xC3, 8, 7}, {0xC5, 8, 7},
+                        {0xC9, 8, 4},  {0xCA, 8, 7}, {0xC0, 12, 7}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.marker);
     JpegBuildOptions options = ColourOptions(1, 1);
@@ -106,8 +106,8 @@ TEST(ExtendedReading, MultiScanSequentialSameInBothModes) {
   for (const JpegBuildOptions& base : layouts) {
     for (const auto& split : splits) {
       for (int restart : {0, 3}) {
-        SCOPED_TRACE(testing::Message() << "layout " << layout << " scans " << split.size()
-                                        << " restart " << restart);
+        SCOPED_TRACE(testing::Message()
+                     << "layout " << layout << " scans " << split.size() << " restart " << restart);
         JpegBuildOptions options = base;
         options.scans = split;
         options.restartInterval = restart;
@@ -164,7 +164,8 @@ TEST(ExtendedReading, SmallBudgetAndBackwardSeek) {
   ASSERT_EQ(IFFSeek(h, 350), 0);
   std::vector<uint8_t> line(static_cast<std::size_t>(info.width) * 3);
   ASSERT_EQ(IFFGetLine(h, 1, line.data()), 0);
-  EXPECT_TRUE(std::equal(line.begin(), line.end(), inMemory.image.pixels.begin() + 350 * line.size()));
+  EXPECT_TRUE(
+      std::equal(line.begin(), line.end(), inMemory.image.pixels.begin() + 350 * line.size()));
   EXPECT_EQ(IFFClose(h), 0);
 }
 

@@ -419,8 +419,8 @@ TEST(SimdEquality, ForwardDctQuantizeScalarIsTransformThenQuantize) {
     for (int k = 0; k < 64; ++k) work[k] = static_cast<int16_t>(block[k] - 128);
     iffjpeg::forwardDct(work);
     for (int k = 0; k < 64; ++k) {
-      expected[k] = iffjpeg::QuantizeCoefficient(work[iffjpeg::zigzagToNatural[k]],
-                                                 zigzag.quantval[k]);
+      expected[k] =
+          iffjpeg::QuantizeCoefficient(work[iffjpeg::zigzagToNatural[k]], zigzag.quantval[k]);
     }
     iffjpeg::ForwardDctQuantizeScalar(rows, 0, divisors, actual);
     ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected));

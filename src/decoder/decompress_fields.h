@@ -20,8 +20,8 @@ struct WholeImageFields {
   // Plane rows that hold decoded samples; the rest come out mid-grey. Less
   // than planeRows only when the data ended inside the component's scan.
   int32_t codedRows[kMaxScanComponents];
-  int32_t firstDamagedLine;           // the line that reports 10, -1 for none
-  int32_t nextLine;                   // lines handed over so far
+  int32_t firstDamagedLine;  // the line that reports 10, -1 for none
+  int32_t nextLine;          // lines handed over so far
 };
 
 struct DecompressFields {

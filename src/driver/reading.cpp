@@ -50,7 +50,8 @@ int32_t OpenForReading(IFFHandle& handle, const void* source) {
   handle.stream.fileId =
       handle.stream.fileOps.open(source, IFF_OPEN_FLAGS_READ, IFF_OPEN_PERMISSION);
   if (handle.stream.fileId < 0) return handle.lastError = kErrOpen;
-  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0) return handle.lastError = kErrMemory;
+  if (AllocateStreamBuffer(handle.stream, kStreamBufferSize) != 0)
+    return handle.lastError = kErrMemory;
   return handle.lastError = StartDecoder(handle);
 }
 

@@ -7,10 +7,10 @@
 #endif
 
 #include "common/result_codes.h"
-#include "stream/byte_stream.h"
 #include "entropy/huffman_decoder.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
+#include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
