@@ -5,6 +5,7 @@
 // current one is used up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/handle.h"
@@ -35,5 +36,27 @@ void StartBands(IFFHandle& handle);
 // running the decoding step first when the band is used up. The step calls
 // decodeMcuRow and reconstructMcuRow for every MCU row of a band.
 void HandOverLine(IFFHandle& handle, DecoderState& dec);
+
+// The data ran out, or the restart sequence was lost, while MCU row mcuRow
+// of the current scan was decoded: the first line that may differ from an
+// intact decode is the first line made from that row, or the line above it
+// where the 2x2 filter takes that row as context.
+int32_t FirstLineOfMcuRow(const DecoderState& dec, int32_t mcuRow);
+
+// More bits than the Huffman decoder's bit reader ever holds ahead of the
+// byte stream (its register and the bits held aside).
+inline constexpr int64_t kMaxBufferedBits = 128;
+
+// True when no byte of the current scan's entropy-coded data is left in the
+// stream: the next bytes are a marker other than RSTn (T.81 B.1.1.2), or the
+// file ended.
+bool ScanDataExhausted(const ByteStream& stream);
+
+// An uninitialised list of count records from the decoder's pool.
+template <typename T>
+T* AllocList(DecoderState& dec, int32_t count) {
+  return static_cast<T*>(
+      dec.memory->allocSmall(sizeof(T) * static_cast<std::size_t>(count), dec.pool));
+}
 
 }  // namespace iffjpeg

@@ -16,11 +16,6 @@ namespace {
 
 constexpr int32_t kMcusPerCall = 32;
 constexpr int64_t kMiB = int64_t{1} << 20;
-// More bits than the sequential Huffman decoder's reader ever holds ahead
-// of the byte stream (its register and the bits held aside).
-constexpr int64_t kMaxBufferedBits = 128;
-
-int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
 // Block rows first .. first + accessHeight - 1 of a component's array, the
 // window starting at the access unit that holds row `row`; returns the row
@@ -33,32 +28,10 @@ BlockRow* AccessRows(DecoderState& dec, CoefficientFields& cf, int32_t c, int32_
   return rows == nullptr ? nullptr : rows + (row - start);
 }
 
-// The data ran out, or the restart sequence was lost, at MCU row mcuRow of
-// the current scan: the first line that may differ from an intact decode is
-// the first line made from that row, or the line above it where the 2x2
-// filter takes that row as context.
+// Records the damage met while MCU row mcuRow was decoded.
 void NoteDamage(const DecoderState& dec, CoefficientFields& cf, int32_t mcuRow) {
-  int32_t maxV = dec.maxVSampFactor;
-  int64_t line = int64_t{8} * mcuRow * maxV;
-  if (dec.scanComponentCount == 1) line /= dec.scanComponents[0]->vSampFactor;
-  bool context = false;
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    const ComponentInfo& comp = *dec.scanComponents[i];
-    if (2 * comp.hSampFactor == dec.maxHSampFactor && 2 * comp.vSampFactor == maxV) context = true;
-  }
-  if (context && line > 0) --line;
-  if (line > dec.imageHeight - 1) line = dec.imageHeight - 1;
-  auto first = static_cast<int32_t>(line);
+  int32_t first = FirstLineOfMcuRow(dec, mcuRow);
   if (cf.firstDamagedLine < 0 || first < cf.firstDamagedLine) cf.firstDamagedLine = first;
-}
-
-// True when no byte of the current scan's entropy-coded data is left in the
-// stream: the next bytes are a marker other than RSTn, or the file ended.
-bool ScanDataExhausted(const IFFHandle& handle) {
-  if (handle.stream.dataEnded) return true;
-  if (handle.stream.byteCount < 2 || handle.stream.cursor[0] != 0xFF) return false;
-  int code = handle.stream.cursor[1];
-  return code != 0x00 && (code < 0xD0 || code > 0xD7);
 }
 
 // The block lists of MCUs first .. first + count - 1 of the current scan's
@@ -146,7 +119,8 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec, CoefficientFields& 
     }
     int64_t remaining =
         static_cast<int64_t>(dec.mcuRowsInScan - r - 1) * dec.mcusPerRow * dec.blocksInMcu;
-    if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle) && remaining > kMaxBufferedBits) {
+    if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle.stream) &&
+        remaining > kMaxBufferedBits) {
       // As the default whole-image decoding does: more blocks remain than
       // the bits the reader can still hold could code.
       NoteDamage(dec, cf, r + 1);
@@ -339,25 +313,19 @@ void SetUpOutputPass(IFFHandle& handle, DecoderState& dec) {
   dec.methods->reconstructMcuRow = ReconstructAndPad;
 }
 
-template <typename T>
-T* AllocList(DecoderState& dec, int32_t count) {
-  return static_cast<T*>(
-      dec.memory->allocSmall(sizeof(T) * static_cast<std::size_t>(count), dec.pool));
-}
-
 // Sizes and realizes the arrays, decodes the scans and sets up the output.
 int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   CoefficientFields& cf = f.coefs;
-  int32_t mcusPerRow = CeilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
-  int32_t mcuRows = CeilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
+  int32_t mcusPerRow = ceilDiv(dec.imageWidth, 8 * dec.maxHSampFactor);
+  int32_t mcuRows = ceilDiv(dec.imageHeight, 8 * dec.maxVSampFactor);
   int64_t total = 0;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     const ComponentInfo& comp = dec.components[c];
     cf.blocksPerRow[c] = mcusPerRow * comp.hSampFactor;
     cf.blockRows[c] = mcuRows * comp.vSampFactor;
-    cf.coveredCols[c] = CeilDiv(comp.trueWidth, 8);
-    cf.coveredRows[c] = CeilDiv(comp.trueHeight, 8);
+    cf.coveredCols[c] = ceilDiv(comp.trueWidth, 8);
+    cf.coveredRows[c] = ceilDiv(comp.trueHeight, 8);
     cf.loneOnly[c] = 1;
     cf.coded[c] = 0;
     cf.rowsReached[c] = 0;

@@ -18,12 +18,6 @@ constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
 constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;
 
-template <typename T>
-T* AllocList(DecoderState& dec, int32_t count) {
-  return static_cast<T*>(
-      dec.memory->allocSmall(sizeof(T) * static_cast<std::size_t>(count), dec.pool));
-}
-
 // For each scan component: the natural list of ten slices M0..M9, and a
 // second list over the same rows with M6, M7 exchanged with M8, M9. Bands
 // alternate between the lists, so positions 8 and 9 of either list always
@@ -189,6 +183,27 @@ void AdoptLayout(DecoderState& dec, const McuLayout& layout) {
   dec.mcuRowsInScan = layout.mcuRows;
   dec.blocksInMcu = layout.blocksInMcu;
   std::copy_n(layout.membership, kMaxBlocksInMcu, dec.mcuMembership);
+}
+
+int32_t FirstLineOfMcuRow(const DecoderState& dec, int32_t mcuRow) {
+  int32_t maxV = dec.maxVSampFactor;
+  int64_t line = int64_t{8} * mcuRow * maxV;
+  if (dec.scanComponentCount == 1) line /= dec.scanComponents[0]->vSampFactor;
+  bool context = false;
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    if (2 * comp.hSampFactor == dec.maxHSampFactor && 2 * comp.vSampFactor == maxV) context = true;
+  }
+  if (context && line > 0) --line;
+  if (line > dec.imageHeight - 1) line = dec.imageHeight - 1;
+  return static_cast<int32_t>(line);
+}
+
+bool ScanDataExhausted(const ByteStream& stream) {
+  if (stream.dataEnded) return true;
+  if (stream.byteCount < 2 || stream.cursor[0] != 0xFF) return false;
+  int code = stream.cursor[1];
+  return code != 0x00 && (code < 0xD0 || code > 0xD7);
 }
 
 int32_t SetUpScan(DecoderState& dec) {

@@ -88,36 +88,10 @@ void PadLoneComponent(DecoderState& dec, WholeImageFields& w, SampleArray rows, 
   }
 }
 
-// The data ran out, or the restart sequence was lost, while MCU row mcuRow
-// of the current scan was decoded: the first line that may differ from an
-// intact decode is the first line made from that row, or the line above it
-// where the 2x2 filter takes that row as context.
-void NoteDamage(DecoderState& dec, WholeImageFields& w, int32_t mcuRow) {
-  int32_t maxV = dec.maxVSampFactor;
-  int32_t line = 8 * mcuRow * maxV;
-  if (dec.scanComponentCount == 1) line /= dec.scanComponents[0]->vSampFactor;
-  bool context = false;
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
-    const ComponentInfo& comp = *dec.scanComponents[i];
-    if (2 * comp.hSampFactor == dec.maxHSampFactor && 2 * comp.vSampFactor == maxV) context = true;
-  }
-  if (context && line > 0) --line;
-  if (line > dec.imageHeight - 1) line = dec.imageHeight - 1;
-  if (w.firstDamagedLine < 0 || line < w.firstDamagedLine) w.firstDamagedLine = line;
-}
-
-// More bits than the Huffman decoder's bit reader ever holds ahead of the
-// byte stream (its register and the bits held aside).
-constexpr int64_t kMaxBufferedBits = 128;
-
-// True when no byte of the current scan's entropy-coded data is left in the
-// stream: the next bytes are a marker other than RSTn (T.81 B.1.1.2), or the
-// file has ended.
-bool ScanDataExhausted(const IFFHandle& handle) {
-  if (handle.stream.dataEnded) return true;
-  if (handle.stream.byteCount < 2 || handle.stream.cursor[0] != 0xFF) return false;
-  int code = handle.stream.cursor[1];
-  return code != 0x00 && (code < 0xD0 || code > 0xD7);
+// Records the damage met while MCU row mcuRow was decoded.
+void NoteDamage(const DecoderState& dec, WholeImageFields& w, int32_t mcuRow) {
+  int32_t first = FirstLineOfMcuRow(dec, mcuRow);
+  if (w.firstDamagedLine < 0 || first < w.firstDamagedLine) w.firstDamagedLine = first;
 }
 
 // Blocks of the current scan after MCU row r.
@@ -154,7 +128,7 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec) {
     dec.methods->reconstructMcuRow(handle, dec, coefRows, rows, firstRow);
     if (lone) PadLoneComponent(dec, w, rows[0], firstRow, r == dec.mcuRowsInScan - 1);
     if (handle.stream.lineCode == kErrDataEnded) NoteDamage(dec, w, r);
-    if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle) &&
+    if (r + 1 < dec.mcuRowsInScan && ScanDataExhausted(handle.stream) &&
         RemainingBlocks(dec, r) > kMaxBufferedBits) {
       // The scan's data are used up (the reader stands at a marker that is
       // not a restart marker, or at the end of the file) while more blocks
