@@ -5,11 +5,12 @@
 //   corpus_generator seeds DIR       DIR/read, DIR/write, DIR/api
 //   corpus_generator malformed DIR   DIR/*.jpg and DIR/manifest.txt
 //
-// Manifest lines: NAME OPEN [lines=N] [LINE:CODE ...] [later=any]
+// Manifest lines: NAME OPEN [lines=N] [LINE:CODE ...] [later=any] [mode=extended]
 //   OPEN is IFFOpen's result (0 for a handle). When it opens, the first N
 //   lines (default: the height) are read one by one; a listed line must
 //   return its code and every other line 0, except that with later=any the
-//   lines after the last listed one may return 0 or 10.
+//   lines after the last listed one may return 0 or 10. mode=extended: the
+//   file is opened with IFF_MODE_EXTENDED (without it, in the default mode).
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -112,6 +113,65 @@ JpegBuildOptions OptionsFor(const Layout& layout) {
                               : ColourOptions(layout.yh, layout.yv, layout.ch, layout.cv);
 }
 
+// The read target reads an input of odd length in extended mode: a
+// progressive seed gets one byte after its end when its length is even.
+Bytes OddLength(Bytes jpeg) {
+  if (jpeg.size() % 2 == 0) jpeg.push_back(0x00);
+  return jpeg;
+}
+
+struct Script {
+  const char* name;
+  std::vector<ProgressiveScan> (*make)(int components);
+};
+
+std::vector<ProgressiveScan> DeepScript(int components) {
+  return DeepApproximationScript(components, 4);
+}
+
+constexpr Script kScripts[] = {
+    {"bands", BandSelectionScript},
+    {"approx", SuccessiveApproximationScript},
+    {"dc_each", SingleComponentDcScript},
+    {"narrow", NarrowBandsScript},
+    {"deep", DeepScript},
+};
+
+// Progressive files in a few layouts and every script, with restart
+// intervals (EOB runs meeting the interval's end), truncated inside and
+// between scans, and with an Adobe segment on a four-component frame.
+template <typename Save>
+void WriteProgressiveSeeds(Save& save) {
+  const Layout* layouts[] = {&kLayouts[0], &kLayouts[2], &kLayouts[4], &kLayouts[8]};
+  for (const Layout* layout : layouts) {
+    for (const Script& script : kScripts) {
+      JpegBuildOptions options = OptionsFor(*layout);
+      options.progressiveScans = script.make(layout->channels);
+      std::string name = std::string("prog_") + layout->name + "_" + script.name;
+      Bytes whole = Build(19, 13, layout->channels, options, 2);
+      save(name, OddLength(whole));
+      // Cut after the third scan header's data began, and in the middle.
+      long third = FindMarker(whole, 0xDA, PayloadOf(whole, 0xDA) + 1);
+      if (third > 0) save(name + "_cut_scan", OddLength(Truncate(whole, third + 12)));
+      save(name + "_cut_half", OddLength(Truncate(whole, whole.size() / 2)));
+      options.restartInterval = 2;
+      save(name + "_restart2", OddLength(Build(27, 21, layout->channels, options, 3)));
+    }
+  }
+  JpegBuildOptions cmyk = ColourOptions(2, 2);
+  cmyk.components.push_back(BuilderComponent{4, 2, 2, 0, 0, 0});
+  cmyk.jfif = false;
+  cmyk.extraSegments = {AdobeSegment(2)};
+  cmyk.progressiveScans = SuccessiveApproximationScript(4);
+  save("prog_ycck_approx", OddLength(Build(21, 17, 3, cmyk)));
+  JpegBuildOptions rgb = ColourOptions(1, 1);
+  rgb.jfif = false;
+  rgb.convertToYcc = false;
+  rgb.extraSegments = {AdobeSegment(0)};
+  rgb.progressiveScans = BandSelectionScript(3);
+  save("prog_adobe_rgb_bands", OddLength(Build(18, 10, 3, rgb)));
+}
+
 void WriteReadSeeds(const fs::path& dir) {
   fs::create_directories(dir);
   int n = 0;
@@ -161,6 +221,30 @@ void WriteReadSeeds(const fs::path& dir) {
   JpegBuildOptions many = ColourOptions(2, 2);
   many.scans = {{0}, {1}, {2}};
   save("three_scans", Build(16, 16, 3, many));
+  WriteProgressiveSeeds(save);
+}
+
+// API sessions over small progressive files: open one from the input in
+// extended mode, read lines, seek back, read again, close.
+void WriteApiProgressiveSeeds(const fs::path& dir) {
+  fs::create_directories(dir);
+  int n = 0;
+  for (const Script& script : kScripts) {
+    for (int channels : {1, 3}) {
+      JpegBuildOptions options = channels == 1 ? GreyOptions() : ColourOptions(1, 1);
+      options.jfif = false;
+      options.quality = 30;
+      options.progressiveScans = script.make(channels);
+      Bytes jpeg = Build(8, 8, channels, options, 5);
+      if (jpeg.size() > 256) continue;  // the target reads at most 256 bytes of a file
+      Bytes session = {0, 1, static_cast<uint8_t>(jpeg.size() - 1)};
+      session.insert(session.end(), jpeg.begin(), jpeg.end());
+      session.push_back(1);  // extended reading
+      const Bytes steps[] = {{4, 0, 4}, {4, 0, 4}, {6, 0, 0, 0, 0, 2}, {4, 0, 3}, {3, 0}};
+      for (const Bytes& step : steps) session.insert(session.end(), step.begin(), step.end());
+      Save(dir / ("prog_" + std::to_string(n++) + "_" + script.name), session);
+    }
+  }
 }
 
 // Fixed pseudo-random blobs: the write and API targets parse their input.
@@ -183,12 +267,17 @@ class Corpus {
   explicit Corpus(fs::path dir) : dir_(std::move(dir)) {
     fs::create_directories(dir_);
     manifest_.open(dir_ / "manifest.txt");
-    manifest_ << "# name open [lines=N] [line:code ...] [later=any]  (generated by "
-                 "fuzz/corpus_generator)\n";
+    manifest_ << "# name open [lines=N] [line:code ...] [later=any] [mode=extended]  (generated "
+                 "by fuzz/corpus_generator)\n";
   }
   void Add(const std::string& name, const Bytes& bytes, int open, const std::string& rest = "") {
     Save(dir_ / (name + ".jpg"), bytes);
     manifest_ << name << ".jpg " << open << (rest.empty() ? "" : " ") << rest << "\n";
+  }
+  // A file read with IFF_MODE_EXTENDED.
+  void AddExtended(const std::string& name, const Bytes& bytes, int open,
+                   const std::string& rest = "") {
+    Add(name, bytes, open, rest.empty() ? "mode=extended" : rest + " mode=extended");
   }
 
  private:
@@ -364,6 +453,169 @@ void WriteDataFaults(Corpus& c) {
   c.Add("huge_frame_little_data", Truncate(huge, ScanDataStart(huge) + 8), 0, "lines=9 0:10");
 }
 
+// Offset just past the data of the scan whose header is the k-th SOS
+// (0-based): the next marker that is not RSTn.
+std::size_t ScanEnd(const Bytes& jpeg, int k) {
+  std::vector<JpegSegment> segments = ListSegments(jpeg);
+  int seen = -1;
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    if (segments[i].marker != 0xDA || ++seen != k) continue;
+    std::size_t j = i + 1;
+    while (j < segments.size() && (segments[j].marker & 0xF8) == 0xD0) ++j;
+    if (j < segments.size()) return segments[j].offset;
+  }
+  throw std::runtime_error("scan not found");
+}
+
+// Progressive and whole-image faults, read in extended mode. A first scan
+// header outside T.81 G.1.1.1.1 is refused at open; a later scan that
+// cannot be decoded (damaged header, undefined table, lost data) ends the
+// decoding there, and the first line of the first MCU row it failed to
+// reach gives 10, once.
+void WriteProgressiveFaults(Corpus& c) {
+  const Image grey = MakeTestImage(32, 40, 1, 3);  // 5 MCU rows of 8 lines
+  auto build = [&](const std::vector<ProgressiveScan>& scans, int restart = 0) {
+    JpegBuildOptions o = GreyOptions();
+    o.progressiveScans = scans;
+    o.restartInterval = restart;
+    return BuildJpeg(grey, o);
+  };
+  const std::vector<ProgressiveScan> approx = SuccessiveApproximationScript(1);
+  const Bytes whole = build(approx);
+  c.AddExtended("prog_intact", whole, 0);
+  c.Add("prog_default_mode_refused", whole, -7);
+  c.AddExtended("prog_cut_at_first_scan_data", Truncate(whole, ScanDataStart(whole)), 0, "0:10");
+  c.AddExtended("prog_cut_between_scans", Truncate(whole, ScanEnd(whole, 2)), 0, "0:10");
+  c.AddExtended("prog_cut_in_segment_between_scans", Truncate(whole, ScanEnd(whole, 2) + 7), 0,
+                "0:10");
+  c.AddExtended("prog_eoi_missing", Truncate(whole, whole.size() - 2), 0);
+  c.AddExtended("prog_cut_after_last_scan_in_eoi", Truncate(whole, whole.size() - 1), 0);
+
+  // Restart intervals of one MCU row: the last scan (Y AC 1->0) cut after
+  // its k-th restart marker leaves MCU row k + 1 unreached.
+  const Bytes rows = build(approx, 4);
+  std::vector<std::size_t> rst;
+  const std::size_t lastScan = static_cast<std::size_t>(FindMarker(rows, 0xDA, ScanEnd(rows, 4)));
+  for (std::size_t i = lastScan + 2; i + 1 < rows.size(); ++i) {
+    if (rows[i] == 0xFF && rows[i + 1] >= 0xD0 && rows[i + 1] <= 0xD7) rst.push_back(i);
+  }
+  if (rst.size() != 4) throw std::runtime_error("expected four restart markers in the last scan");
+  c.AddExtended("prog_cut_after_restart_2_of_last_scan", Truncate(rows, rst[1] + 2), 0, "16:10");
+  c.AddExtended("prog_cut_in_row_4_of_last_scan", Truncate(rows, rst[3] + 3), 0, "32:10");
+
+  // The first scan header: Ss, Se, Ah, Al and the components it holds.
+  struct FirstScan {
+    const char* name;
+    ProgressiveScan scan;
+  };
+  const FirstScan firsts[] = {
+      {"prog_first_scan_ss_above_se", {{0}, 6, 5, 0, 0}},
+      {"prog_first_scan_se_64", {{0}, 1, 64, 0, 0}},
+      {"prog_first_scan_al_14", {{0}, 0, 0, 0, 14}},
+      {"prog_first_scan_ah_14", {{0}, 1, 5, 14, 13}},
+      {"prog_first_scan_dc_and_ac", {{0}, 0, 5, 0, 0}},
+      {"prog_first_scan_refines_never_coded_dc", {{0}, 0, 0, 1, 0}},
+      {"prog_first_scan_refines_never_coded_ac", {{0}, 1, 63, 2, 1}},
+  };
+  for (const FirstScan& f : firsts) {
+    std::vector<ProgressiveScan> scans = approx;
+    scans.insert(scans.begin(), f.scan);
+    c.AddExtended(f.name, build(scans), -7);
+  }
+  const Image colour = MakeTestImage(32, 32, 3, 4);
+  JpegBuildOptions ycc = ColourOptions(2, 2);
+  ycc.progressiveScans = SuccessiveApproximationScript(3);
+  ycc.progressiveScans.insert(ycc.progressiveScans.begin(), ProgressiveScan{{0, 1}, 1, 63, 0, 0});
+  c.AddExtended("prog_first_scan_ac_two_components", BuildJpeg(colour, ycc), -7);
+
+  // Later scan headers: decoding ends at the scan.
+  struct LaterScan {
+    const char* name;
+    std::vector<ProgressiveScan> scans;
+  };
+  const LaterScan laters[] = {
+      {"prog_later_scan_refines_never_coded",
+       {{{0}, 0, 0, 0, 0}, {{0}, 1, 5, 0, 1}, {{0}, 6, 63, 1, 0}}},
+      {"prog_later_scan_refines_from_wrong_bit",
+       {{{0}, 0, 0, 0, 1}, {{0}, 1, 63, 0, 2}, {{0}, 1, 63, 1, 0}}},
+      {"prog_later_scan_al_not_ah_minus_1",
+       {{{0}, 0, 0, 0, 0}, {{0}, 1, 63, 0, 3}, {{0}, 1, 63, 3, 1}}},
+      {"prog_later_scan_se_64", {{{0}, 0, 0, 0, 0}, {{0}, 1, 64, 0, 0}}},
+  };
+  for (const LaterScan& l : laters) c.AddExtended(l.name, build(l.scans), 0, "0:10");
+  JpegBuildOptions later = ColourOptions(2, 2);
+  later.progressiveScans = {{{0, 1, 2}, 0, 0, 0, 0}, {{1, 2}, 1, 63, 0, 0}};
+  c.AddExtended("prog_later_scan_ac_two_components", BuildJpeg(colour, later), 0, "0:10");
+  // A later scan's AC table slot never defined: its DHT is dropped.
+  {
+    const std::size_t second = static_cast<std::size_t>(FindMarker(whole, 0xDA, ScanEnd(whole, 0)));
+    long dht = FindMarker(whole, 0xC4, ScanEnd(whole, 0));
+    if (dht < 0 || static_cast<std::size_t>(dht) > second) throw std::runtime_error("no DHT");
+    Bytes noTable = whole;
+    noTable.erase(noTable.begin() + dht, noTable.begin() + static_cast<long>(second));
+    c.AddExtended("prog_later_scan_table_undefined", noTable, 0, "0:10");
+  }
+
+  // More than 1,000 scans: a DC first scan of one block, then 1,000 DC
+  // refinements of one zero bit each; the image of the first 1,000.
+  {
+    JpegBuildOptions o = GreyOptions();
+    o.progressiveScans = {{{0}, 0, 0, 0, 1}};
+    o.writeEoi = false;
+    Bytes many = BuildJpeg(MakeTestImage(8, 8, 1, 1), o);
+    for (int i = 0; i < 1000; ++i) {
+      AppendSegment(many, 0xDA, {1, 1, 0x00, 0, 0, 0x10});
+      many.push_back(0x00);
+    }
+    many.insert(many.end(), {0xFF, 0xD9});
+    c.AddExtended("prog_1001_scans", many, 0, "0:10");
+  }
+
+  JpegBuildOptions twelve = GreyOptions();
+  twelve.dataPrecision = 12;
+  twelve.progressiveScans = approx;
+  c.AddExtended("prog_precision_12", BuildJpeg(grey, twelve), -7);
+  JpegBuildOptions arithmetic = GreyOptions();
+  arithmetic.frameMarker = 0xCA;
+  c.AddExtended("prog_sof10_arithmetic", BuildJpeg(grey, arithmetic), -7);
+  arithmetic.frameMarker = 0xC9;
+  c.AddExtended("sof9_arithmetic_extended", BuildJpeg(grey, arithmetic), -4);
+  c.AddExtended(
+      "four_components_adobe_cmyk",
+      [] {
+        JpegBuildOptions o = ColourOptions(1, 1);
+        o.components.push_back(BuilderComponent{4, 1, 1, 0, 0, 0});
+        o.jfif = false;
+        o.extraSegments = {AdobeSegment(0)};
+        o.progressiveScans = SuccessiveApproximationScript(4);
+        return BuildJpeg(MakeTestImage(16, 16, 3, 2), o);
+      }(),
+      0);
+
+  // Huge frames over a few bytes of data. 65535 x 65535 needs more than
+  // the default whole-image limits hold (64 MiB in memory, 4 GiB stored):
+  // 5 at the first line, before anything is stored. 4096 x 4096 fits in
+  // memory: the first scan runs out in MCU row 0.
+  auto huge = [&](int size) {
+    Bytes jpeg = Truncate(whole, ScanDataStart(whole) + 8);
+    std::size_t sof = PayloadOf(jpeg, 0xC2);
+    for (int i : {1, 3}) {
+      jpeg[sof + i] = static_cast<uint8_t>(size >> 8);
+      jpeg[sof + i + 1] = static_cast<uint8_t>(size);
+    }
+    return jpeg;
+  };
+  c.AddExtended("prog_huge_frame_beyond_limits", huge(65535), 0, "lines=2 0:5 1:5");
+  c.AddExtended("prog_huge_frame_little_data", huge(4096), 0, "lines=9 0:10");
+  // A multi-scan sequential frame read whole, in extended mode: the data end
+  // before the last component's scan.
+  JpegBuildOptions split = ColourOptions(2, 2);
+  split.scans = {{0}, {1}, {2}};
+  const Bytes three = BuildJpeg(colour, split);
+  c.AddExtended("multiscan_cut_before_last_scan", Truncate(three, ScanEnd(three, 1)), 0, "0:10");
+  c.AddExtended("multiscan_eoi_missing", Truncate(three, three.size() - 2), 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -377,10 +629,12 @@ int main(int argc, char** argv) {
     WriteReadSeeds(dir / "read");
     WriteBlobSeeds(dir / "write", 24, 24, 7);
     WriteBlobSeeds(dir / "api", 24, 48, 11);
+    WriteApiProgressiveSeeds(dir / "api");
   } else if (what == "malformed") {
     Corpus corpus(dir);
     WriteHeaderRefusals(corpus);
     WriteDataFaults(corpus);
+    WriteProgressiveFaults(corpus);
   } else {
     std::fprintf(stderr, "unknown corpus %s\n", argv[1]);
     return 2;

@@ -11,6 +11,7 @@
 
 #include "iffjpeg.h"
 #include "support/images.h"
+#include "support/jpeg_builder.h"
 #include "support/process.h"
 
 namespace iffjpeg_test {
@@ -72,6 +73,8 @@ TEST(CliTool, HelpForTheToolAndEachCommand) {
     EXPECT_EQ(r.exitStatus, 0) << command;
     EXPECT_EQ(r.out.rfind(std::string("Usage: iffjpeg ") + command, 0), 0u) << r.out;
     EXPECT_TRUE(Contains(help.out, std::string("  ") + command + " ")) << command;
+    // Every command that reads JPEG files offers the strict reading.
+    EXPECT_EQ(Contains(r.out, "--strict"), std::string(command) != "chart") << command;
   }
   ProcessResult bare = Cli({});
   EXPECT_EQ(bare.exitStatus, 2);
@@ -132,7 +135,7 @@ TEST(CliTool, NonJpegInputReportsCode7AndLeavesNoOutput) {
   TempDir dir;
   const std::string ppm = dir / "picture.ppm";
   WritePnm(ppm, Flat(8, 8, 3, 10));
-  const std::string message = "iffjpeg: " + ppm + ": malformed or unsupported JPEG data (code 7)\n";
+  const std::string message = "iffjpeg: " + ppm + ": not a JPEG file (code 7)\n";
   ProcessResult info = Cli({"info", ppm});
   EXPECT_EQ(info.exitStatus, 1);
   EXPECT_EQ(info.err, message);
@@ -152,7 +155,7 @@ TEST(CliTool, InfoJsonReportsEveryFileInOneArray) {
   ProcessResult r = Cli({"info", "--json", dir / "a.ppm", odd});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "[\n  {\"file\": \"" + (dir / "a.ppm") +
-                       "\", \"error\": \"malformed or unsupported JPEG data (code 7)\", "
+                       "\", \"error\": \"not a JPEG file (code 7)\", "
                        "\"code\": 7},\n  {\"file\": \"" +
                        dir.path() +
                        "/say \\\"hi\\\".jpg\", \"error\": \"cannot open the file (code 8)\", "
@@ -248,6 +251,136 @@ TEST(CliTool, RefusesToOverwriteItsInput) {
   EXPECT_EQ(back.pixels, img.pixels);
 }
 
+// A file the driver refuses: the message names why, from the file's markers,
+// in the extended reading (the default) and under --strict; a file one
+// reading opens, the other refusing, says how to read it. Every case once
+// through info, and the decode command prints the same message.
+TEST(CliTool, RefusedFilesSayWhyFromTheirMarkers) {
+  TempDir dir;
+  using Bytes = std::vector<uint8_t>;
+  const Image colour = MakeTestImage(24, 16, 3, 4);
+  auto build = [&](int marker, int precision) {
+    JpegBuildOptions o = ColourOptions(2, 2);
+    o.frameMarker = marker;
+    o.dataPrecision = precision;
+    if (marker == 0xC2) o.progressiveScans = BandSelectionScript(3);
+    return BuildJpeg(colour, o);
+  };
+  auto cut = [](Bytes jpeg, int marker, std::size_t into) {
+    jpeg.resize(static_cast<std::size_t>(FindMarker(jpeg, marker)) + into);
+    return jpeg;
+  };
+  const Bytes baseline = build(0xC0, 8);
+  const Bytes progressive = build(0xC2, 8);
+  JpegBuildOptions cmyk = ColourOptions(1, 1);
+  cmyk.components.push_back(BuilderComponent{4, 1, 1, 0, 0, 0});
+  cmyk.jfif = false;
+  cmyk.extraSegments = {AdobeSegment(0)};
+  JpegBuildOptions two = GreyOptions();
+  two.components = {BuilderComponent{1, 1, 1, 0, 0, 0}, BuilderComponent{2, 1, 1, 1, 1, 1}};
+  Bytes mixedScan = progressive;  // the first scan: DC and AC together
+  mixedScan[static_cast<std::size_t>(FindMarker(mixedScan, 0xDA)) + 2 + 2 * 3 + 4] = 63;
+  Bytes frameThenEoi = cut(baseline, 0xDA, 0);
+  frameThenEoi.insert(frameThenEoi.end(), {0xFF, 0xD9});
+  Bytes badTable = baseline;
+  badTable[static_cast<std::size_t>(FindMarker(badTable, 0xC4)) + 4] = 0x20;  // class 2
+
+  const std::string strictProgressive =
+      "unsupported JPEG: progressive (read it without --strict) (code 7)";
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::string extended;  // the message; empty: the file opens
+    std::string strict;
+  };
+  const std::vector<Case> cases = {
+      {"baseline", baseline, "", ""},
+      {"progressive", progressive, "", strictProgressive},
+      {"cmyk", BuildJpeg(MakeTestImage(16, 16, 3, 2), cmyk), "",
+       "unsupported JPEG: four components (read it without --strict) (code 7)"},
+      {"arithmetic", build(0xC9, 8), "unsupported JPEG: arithmetic coding (code 4)",
+       "unsupported JPEG: arithmetic coding (code 4)"},
+      {"arithmetic_progressive", build(0xCA, 8), "unsupported JPEG: arithmetic coding (code 7)",
+       "unsupported JPEG: arithmetic coding, progressive (code 7)"},
+      {"twelve_bit", build(0xC1, 12), "unsupported JPEG: 12-bit precision (code 7)",
+       "unsupported JPEG: 12-bit precision (code 7)"},
+      {"twelve_bit_progressive", build(0xC2, 12), "unsupported JPEG: 12-bit precision (code 7)",
+       "unsupported JPEG: progressive, 12-bit precision (code 7)"},
+      {"lossless", build(0xC3, 8), "unsupported JPEG: lossless (code 7)",
+       "unsupported JPEG: lossless (code 7)"},
+      {"hierarchical", build(0xC5, 8), "unsupported JPEG: hierarchical (code 7)",
+       "unsupported JPEG: hierarchical (code 7)"},
+      {"hierarchical_lossless", build(0xC7, 8), "unsupported JPEG: hierarchical, lossless (code 7)",
+       "unsupported JPEG: hierarchical, lossless (code 7)"},
+      {"two_components", BuildJpeg(colour, two), "unsupported JPEG: two components (code 2)",
+       "unsupported JPEG: two components (code 2)"},
+      {"cut_in_tables", cut(baseline, 0xDB, 30),
+       "truncated header: the file ends before the first scan (code 7)",
+       "truncated header: the file ends before the first scan (code 7)"},
+      {"cut_in_scan_header", cut(progressive, 0xDA, 6),
+       "truncated header: the file ends before the first scan (code 7)", strictProgressive},
+      {"frame_then_eoi", frameThenEoi,
+       "no image: the file ends (EOI) before the first scan (code 7)",
+       "no image: the file ends (EOI) before the first scan (code 7)"},
+      {"first_scan_dc_and_ac", mixedScan,
+       "damaged progressive file: the first scan header breaks T.81 G.1.1.1.1 (code 7)",
+       strictProgressive},
+      {"empty", {}, "not a JPEG file (code 7)", "not a JPEG file (code 7)"},
+      {"text", Bytes{'G', 'I', 'F', '8', '9', 'a'}, "not a JPEG file (code 7)",
+       "not a JPEG file (code 7)"},
+      // The markers tell nothing more than the driver's code.
+      {"bad_table", badTable, "malformed or unsupported JPEG data (code 7)",
+       "malformed or unsupported JPEG data (code 7)"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir / (std::string(c.name) + ".jpg");
+    WriteBytes(path, std::string(c.bytes.begin(), c.bytes.end()));
+    for (bool strict : {false, true}) {
+      const std::string& message = strict ? c.strict : c.extended;
+      std::vector<std::string> args = {"info", path};
+      if (strict) args.push_back("--strict");
+      ProcessResult r = Cli(args);
+      EXPECT_EQ(r.exitStatus, message.empty() ? 0 : 1) << c.name << (strict ? " strict" : "");
+      EXPECT_EQ(r.err, message.empty() ? "" : "iffjpeg: " + path + ": " + message + "\n")
+          << c.name << (strict ? " strict" : "");
+    }
+  }
+  ProcessResult decode = Cli({"decode", "--strict", dir / "progressive.jpg", dir / "out.ppm"});
+  EXPECT_EQ(decode.exitStatus, 1);
+  EXPECT_EQ(decode.err, "iffjpeg: " + (dir / "progressive.jpg") + ": " + strictProgressive + "\n");
+  EXPECT_FALSE(Exists(dir / "out.ppm"));
+}
+
+// The marker walk stays bounded and safe on hostile headers: lengths that
+// run past the end, a million fill bytes, tens of thousands of segments.
+TEST(CliTool, MarkerWalkOnHostileHeaders) {
+  TempDir dir;
+  std::string soi = "\xFF\xD8";
+  std::string segments;
+  for (int i = 0; i < 70000; ++i) segments += std::string("\xFF\xFE\x00\x02", 4);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"length_past_end", soi + "\xFF\xE1\xFF\xFFshort", "truncated header"},
+      {"fill_then_nothing", soi + std::string(1000000, '\xFF'), "truncated header"},
+      {"length_below_two", soi + std::string("\xFF\xFE\x00\x01", 4),
+       "malformed or unsupported JPEG data"},
+      {"many_segments", soi + segments, "malformed or unsupported JPEG data"},
+      {"soi_only", soi, "truncated header"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir / (std::string(c.name) + ".jpg");
+    WriteBytes(path, c.bytes);
+    ProcessResult r = Cli({"info", path});
+    EXPECT_EQ(r.exitStatus, 1) << c.name;
+    EXPECT_TRUE(Contains(r.err, std::string(": ") + c.message)) << c.name << r.err;
+    EXPECT_TRUE(Contains(r.err, " (code 7)\n")) << c.name << r.err;
+  }
+}
+
 // ---- End to end: these need the reader and the writer. ----
 
 // Skips the calling test while reading back a freshly written file fails
@@ -336,6 +469,33 @@ TEST(CliRoundTrip, QualityAndResolutionReachTheFile) {
   ProcessResult text = Cli({"info", dir / "a.jpg"});
   EXPECT_EQ(text.out, dir / "a.jpg" + ": 64 x 48, RGB, 200 x 100 dpi, " +
                           std::to_string(std::filesystem::file_size(dir / "a.jpg")) + " bytes\n");
+}
+
+// The extended reading is the default: a progressive file and its
+// sequential twin (the same quantized coefficients) decode to the same
+// samples; --strict reads the twin as before.
+TEST(CliRoundTrip, ProgressiveFilesDecodeByDefault) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  Image image = MakeTestImage(53, 37, 3, 12);
+  JpegBuildOptions options = ColourOptions(2, 2);
+  std::vector<uint8_t> sequential = BuildJpeg(image, options);
+  options.progressiveScans = SuccessiveApproximationScript(3);
+  std::vector<uint8_t> progressive = BuildJpeg(image, options);
+  WriteBytes(dir / "seq.jpg", std::string(sequential.begin(), sequential.end()));
+  WriteBytes(dir / "prog.jpg", std::string(progressive.begin(), progressive.end()));
+  ProcessResult info = Cli({"info", dir / "prog.jpg"});
+  EXPECT_EQ(info.exitStatus, 0) << info.err;
+  EXPECT_TRUE(Contains(info.out, ": 53 x 37, RGB, ")) << info.out;
+  ASSERT_EQ(Cli({"decode", dir / "prog.jpg", dir / "prog.ppm"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"decode", "--strict", dir / "seq.jpg", dir / "seq.ppm"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"compare", dir / "prog.ppm", dir / "seq.ppm"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+  EXPECT_EQ(Cli({"compare", dir / "prog.jpg", dir / "seq.jpg"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+  EXPECT_EQ(Cli({"compare", "--strict", dir / "prog.jpg", dir / "seq.jpg"}).exitStatus, 1);
+  ASSERT_EQ(Cli({"encode", dir / "prog.jpg", dir / "again.jpg"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"encode", dir / "prog.jpg", dir / "again.jpg", "--strict"}).exitStatus, 1);
 }
 
 TEST(CliRoundTrip, TruncatedFileDecodesWithAWarningAndStatus3) {

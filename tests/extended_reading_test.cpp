@@ -77,6 +77,91 @@ TEST(ExtendedReading, FirstProgressiveScanHeader) {
   }
 }
 
+// A later scan header outside T.81 G.1.1.1.1 ends the decoding there: the
+// lines are those of the file without that scan and the ones after it,
+// with 10 on line 0 (the scan reached no MCU row), once.
+TEST(ExtendedReading, LaterScanHeadersOutsideTheProgression) {
+  using Script = std::vector<ProgressiveScan>;
+  struct Case {
+    const char* name;
+    Script scans;
+    std::size_t decoded;  // the scans before the one refused
+  };
+  const Case cases[] = {
+      {"AC refinement from a bit the band was not left at",
+       {{{0}, 0, 0, 0, 1}, {{0}, 1, 63, 0, 2}, {{0}, 1, 63, 1, 0}},
+       2},
+      {"AC refinement over bands left at different bits",
+       {{{0}, 0, 0, 0, 0}, {{0}, 1, 5, 0, 1}, {{0}, 6, 63, 0, 2}, {{0}, 1, 63, 1, 0}},
+       3},
+      {"AC refinement by two bits at once",
+       {{{0}, 0, 0, 0, 0}, {{0}, 1, 63, 0, 2}, {{0}, 1, 63, 2, 0}},
+       2},
+      {"AC refinement of a band partly never coded",
+       {{{0}, 0, 0, 0, 0}, {{0}, 1, 5, 0, 1}, {{0}, 1, 9, 1, 0}},
+       2},
+  };
+  Image image = MakeTestImage(37, 29, 1, 6);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JpegBuildOptions options = GreyOptions();
+    options.progressiveScans = c.scans;
+    DecodeResult got = DecodeWithLibrary(BuildJpeg(image, options), IFF_MODE_EXTENDED);
+    options.progressiveScans.resize(c.decoded);
+    DecodeResult before = DecodeWithLibrary(BuildJpeg(image, options), IFF_MODE_EXTENDED);
+    ASSERT_GT(got.openResult, 0);
+    ASSERT_GT(before.openResult, 0);
+    std::vector<int32_t> codes(got.lineCodes.size(), 0);
+    codes[0] = IFF_ERR_DATA_ENDED;
+    EXPECT_EQ(got.lineCodes, codes);
+    EXPECT_EQ(got.image.pixels, before.image.pixels);
+  }
+}
+
+// Data that end right after a complete last scan, without EOI: when every
+// coefficient is whole the picture is all there and no line reports 10, as
+// for a sequential file whose EOI is missing; when some are not, a later
+// scan may have been lost and line 0 reports 10, once.
+TEST(ExtendedReading, EoiMissingAfterTheLastScan) {
+  struct Case {
+    const char* name;
+    std::vector<ProgressiveScan> scans;  // empty: the sequential twin
+    int32_t modeFlags;
+    int32_t lineZero;
+  };
+  const Case cases[] = {
+      {"sequential, default mode", {}, 0, 0},
+      {"sequential, extended mode", {}, IFF_MODE_EXTENDED, 0},
+      {"successive approximation", SuccessiveApproximationScript(3), IFF_MODE_EXTENDED, 0},
+      {"spectral selection", BandSelectionScript(3), IFF_MODE_EXTENDED, 0},
+      {"last refinement missing",
+       [] {
+         std::vector<ProgressiveScan> s = SuccessiveApproximationScript(3);
+         s.pop_back();
+         return s;
+       }(),
+       IFF_MODE_EXTENDED, IFF_ERR_DATA_ENDED},
+      {"AC never coded above 5",
+       {{{0, 1, 2}, 0, 0, 0, 0}, {{0}, 1, 5, 0, 0}, {{1}, 1, 63, 0, 0}, {{2}, 1, 63, 0, 0}},
+       IFF_MODE_EXTENDED,
+       IFF_ERR_DATA_ENDED},
+  };
+  Image image = MakeTestImage(45, 31, 3, 9);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JpegBuildOptions options = ColourOptions(2, 2);
+    options.progressiveScans = c.scans;
+    DecodeResult whole = DecodeWithLibrary(BuildJpeg(image, options), c.modeFlags);
+    options.writeEoi = false;
+    DecodeResult got = DecodeWithLibrary(BuildJpeg(image, options), c.modeFlags);
+    ASSERT_GT(got.openResult, 0);
+    std::vector<int32_t> codes(got.lineCodes.size(), 0);
+    codes[0] = c.lineZero;
+    EXPECT_EQ(got.lineCodes, codes);
+    EXPECT_EQ(got.image.pixels, whole.image.pixels);
+  }
+}
+
 TEST(ExtendedReading, StillRefusedFrames) {
   struct Case {
     int marker;

@@ -2,11 +2,13 @@
 // fuzz/corpus_generator, see scripts/make-seeds.sh --malformed): each file
 // must give the open result and line codes its manifest line names. Crashes
 // and hangs that the fuzzers find go to tests/data/malformed/found, with
-// their own manifest in the same format. Also: hostile headers
+// their own manifest in the same format. A line marked mode=extended is
+// read with IFF_MODE_EXTENDED, every other one in the default mode. Also: hostile headers
 // made of long runs of fill bytes, segments or restart markers must be
 // parsed in time proportional to their length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -26,6 +28,7 @@ struct Expectation {
   int32_t lines = -1;                                  // -1: every line
   std::vector<std::pair<int32_t, int32_t>> lineCodes;  // (line, code), ascending
   bool laterAny = false;
+  bool extended = false;  // mode=extended: read with IFF_MODE_EXTENDED
 };
 
 std::string CorpusDir() { return std::string(IFFJPEG_TEST_DATA_DIR) + "/malformed/"; }
@@ -47,6 +50,8 @@ void LoadManifest(const std::string& prefix, std::vector<Expectation>& out) {
         e.lines = std::stoi(field.substr(6));
       } else if (field == "later=any") {
         e.laterAny = true;
+      } else if (field == "mode=extended") {
+        e.extended = true;
       } else {
         std::size_t colon = field.find(':');
         e.lineCodes.emplace_back(std::stoi(field.substr(0, colon)),
@@ -70,7 +75,8 @@ TEST_P(MalformedCorpus, GivesItsDocumentedCodes) {
   const Expectation& e = GetParam();
   std::vector<uint8_t> bytes = iffjpeg_test::ReadFileBytes((CorpusDir() + e.name).c_str());
   iffjpeg_test::MemoryFile file(bytes);
-  iffjpeg_test::ReadRun run = iffjpeg_test::ReadThrough(file, e.lines);
+  iffjpeg_test::ReadRun run = iffjpeg_test::ReadThrough(
+      file, e.lines, IFF_MODE_READ | (e.extended ? IFF_MODE_EXTENDED : 0));
   EXPECT_FALSE(run.fileLeftOpen);
   ASSERT_EQ(run.open, e.open);
   if (e.open != 0) return;
@@ -101,7 +107,12 @@ std::string NameOf(const testing::TestParamInfo<Expectation>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Files, MalformedCorpus, testing::ValuesIn(LoadManifest()), NameOf);
 
-TEST(MalformedCorpusManifest, ListsEveryFile) { EXPECT_GE(LoadManifest().size(), 60u); }
+TEST(MalformedCorpusManifest, ListsEveryFile) {
+  std::vector<Expectation> all = LoadManifest();
+  EXPECT_GE(all.size(), 60u);
+  EXPECT_GE(std::count_if(all.begin(), all.end(), [](const Expectation& e) { return e.extended; }),
+            30);
+}
 
 // ---- Hostile but legal structure: bounded work ---------------------------
 

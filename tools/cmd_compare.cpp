@@ -1,4 +1,4 @@
-// iffjpeg compare A B [--min-psnr DB]
+// iffjpeg compare A B [--min-psnr DB] [--strict]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +10,7 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg compare A B [--min-psnr DB]\n"
+    "Usage: iffjpeg compare A B [--min-psnr DB] [--strict]\n"
     "\n"
     "Compares two images of the same size (PNG, BMP, PGM/PPM or JPEG, in any\n"
     "mix) sample by sample and prints the peak signal-to-noise ratio over all\n"
@@ -18,7 +18,9 @@ constexpr const char kHelp[] =
     "compared with an RGB one counts as RGB with equal samples.\n"
     "\n"
     "Options:\n"
-    "  --min-psnr DB   exit with status 1 when the PSNR is below DB\n";
+    "  --min-psnr DB   exit with status 1 when the PSNR is below DB\n"
+    "  --strict        read JPEG files as the driver does without extended\n"
+    "                  reading (see 'iffjpeg decode --help')\n";
 
 struct Difference {
   double squares = 0;
@@ -56,10 +58,15 @@ int RunCompare(const Args& args) {
   Args paths;
   bool haveMin = false;
   double minPsnr = 0;
+  JpegReading reading = JpegReading::kExtended;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
       std::fputs(kHelp, stdout);
       return kExitOk;
+    }
+    if (args[i] == "--strict") {
+      reading = JpegReading::kStrict;
+      continue;
     }
     std::string value;
     int m = MatchOption(args, &i, "--min-psnr", &value);
@@ -78,7 +85,7 @@ int RunCompare(const Args& args) {
 
   std::unique_ptr<LineSource> a, b;
   for (int k = 0; k < 2; ++k) {
-    Status s = OpenImageSource(paths[k], k == 0 ? &a : &b);
+    Status s = OpenImageSource(paths[k], reading, k == 0 ? &a : &b);
     if (!s.ok()) {
       Report(paths[k], s.message());
       return kExitFailure;

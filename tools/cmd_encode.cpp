@@ -1,4 +1,4 @@
-// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]]
+// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict]
 #include <cstdio>
 
 #include "commands.h"
@@ -7,7 +7,7 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]]\n"
+    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict]\n"
     "\n"
     "Encodes an image into a baseline JFIF file. IN may be PNG, BMP, binary\n"
     "PGM/PPM (maximum value 255) or JPEG; its type is recognised from its\n"
@@ -17,7 +17,9 @@ constexpr const char kHelp[] =
     "Options:\n"
     "  --quality N    1 (smallest) to 100 (best); default 75\n"
     "  --dpi X[,Y]    resolution in dots per inch written into the JFIF\n"
-    "                 segment (1 to 65535; Y defaults to X)\n";
+    "                 segment (1 to 65535; Y defaults to X)\n"
+    "  --strict       read a JPEG input as the driver does without extended\n"
+    "                 reading (see 'iffjpeg decode --help')\n";
 
 bool ParseDpi(const std::string& text, JpegSettings* settings) {
   std::size_t comma = text.find(',');
@@ -31,10 +33,15 @@ bool ParseDpi(const std::string& text, JpegSettings* settings) {
 int RunEncode(const Args& args) {
   Args paths;
   JpegSettings settings;
+  JpegReading reading = JpegReading::kExtended;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
       std::fputs(kHelp, stdout);
       return kExitOk;
+    }
+    if (args[i] == "--strict") {
+      reading = JpegReading::kStrict;
+      continue;
     }
     std::string value;
     int m = MatchOption(args, &i, "--quality", &value);
@@ -63,7 +70,7 @@ int RunEncode(const Args& args) {
   if (SameFile(in, out)) return UsageError("encode", "IN and OUT are the same file");
 
   std::unique_ptr<LineSource> source;
-  Status s = OpenImageSource(in, &source);
+  Status s = OpenImageSource(in, reading, &source);
   if (!s.ok()) {
     Report(in, s.message());
     return kExitFailure;

@@ -1,4 +1,4 @@
-// iffjpeg info FILE... [--json]
+// iffjpeg info FILE... [--json] [--strict]
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,7 +11,7 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg info FILE... [--json]\n"
+    "Usage: iffjpeg info FILE... [--json] [--strict]\n"
     "\n"
     "Prints, for each JPEG file, one line with its width and height, whether\n"
     "it is greyscale or RGB, its resolution in dots per inch (from the JFIF\n"
@@ -21,7 +21,9 @@ constexpr const char kHelp[] =
     "  --json    one JSON array instead, with one object per file:\n"
     "            {\"file\", \"width\", \"height\", \"colour\": \"grey\"|\"rgb\",\n"
     "             \"channels\", \"dpi\": [x, y] or null, \"bytes\"}, or\n"
-    "            {\"file\", \"error\", \"code\"} for a file that cannot be read.\n";
+    "            {\"file\", \"error\", \"code\"} for a file that cannot be read.\n"
+    "  --strict  read as the driver does without extended reading (see\n"
+    "            'iffjpeg decode --help')\n";
 
 struct FileInfo {
   std::string file;
@@ -32,12 +34,12 @@ struct FileInfo {
   Status status = Status::Ok();
 };
 
-FileInfo Inspect(const std::string& path) {
+FileInfo Inspect(const std::string& path, JpegReading reading) {
   FileInfo info;
   info.file = path;
-  int32_t h = IFFOpen(path.c_str(), IFF_MODE_READ, &info.image);
+  int32_t h = IFFOpen(path.c_str(), JpegReadMode(reading), &info.image);
   if (h <= 0) {
-    info.status = Status::Driver(h < 0 ? -h : IFF_ERR_INVALID);
+    info.status = JpegOpenFailure(path, h, reading);
     return info;
   }
   // Value 3: horizontal then vertical, in two consecutive slots.
@@ -104,6 +106,7 @@ void PrintJson(const FileInfo& info, bool last) {
 
 int RunInfo(const Args& args) {
   bool json = false;
+  JpegReading reading = JpegReading::kExtended;
   Args files;
   for (const std::string& arg : args) {
     if (IsHelp(arg)) {
@@ -112,6 +115,8 @@ int RunInfo(const Args& args) {
     }
     if (arg == "--json") {
       json = true;
+    } else if (arg == "--strict") {
+      reading = JpegReading::kStrict;
     } else if (IsOption(arg)) {
       return UsageError("info", "unknown option '" + arg + "'");
     } else {
@@ -123,7 +128,7 @@ int RunInfo(const Args& args) {
   int status = kExitOk;
   if (json) std::printf("[\n");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    FileInfo info = Inspect(files[i]);
+    FileInfo info = Inspect(files[i], reading);
     if (!info.status.ok()) {
       Report(info.file, info.status.message());
       status = kExitFailure;

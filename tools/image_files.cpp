@@ -48,13 +48,14 @@ ImageFormat FormatFromExtension(const std::string& path, int32_t* channels) {
   return ImageFormat::kUnknown;
 }
 
-Status OpenImageSource(const std::string& path, std::unique_ptr<LineSource>* out) {
+Status OpenImageSource(const std::string& path, JpegReading reading,
+                       std::unique_ptr<LineSource>* out) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return Status::Fail("cannot open the file: " + SystemError());
   std::fclose(f);
   switch (SniffFormat(path)) {
     case ImageFormat::kJpeg:
-      return OpenJpegSource(path, out);
+      return OpenJpegSource(path, reading, out);
     case ImageFormat::kPnm:
       return OpenPnmSource(path, out);
     case ImageFormat::kPng:

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "iffjpeg.h"
+#include "jpeg_markers.h"
 #include "line_io.h"
 
 namespace iffjpeg_cli {
@@ -14,10 +15,10 @@ class JpegSource : public LineSource {
     if (handle_ > 0) IFFClose(handle_);
   }
 
-  Status Open(const std::string& path) {
+  Status Open(const std::string& path, JpegReading reading) {
     IFFImageInfo info{};
-    int32_t h = IFFOpen(path.c_str(), IFF_MODE_READ, &info);
-    if (h <= 0) return Status::Driver(h < 0 ? -h : IFF_ERR_INVALID);
+    int32_t h = IFFOpen(path.c_str(), JpegReadMode(reading), &info);
+    if (h <= 0) return JpegOpenFailure(path, h, reading);
     handle_ = h;
     shape_ = {info.width, info.height, info.planes == 1 ? 1 : 3};
     return Status::Ok();
@@ -105,9 +106,22 @@ class JpegSink : public LineSink {
 
 }  // namespace
 
-Status OpenJpegSource(const std::string& path, std::unique_ptr<LineSource>* out) {
+int32_t JpegReadMode(JpegReading reading) {
+  return reading == JpegReading::kStrict ? IFF_MODE_READ : IFF_MODE_READ | IFF_MODE_EXTENDED;
+}
+
+Status JpegOpenFailure(const std::string& path, int32_t result, JpegReading reading) {
+  int32_t code = result < 0 ? -result : IFF_ERR_INVALID;
+  if (code != IFF_ERR_INVALID && code != IFF_ERR_VARIANT && code != IFF_ERR_BAD_DATA) {
+    return Status::Driver(code);
+  }
+  return Status::Driver(code, RefusalReason(OutlineJpeg(path), reading == JpegReading::kStrict));
+}
+
+Status OpenJpegSource(const std::string& path, JpegReading reading,
+                      std::unique_ptr<LineSource>* out) {
   auto source = std::make_unique<JpegSource>();
-  Status s = source->Open(path);
+  Status s = source->Open(path, reading);
   if (s.ok()) *out = std::move(source);
   return s;
 }

@@ -52,12 +52,27 @@ ImageFormat SniffFormat(const std::string& path);
 // extension forces (1 for pgm, 3 for ppm) or 0 when it keeps the source's.
 ImageFormat FormatFromExtension(const std::string& path, int32_t* channels);
 
+// How JPEG files are read: with the driver's extended reading (progressive
+// files, Adobe colour models; the default), or strictly as the driver reads
+// without it (--strict).
+enum class JpegReading { kExtended, kStrict };
+
+// IFFOpen's read mode for a way of reading.
+int32_t JpegReadMode(JpegReading reading);
+
+// The failure for IFFOpen's negative result on path: a refusal of the
+// file's content (2, 4 or 7) names the reason when the file's markers tell
+// it (see jpeg_markers.h), any other code keeps its meaning.
+Status JpegOpenFailure(const std::string& path, int32_t result, JpegReading reading);
+
 // Opens any readable image: JPEG through the driver, PNM natively, PNG and BMP
 // through stb_image.
-Status OpenImageSource(const std::string& path, std::unique_ptr<LineSource>* out);
+Status OpenImageSource(const std::string& path, JpegReading reading,
+                       std::unique_ptr<LineSource>* out);
 
 // The individual sources and sinks.
-Status OpenJpegSource(const std::string& path, std::unique_ptr<LineSource>* out);
+Status OpenJpegSource(const std::string& path, JpegReading reading,
+                      std::unique_ptr<LineSource>* out);
 Status OpenPnmSource(const std::string& path, std::unique_ptr<LineSource>* out);
 Status OpenStbSource(const std::string& path, std::unique_ptr<LineSource>* out);
 

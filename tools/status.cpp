@@ -33,9 +33,11 @@ const char* DriverCodeMeaning(int32_t code) {
   }
 }
 
-Status Status::Driver(int32_t code) {
-  return Status(std::string(DriverCodeMeaning(code)) + " (code " + std::to_string(code) + ")",
-                code);
+Status Status::Driver(int32_t code) { return Driver(code, ""); }
+
+Status Status::Driver(int32_t code, const std::string& reason) {
+  std::string what = reason.empty() ? DriverCodeMeaning(code) : reason;
+  return Status(what + " (code " + std::to_string(code) + ")", code);
 }
 
 void Report(const std::string& file, const std::string& message) {

@@ -14,6 +14,9 @@ class Status {
   static Status Fail(std::string message) { return Status(std::move(message), 0); }
   // A failure reported by the driver: the message carries the code's meaning.
   static Status Driver(int32_t code);
+  // The same with the reason told in place of the code's meaning (the
+  // meaning when reason is empty).
+  static Status Driver(int32_t code, const std::string& reason);
 
   bool ok() const { return !failed_; }
   const std::string& message() const { return message_; }

@@ -75,7 +75,7 @@ bool SkipCoveredRow(const DecoderState& dec, CoefficientFields& cf, int32_t row)
 // Decodes the current scan into the arrays, one MCU row at a time. Returns
 // kErrMemory when an array cannot be accessed; a scan that ends early
 // leaves the rows it did not reach as they were.
-int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf) {
+int32_t DecodeRowsOfScan(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf) {
   DecompressFields& f = handle.decomp;
   const bool lone = dec.scanComponentCount == 1;
   const bool progressive = dec.progressive != 0;
@@ -130,6 +130,38 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec, CoefficientFields& 
   return kOk;
 }
 
+// An AC refinement goes one bit further down from where the last scan of
+// each of its coefficients left it: its Ah is that scan's Al (T.81
+// G.1.1.1.1). Which coefficients take a correction bit and which may become
+// non-zero follows from the bits sent before (G.1.2.3), so a refinement from
+// another bit would be parsed against the wrong coefficients and turn the
+// rest of its scan into noise. (A DC refinement is one bit a block whatever
+// came before: an out-of-order one only misplaces that bit.)
+bool RefinesFromLastPointTransform(const DecoderState& dec, const CoefficientFields& cf) {
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    const int8_t* bits = cf.coefBits[dec.scanComponents[i]->componentIndex];
+    for (int32_t k = dec.spectralStart; k <= dec.spectralEnd; ++k) {
+      if (bits[k] != dec.approxHigh) return false;
+    }
+  }
+  return true;
+}
+
+// A progressive scan's reader tells by itself when it took bits past the
+// end of the data (reader.overrun), at the MCU row that needed them. The
+// stream's own rule, which counts any end of the data met before the
+// scan's last MCU row as early, is left to sequential scans: the reader's
+// look-ahead meets the end of a complete scan rows before its last one
+// when an end-of-band run covers the rows left, and the data of a complete
+// scan may well end the file.
+int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf) {
+  const int32_t* rowsInScan = handle.stream.rows.rowsInScan;
+  if (dec.progressive) handle.stream.rows.rowsInScan = nullptr;
+  int32_t rc = DecodeRowsOfScan(handle, dec, cf);
+  handle.stream.rows.rowsInScan = rowsInScan;
+  return rc;
+}
+
 // Whether the scan whose header was just read may be decoded: a
 // progressive scan as T.81 G.1.1.1.1 allows after the scans before it, a
 // sequential one coding only components no scan coded; and the tables it
@@ -137,6 +169,8 @@ int32_t DecodeScanRows(IFFHandle& handle, DecoderState& dec, CoefficientFields& 
 bool ScanAcceptable(const DecoderState& dec, const CoefficientFields& cf) {
   if (dec.progressive) {
     if (!ProgressiveScanValid(dec, cf.coefBits)) return false;
+    bool acRefinement = dec.approxHigh != 0 && dec.spectralStart > 0;
+    if (acRefinement && !RefinesFromLastPointTransform(dec, cf)) return false;
   }
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
@@ -179,6 +213,17 @@ bool AllCoded(const DecoderState& dec, const CoefficientFields& cf) {
   return true;
 }
 
+// Every coefficient of every component coded down to its last bit: no
+// later scan of a progressive frame could add to the picture.
+bool EveryCoefficientWhole(const DecoderState& dec, const CoefficientFields& cf) {
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    for (int8_t bits : cf.coefBits[c]) {
+      if (bits != 0) return false;
+    }
+  }
+  return true;
+}
+
 // Every scan, from the one whose header the open read, until EOI (or, for
 // a sequential frame, until every component is coded).
 int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf) {
@@ -214,11 +259,14 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf)
     if (rc == kErrMemory) return rc;
     if (rc == kOk && dec.scanComponentCount > 0) continue;
     // EOI. A progressive frame ends here; before it, a damaged segment or
-    // data that ended between two scans leave the next scan unreached. A
+    // data that ended between two scans leave the next scan unreached,
+    // unless every coefficient is already whole: then the picture is all
+    // there, as a sequential file's is when only its EOI is missing. A
     // sequential frame that ends with components missing shows them
     // mid-grey from line 0, as the default decoding does.
     if (dec.progressive) {
-      if (rc != kOk || (handle.stream.dataEnded && !damaged)) cf.firstDamagedLine = 0;
+      bool unreached = rc != kOk || (handle.stream.dataEnded && !damaged);
+      if (unreached && !EveryCoefficientWhole(dec, cf)) cf.firstDamagedLine = 0;
     } else {
       cf.firstDamagedLine = 0;
     }
