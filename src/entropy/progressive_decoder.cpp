@@ -24,7 +24,9 @@ constexpr int32_t kLookBits = 8;
 // Tops the register up to more than 56 bits, a byte at a time. Stuffed
 // 0xFF 0x00 pairs give 0xFF; at a marker the marker is put back into the
 // stream and zero bits are supplied from then on.
-void RefillSlow(ByteStream& stream, ProgressiveReader& r) {
+// The reader goes in and out by value, so that the callers' copy never has
+// its address taken and stays in registers.
+ProgressiveReader RefillSlow(ByteStream& stream, ProgressiveReader r) {
   while (r.bits <= 56) {
     uint64_t byte = 0;
     if (!r.atMarker) {
@@ -47,6 +49,7 @@ void RefillSlow(ByteStream& stream, ProgressiveReader& r) {
     r.acc |= byte << (56 - r.bits);
     r.bits += 8;
   }
+  return r;
 }
 
 // The same, with the bytes already in the stream buffer that are not 0xFF
@@ -77,7 +80,7 @@ inline void Refill(ByteStream& stream, ProgressiveReader& r) {
   }
   while (r.bits <= 56) {
     if (r.atMarker || stream.byteCount == 0 || *stream.cursor == 0xFF) {
-      RefillSlow(stream, r);
+      r = RefillSlow(stream, r);
       return;
     }
     uint64_t byte = *stream.cursor++;
