@@ -33,7 +33,8 @@ std::vector<uint8_t> StbEncode(const Image& image, int quality);
 bool StbDecode(const std::vector<uint8_t>& jpeg, int planes, std::vector<uint8_t>& out);
 
 // iffjpeg through caller-supplied callbacks on memory.
-bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out);
+// mode is OR-ed into the read mode (IFF_MODE_EXTENDED for progressive files).
+bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode = 0);
 bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out);
 
 // Peak resident memory of a child process running one case (kB), or -1.
@@ -43,6 +44,15 @@ long ChildPeakKb(const std::string& self, const std::vector<std::string>& args);
 int RunChildCase(int argc, char** argv);
 // Writes a width x height RGB JPEG with iffjpeg, streaming synthetic lines.
 bool WriteTallFile(const std::string& path, int32_t width, int32_t height);
+
+// The progressive photographs (SOF2) among the .jpg files of the
+// directories, as read from disk, largest first, with their names.
+struct JpegFile {
+  std::string name;
+  std::vector<uint8_t> bytes;
+  int64_t pixels = 0;
+};
+std::vector<JpegFile> LoadProgressiveFiles(const std::vector<std::string>& directories);
 
 double Seconds();
 

@@ -3,7 +3,10 @@
 // two codecs alternately (A B A B ...) and reports medians, so that drift in
 // the machine's speed hits both alike. Prints Markdown tables.
 //
-//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...
+// Progressive photographs (SOF2 files among the photographs) get a table of
+// their own, decoded as they are on disk.
+//
+//   iffjpeg_bench [--smoke] [--reps N] [--only SIZE|FILE] [--save DIR] [--photos DIR]...
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,11 @@
 #include <string>
 
 #include "bench.h"
+#include "iffjpeg.h"
+
+extern "C" {
+#include "stb_image.h"
+}
 
 namespace iffjpeg_bench {
 
@@ -30,7 +38,7 @@ struct Options {
   bool smoke = false;
   int reps = 0;  // 0: chosen per case from its size
   std::vector<std::string> photoDirs;
-  std::string only;  // a size name to run alone (e.g. "8 MP"), for profiling
+  std::string only;  // a size name (e.g. "8 MP") or photograph to run alone, for profiling
   bool noMemory = false;
   std::string saveDir;  // where to keep the decoding inputs, for other tools
 };
@@ -138,6 +146,36 @@ bool DecodeTable(const Options& opt, const std::vector<Image>& photos,
   return ok;
 }
 
+// The progressive photographs as they are on disk, read in extended mode
+// (iffjpeg) against stb_image, both to RGB.
+bool ProgressiveTable(const Options& opt, const std::vector<std::string>& dirs) {
+  std::vector<JpegFile> files = LoadProgressiveFiles(dirs);
+  if (!opt.only.empty()) {
+    std::erase_if(files, [&](const JpegFile& f) { return opt.only != f.name; });
+  }
+  if (opt.smoke && files.size() > 1) files.erase(files.begin(), files.end() - 1);
+  if (files.empty()) return true;
+  std::printf("\n### Decoding progressive photographs (MP/s; ratio = iffjpeg / stb_image)\n\n");
+  std::printf(
+      "| photograph | size | iffjpeg ms | stb_image ms | iffjpeg | stb_image | ratio |\n"
+      "|---|---|---:|---:|---:|---:|---:|\n");
+  bool ok = true;
+  for (const JpegFile& file : files) {
+    int w = 0, h = 0, c = 0;
+    stbi_info_from_memory(file.bytes.data(), static_cast<int>(file.bytes.size()), &w, &h, &c);
+    std::vector<uint8_t> outA(static_cast<size_t>(file.pixels) * 3), outB(16);
+    auto [ta, tb] = Interleaved(
+        RepsFor(opt, file.pixels), [&] { return IffDecode(file.bytes, outA, IFF_MODE_EXTENDED); },
+        [&] { return StbDecode(file.bytes, 3, outB); });
+    ok = ok && IffDecode(file.bytes, outA, IFF_MODE_EXTENDED);
+    double mp = static_cast<double>(file.pixels) / 1e6;
+    std::printf("| %s | %dx%d | %.1f | %.1f | %.1f | %.1f | %.2f |\n", file.name.c_str(), w, h,
+                ta * 1e3, tb * 1e3, mp / ta, mp / tb, tb / ta);
+    std::fflush(stdout);
+  }
+  return ok;
+}
+
 bool EncodeTable(const Options& opt, const std::vector<Image>& photos,
                  const std::vector<Size>& sizes) {
   std::printf("\n### Encoding at quality 75 (MP/s; ratio = iffjpeg / stb_image_write)\n\n");
@@ -202,9 +240,10 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) {
       opt.photoDirs.push_back(argv[++i]);
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--smoke] [--reps N] [--only SIZE] [--save DIR] [--photos DIR]...\n",
-                   argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--smoke] [--reps N] [--only SIZE|FILE] [--save DIR] [--photos DIR]...\n",
+          argv[0]);
       return 2;
     }
   }
@@ -228,6 +267,15 @@ int main(int argc, char** argv) {
     std::erase_if(sizes, [&](const Size& s) { return opt.only != s.name; });
   }
   bool ok = DecodeTable(opt, photos, sizes);
+  // Progressive files are not made here (no encoder of this benchmark
+  // writes them): the photographs themselves are decoded, by default those
+  // of the desktop backgrounds when present.
+  std::vector<std::string> progressiveDirs = opt.photoDirs;
+  if (progressiveDirs.empty()) {
+    progressiveDirs = {"/usr/share/backgrounds/mate/nature",
+                       "/usr/share/backgrounds/mate/abstract"};
+  }
+  ok = ProgressiveTable(opt, progressiveDirs) && ok;
   ok = EncodeTable(opt, photos, sizes) && ok;
   if (!opt.noMemory) ok = MemoryTable(opt, self) && ok;
   if (!ok) std::fprintf(stderr, "a run failed\n");

@@ -9,12 +9,12 @@
 
 namespace iffjpeg_bench {
 
-bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out) {
+bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode) {
   HostFile host = MemoryHost();
   host.input = jpeg.data();
   host.inputSize = jpeg.size();
   IFFImageInfo info{};
-  int32_t h = IFFOpen(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  int32_t h = IFFOpen(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS | mode, &info);
   if (h <= 0) return false;
   size_t bytes = static_cast<size_t>(info.width) * info.height * info.planes;
   if (out.size() < bytes) out.resize(bytes);

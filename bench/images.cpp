@@ -1,6 +1,7 @@
 // Test images: photographs from disk (decoded by the peer), cut and tiled to
 // the sizes measured, and their JPEG forms written by the peer.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -61,7 +62,64 @@ void AppendBytes(void* context, void* data, int size) {
   out->insert(out->end(), bytes, bytes + size);
 }
 
+// The frame type of a JPEG file: the SOFn marker code of its first frame
+// header, found by walking the marker segments from SOI (T.81 B.1.1), or 0.
+int FrameMarker(const std::vector<uint8_t>& b) {
+  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return 0;
+  size_t i = 2;
+  while (i + 4 <= b.size()) {
+    if (b[i] != 0xFF) return 0;
+    int code = b[i + 1];
+    if (code == 0xFF) {
+      ++i;  // fill byte
+      continue;
+    }
+    if (code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {
+      return code;
+    }
+    if (code == 0xD9 || code == 0xDA) return 0;
+    i += 2 + ((static_cast<size_t>(b[i + 2]) << 8) | b[i + 3]);
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::vector<JpegFile> LoadProgressiveFiles(const std::vector<std::string>& directories) {
+  std::vector<JpegFile> files;
+  for (const std::string& dir : directories) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> paths;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+      std::string ext = entry.path().extension().string();
+      if (ext == ".jpg" || ext == ".jpeg") paths.push_back(entry.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const auto& path : paths) {
+      JpegFile file;
+      file.name = path.filename().string();
+      if (FILE* f = std::fopen(path.string().c_str(), "rb")) {
+        uint8_t buffer[65536];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+          file.bytes.insert(file.bytes.end(), buffer, buffer + n);
+        }
+        std::fclose(f);
+      }
+      if (FrameMarker(file.bytes) != 0xC2) continue;
+      int w = 0, h = 0, c = 0;
+      if (!stbi_info_from_memory(file.bytes.data(), static_cast<int>(file.bytes.size()), &w, &h,
+                                 &c)) {
+        continue;
+      }
+      file.pixels = int64_t{w} * h;
+      files.push_back(std::move(file));
+    }
+  }
+  std::stable_sort(files.begin(), files.end(),
+                   [](const JpegFile& a, const JpegFile& b) { return a.pixels > b.pixels; });
+  return files;
+}
 
 std::vector<Image> LoadPhotographs(const std::vector<std::string>& directories) {
   std::vector<Image> photos;

@@ -114,4 +114,40 @@ TEST(ProgressiveTwins, TruncatedFilesGiveTheWholePictureAndTenOnce) {
   }
 }
 
+// The coefficients of a frame above the memory limit: the arrays that fit
+// are held whole and the others go through the backing store (luma whole
+// with 2 MiB, one chroma array whole with 1 MiB), with every kind of scan
+// and restart intervals; the lines stay the sequential twin's.
+TEST(ProgressiveTwins, IdenticalLinesThroughTheBackingStore) {
+  for (const ProgressiveLayout& layout : {ProgressiveLayouts()[3], ProgressiveLayouts()[4]}) {
+    Image image = MakeTestImage(1000, 700, layout.channels, 21);
+    Decoded sequential = Decode(BuildJpeg(image, layout.options), IFF_MODE_READ);
+    ASSERT_GT(sequential.open, 0) << layout.name;
+    JpegBuildOptions options = layout.options;
+    options.progressiveScans = SuccessiveApproximationScript(3);
+    for (int restartInterval : {0, 5}) {
+      options.restartInterval = restartInterval;
+      std::vector<uint8_t> jpeg = BuildJpeg(image, options);
+      for (int32_t memoryMiB : {1, 2}) {
+        std::string what = std::string(layout.name) + ", " + std::to_string(memoryMiB) +
+                           " MiB, restart " + std::to_string(restartInterval);
+        MemoryFile file(jpeg);
+        IFFImageInfo info{};
+        int32_t h =
+            IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_EXTENDED | IFF_MODE_CALLBACKS, &info);
+        ASSERT_GT(h, 0) << what;
+        int32_t limits[2] = {memoryMiB, 4096};
+        ASSERT_EQ(IFFControl(h, IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, limits), 0) << what;
+        Image got{info.width, info.height, info.planes, {}};
+        got.pixels.assign(sequential.image.pixels.size(), 0);
+        std::vector<int32_t> codes;
+        for (int32_t y = 0; y < info.height; ++y) codes.push_back(IFFGetLine(h, 1, got.row(y)));
+        EXPECT_EQ(IFFClose(h), 0) << what;
+        EXPECT_EQ(codes, sequential.codes) << what;
+        EXPECT_EQ(FirstDifferingLine(got, sequential.image), -1) << what;
+      }
+    }
+  }
+}
+
 }  // namespace

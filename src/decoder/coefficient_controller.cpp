@@ -1,8 +1,13 @@
 #include "decoder/coefficient_controller.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
@@ -274,6 +279,26 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf)
   }
 }
 
+// The positions of a block's non-zero coefficients, as bits.
+uint64_t NonZeroCoefficients(const int16_t* coef) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i + 8));
+    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
+             << (16 * i);
+  }
+  return ~zeros;
+#else
+  uint64_t mask = 0;
+  for (int32_t k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(coef[k] != 0) << k;
+  return mask;
+#endif
+}
+
 // The output pass's fetch: the band's MCU row of every component from the
 // arrays into the band's block rows, dequantized (T.81 A.3.4) for a
 // progressive frame.
@@ -298,10 +323,14 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         continue;
       }
       const uint16_t* q = cf.quantZigzag[c];
+      // Most coefficients are zero: the row is cleared, then only the
+      // non-zero ones are dequantized into place.
+      std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
-        for (int32_t k = 0; k < 64; ++k) {
+        for (uint64_t mask = NonZeroCoefficients(src); mask != 0; mask &= mask - 1) {
+          int32_t k = std::countr_zero(mask);
           dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
         }
       }
@@ -361,6 +390,10 @@ void SetUpOutputPass(IFFHandle& handle, DecoderState& dec) {
   dec.methods->reconstructMcuRow = ReconstructAndPad;
 }
 
+int64_t ArrayBytes(const CoefficientFields& cf, int32_t c) {
+  return int64_t{cf.blocksPerRow[c]} * cf.blockRows[c] * static_cast<int64_t>(sizeof(CoefBlock));
+}
+
 // Sizes and realizes the arrays, decodes the scans and sets up the output.
 int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
@@ -379,21 +412,55 @@ int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
     cf.rowsReached[c] = 0;
     cf.quantKnown[c] = 0;
     for (int8_t& bits : cf.coefBits[c]) bits = -1;
-    total +=
-        int64_t{cf.blocksPerRow[c]} * cf.blockRows[c] * static_cast<int64_t>(sizeof(CoefBlock));
+    total += ArrayBytes(cf, c);
   }
   int64_t memoryLimit =
       (dec.wholeMemoryMiB > 0 ? dec.wholeMemoryMiB : kDefaultWholeMemoryMiB) * kMiB;
   int64_t storeLimit = (dec.wholeStoreMiB > 0 ? dec.wholeStoreMiB : kDefaultWholeStoreMiB) * kMiB;
   if (total > memoryLimit && total > storeLimit) return kErrMemory;
 
-  for (int32_t c = 0; c < dec.numComponents; ++c) {
-    cf.arrays[c] = dec.memory->requestVirtualBlockArray(cf.blocksPerRow[c], cf.blockRows[c],
-                                                        dec.components[c].vSampFactor, dec.pool);
-    if (cf.arrays[c] == nullptr) return kErrMemory;
+  // When the arrays do not all fit, the largest that fit whole are held
+  // whole (realized first, alone) and the others share the rest of the
+  // limit, with windows over the backing store. Held alike, every array
+  // would move its window through the store twice in each scan it takes
+  // part in; this way only the others do.
+  bool whole[kMaxScanComponents] = {};
+  int64_t wholeBytes = 0;
+  if (total > memoryLimit) {
+    int64_t reserve = 0;  // room for some access units of any array left over
+    for (int32_t c = 0; c < dec.numComponents; ++c) {
+      reserve += int64_t{8} * dec.components[c].vSampFactor * cf.blocksPerRow[c] *
+                 static_cast<int64_t>(sizeof(CoefBlock));
+    }
+    for (;;) {
+      int32_t best = -1;
+      int64_t bestBytes = 0;
+      for (int32_t c = 0; c < dec.numComponents; ++c) {
+        int64_t bytes = ArrayBytes(cf, c);
+        if (!whole[c] && bytes > bestBytes && wholeBytes + bytes + reserve <= memoryLimit) {
+          best = c;
+          bestBytes = bytes;
+        }
+      }
+      if (best < 0) break;
+      whole[best] = true;
+      wholeBytes += bestBytes;
+    }
+  }
+  for (int32_t pass = 0; pass < 2; ++pass) {
+    bool any = false;
+    for (int32_t c = 0; c < dec.numComponents; ++c) {
+      if (whole[c] != (pass == 0)) continue;
+      cf.arrays[c] = dec.memory->requestVirtualBlockArray(cf.blocksPerRow[c], cf.blockRows[c],
+                                                          dec.components[c].vSampFactor, dec.pool);
+      if (cf.arrays[c] == nullptr) return kErrMemory;
+      any = true;
+    }
+    if (!any) continue;
+    dec.pool.virtualBudget = pass == 0 ? memoryLimit : memoryLimit - wholeBytes;
+    dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
   }
   dec.pool.virtualBudget = memoryLimit;
-  dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
   for (int32_t c = 0; c < dec.numComponents; ++c) {
     if (!virtualArrayRealized(cf.arrays[c])) return kErrMemory;
   }

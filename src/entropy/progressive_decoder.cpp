@@ -1,6 +1,8 @@
 #include "entropy/progressive_decoder.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,7 +24,9 @@ constexpr int32_t kLookBits = 8;
 // Tops the register up to more than 56 bits, a byte at a time. Stuffed
 // 0xFF 0x00 pairs give 0xFF; at a marker the marker is put back into the
 // stream and zero bits are supplied from then on.
-void RefillSlow(ByteStream& stream, ProgressiveReader& r) {
+// The reader goes in and out by value, so that the callers' copy never has
+// its address taken and stays in registers.
+ProgressiveReader RefillSlow(ByteStream& stream, ProgressiveReader r) {
   while (r.bits <= 56) {
     uint64_t byte = 0;
     if (!r.atMarker) {
@@ -45,14 +49,38 @@ void RefillSlow(ByteStream& stream, ProgressiveReader& r) {
     r.acc |= byte << (56 - r.bits);
     r.bits += 8;
   }
+  return r;
 }
 
 // The same, with the bytes already in the stream buffer that are not 0xFF
-// taken directly; anything else goes the byte-wise way.
+// taken directly: eight at a time where the buffer holds that many and none
+// of those taken is 0xFF, otherwise one at a time; anything else goes the
+// byte-wise way. Either way the register ends with the bytes RefillSlow
+// would have put there.
 inline void Refill(ByteStream& stream, ProgressiveReader& r) {
+  if (r.bits > 56) return;
+  if (!r.atMarker && stream.byteCount >= 8) {
+    uint64_t word;
+    std::memcpy(&word, stream.cursor, sizeof word);
+    // The bytes that fit whole: bits + 8 x take in 57..64.
+    const int32_t take = (64 - r.bits) >> 3;
+    // A 0xFF byte is a zero byte of ~word; the test may flag bytes after a
+    // true one too, which only sends them the byte-wise way.
+    const uint64_t inverted = ~word;
+    uint64_t ff = (inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u;
+    if (take < 8) ff &= (uint64_t{1} << (8 * take)) - 1;
+    if (std::endian::native == std::endian::little && ff == 0) {
+      const uint64_t bytes = __builtin_bswap64(word) >> (64 - 8 * take);
+      r.acc |= bytes << (64 - r.bits - 8 * take);
+      r.bits += 8 * take;
+      stream.cursor += take;
+      stream.byteCount -= static_cast<uint32_t>(take);
+      return;
+    }
+  }
   while (r.bits <= 56) {
     if (r.atMarker || stream.byteCount == 0 || *stream.cursor == 0xFF) {
-      RefillSlow(stream, r);
+      r = RefillSlow(stream, r);
       return;
     }
     uint64_t byte = *stream.cursor++;
@@ -180,14 +208,6 @@ void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
   }
 }
 
-// A correction bit for a coefficient already non-zero (T.81 G.1.2.3): when
-// set, the coefficient's magnitude gains the bit, unless it has it already.
-inline void Correct(ByteStream& stream, ProgressiveReader& r, int16_t& coef, int32_t bit) {
-  if (GetBit(stream, r) && (coef & bit) == 0) {
-    coef = static_cast<int16_t>(coef >= 0 ? coef + bit : coef - bit);
-  }
-}
-
 // The non-zero coefficients of a block (zigzag order) as bits of a mask,
 // bit k for position k.
 inline uint64_t NonZeroMask(const int16_t* coef) {
@@ -218,13 +238,29 @@ inline uint64_t Span(int32_t from, int32_t to) {
 
 inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
 
-// Correction bits for the non-zero coefficients at the positions of mask,
-// in order.
+// Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
+// positions of mask, in order: when set, the coefficient's magnitude gains
+// the bit, unless it has it already. The bits are taken up to 32 at a time;
+// taking them one by one would read the same bits and reach the end of the
+// data at the same one. The update is computed without branches, as the
+// bits come at random.
 inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, uint64_t mask,
                        int32_t bit) {
   while (mask != 0) {
-    Correct(stream, r, coef[LowestBit(mask)], bit);
-    mask &= mask - 1;
+    if (r.bits < 32) Refill(stream, r);
+    uint64_t bits = r.acc;
+    int32_t n = 0;
+    for (; mask != 0 && n < 32; ++n) {
+      int16_t& c = coef[LowestBit(mask)];
+      const int32_t value = c;
+      const int32_t sign = value >> 31;          // 0 or -1
+      const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
+      const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
+      c = static_cast<int16_t>(value + (step & -wanted));
+      bits <<= 1;
+      mask &= mask - 1;
+    }
+    Skip(r, n);
   }
 }
 
@@ -234,10 +270,13 @@ inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, 
 // taken once, as a mask: the walk over a run of zero-history coefficients
 // then finds the zero it ends at, and the non-zero ones it passes, by bits.
 // A coefficient set on the way lies behind the walk and is never met again,
-// so the mask stays true for every position ahead of it.
+// so the mask stays true for every position ahead of it. Symbols come
+// through the combined lookup, which also holds the sign bit of a new
+// coefficient (its one magnitude bit) for most codes.
 void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
                     ProgressiveReader& r, CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
+  const int64_t* lookup = table.decode.lookAc;
   const int32_t end = dec.spectralEnd;
   const int32_t bit = 1 << dec.approxLow;
   int16_t* coef = *block;
@@ -247,10 +286,26 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
   const uint64_t zeros = ~nonZero & band;
   if (scan.eobRun == 0) {
     for (; k <= end; ++k) {
-      int32_t rs = DecodeSymbol(stream, r, table);
-      int32_t run = rs >> 4;
+      if (r.bits < kRefillBelow) Refill(stream, r);
+      const int64_t entry = lookup[r.acc >> (64 - kLookAcBits)];
+      int32_t rs;
       int32_t value = 0;
-      if ((rs & 15) != 0) {
+      if (entry != 0) {
+        rs = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+        if ((rs & 15) == 1 && (entry & kLookAcFits) != 0) {
+          Skip(r, static_cast<int32_t>(entry & kLookAcTakenMask));
+          auto v = static_cast<int16_t>(static_cast<uint64_t>(entry) >> kLookAcValueShift);
+          value = v > 0 ? bit : -bit;
+        } else {
+          Skip(r, static_cast<int32_t>(entry >> kLookAcLengthShift) & 15);
+        }
+      } else {
+        rs = DecodeSymbol(stream, r, table);
+      }
+      int32_t run = rs >> 4;
+      if (value != 0) {
+        // taken with the code
+      } else if ((rs & 15) != 0) {
         // Any size but 1 comes only from corrupt data: taken as 1.
         value = GetBit(stream, r) ? bit : -bit;
       } else if (run != 15) {
@@ -264,7 +319,8 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
       uint64_t ahead = zeros & (~uint64_t{0} << k);
       for (; run > 0 && ahead != 0; --run) ahead &= ahead - 1;
       int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
-      CorrectAll(stream, r, coef, nonZero & Span(k, stop - 1), bit);
+      uint64_t passed = nonZero & Span(k, stop - 1);
+      if (passed != 0) CorrectAll(stream, r, coef, passed, bit);
       k = stop;
       if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
     }
