@@ -49,6 +49,9 @@ struct BitReader {
   int32_t bitsLeft;
   int32_t heldBits;
   int32_t heldCount;
+  // Set when zero bits had to stand in for data because a restart marker
+  // was reached: the MCU being decoded ran past its interval's data.
+  int32_t zerosSupplied;
 };
 
 }  // namespace iffjpeg

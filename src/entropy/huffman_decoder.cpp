@@ -1,6 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
 #include "common/result_codes.h"
+#include "format/marker_codes.h"
 #include "format/marker_reader.h"
 #include "platform/cpu_features.h"
 #include "stream/byte_stream.h"
@@ -37,6 +38,7 @@ void fillBitBuffer(ByteStream& stream, BitReader& bits, int32_t bitsNeeded) {
         PutBack(stream, 0xFF);
         if (br.bitsLeft >= bitsNeeded) return;
         byte = 0;
+        if (next >= kMarkerRst0 && next <= kMarkerRst7) br.zerosSupplied = 1;
       }
     }
     br.bitsLeft += 8;
@@ -76,12 +78,15 @@ void ReportRestartLost(ByteStream& stream) {
 // T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
 // the restart point (an unexpected number is reported); any other marker is
 // left in the stream and the rest of the scan decodes from zero bits, with
-// no further restart processed.
+// no further restart processed. Extended reading takes an unexpected number
+// as the truth: the intervals before the one it names (at most seven) are
+// passed over, their blocks left as they are.
 void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
   BitReader& br = bits;
   br.bitsLeft = 0;
   br.heldBits = 0;
   br.heldCount = 0;
+  br.zerosSupplied = 0;
   // Any entropy-coded bytes left before the marker are skipped.
   int marker = NextMarker(stream);
   if (marker < kMarkerRst0 || marker > kMarkerRst7) {
@@ -92,10 +97,36 @@ void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
     return;
   }
   int32_t number = marker - kMarkerRst0;
-  if (number != dec.nextRestartNum) ReportRestartLost(stream);
+  dec.skipMcus = 0;
+  if (number != dec.nextRestartNum) {
+    ReportRestartLost(stream);
+    if (dec.extendedReading) {
+      dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
+    }
+  }
   for (int16_t& dc : dec.lastDcVal) dc = 0;
-  dec.restartsToGo = dec.restartInterval;
+  dec.restartsToGo = dec.restartInterval + dec.skipMcus;
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
+    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
+    --dec.restartsToGo;
+  }
+  if (dec.skipMcus == 0) return false;
+  --dec.skipMcus;
+  return true;
+}
+
+void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks) {
+  if (bits.zerosSupplied == 0 || dec.extendedReading == 0 || dec.restartInterval == 0) return;
+  bits.zerosSupplied = 0;
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    for (int16_t& c : *blocks[b]) c = 0;
+  }
+  dec.skipMcus = dec.restartsToGo;
+  ReportRestartLost(stream);
 }
 
 int32_t getBits(ByteStream& stream, BitReader& bits, int32_t n) {
@@ -259,15 +290,13 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
   dec.restartsAbandoned = 0;
+  dec.skipMcus = 0;
   return 0;
 }
 
 int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
                          CoefBlock** blocks) {
-  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
-    --dec.restartsToGo;
-  }
+  if (restartSkipsMcu(stream, bits, dec)) return 0;
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
@@ -302,6 +331,7 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
       }
     }
   }
+  checkMcuOverrun(stream, bits, dec, blocks);
   return 0;
 }
 
