@@ -113,6 +113,9 @@ struct DecoderState {
   // blocks left as they are, after a restart marker named a later interval
   // than the one expected or the data ran into a marker inside an interval.
   int32_t skipMcus;
+  // Extended reading: the current interval ran into a restart marker of
+  // another number before its MCUs were complete (a marker was lost).
+  int32_t intervalDamaged;
   MemoryPool pool;
 
   // The four YCbCr-to-RGB tables live in the pool so that freeAll releases

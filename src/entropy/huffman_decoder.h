@@ -43,9 +43,10 @@ void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec);
 // over (dec.skipMcus, extended reading only): both decoders call it first.
 bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec);
 // After an MCU: when zero bits stood in for data because the MCU ran into a
-// restart marker (extended reading with restarts), its blocks are cleared,
-// the rest of the interval is passed over and 10 is reported. Data that end
-// (any other marker) still decode from zero bits, as in the default mode.
+// restart marker of another interval (extended reading with restarts), its
+// blocks are cleared, the rest of the interval is passed over and 10 is
+// reported. Data that end (any other marker), or an interval cut short by
+// its own marker, still decode from zero bits, as in the default mode.
 void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks);
 
 // True when the code lengths in bits[1..16] cannot all be assigned codes:

@@ -388,7 +388,7 @@ class FastBitReader {
             PutBack(stream_, 0xFF);
             if (bitsLeft >= n) break;
             byte = 0;
-            if (next >= kMarkerRst0 && next <= kMarkerRst7) bits_.zerosSupplied = 1;
+            if (next >= kMarkerRst0 && next <= kMarkerRst7) bits_.zerosSupplied = next;
           }
         }
         reg_ |= static_cast<uint64_t>(byte) << (56 - avail_);

@@ -278,9 +278,13 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
 // T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
 // marker taken, predictions and the run reset. A marker other than RSTn
 // abandons the rest of the scan. An unexpected number is taken as the
-// truth: the intervals before the one it names (at most seven) are passed
-// over, their blocks left unrefined.
+// truth when the data show that markers were lost (whole bytes left before
+// the marker, or the interval ran into it early): the intervals before the
+// one it names (at most seven) are passed over, their blocks left
+// unrefined.
 void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan) {
+  // An interval's data end with fewer than eight padding bits.
+  bool leftOver = scan.reader.bits - scan.reader.fake >= 8;
   scan.reader.acc = 0;
   scan.reader.bits = 0;
   scan.reader.fake = 0;
@@ -288,7 +292,10 @@ void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, Progressiv
   scan.reader.overrun = 0;
   scan.eobRun = 0;
   dec.skipMcus = 0;
-  int marker = NextMarker(stream);
+  int32_t passed = 0;
+  int marker = NextMarker(stream, passed);
+  bool damaged = leftOver || passed > 0 || dec.intervalDamaged != 0;
+  dec.intervalDamaged = 0;
   if (marker < kMarkerRst0 || marker > kMarkerRst7) {
     PutBack(stream, marker);
     PutBack(stream, 0xFF);
@@ -300,7 +307,7 @@ void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, Progressiv
   int32_t number = marker - kMarkerRst0;
   if (number != dec.nextRestartNum) {
     stream.lineCode = kErrDataEnded;
-    dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
+    if (damaged) dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
   }
   for (int16_t& dc : dec.lastDcVal) dc = 0;
   dec.restartsToGo = dec.restartInterval + dec.skipMcus;
@@ -318,6 +325,7 @@ void PassOverRestOfInterval(ByteStream& stream, DecoderState& dec, ProgressiveRe
   if (stream.cursor[1] < kMarkerRst0 || stream.cursor[1] > kMarkerRst7) return;
   r.overrun = 0;
   dec.skipMcus = dec.restartsToGo;
+  dec.intervalDamaged = 1;
   stream.lineCode = kErrDataEnded;
 }
 
@@ -373,6 +381,7 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
   dec.nextRestartNum = 0;
   dec.restartsAbandoned = 0;
   dec.skipMcus = 0;
+  dec.intervalDamaged = 0;
   return kOk;
 }
 

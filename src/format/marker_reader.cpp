@@ -32,13 +32,23 @@ void SkipBytes(ByteStream& stream, int32_t count) {
 }  // namespace
 
 int NextMarker(ByteStream& stream) {
+  int32_t passed = 0;
+  return NextMarker(stream, passed);
+}
+
+int NextMarker(ByteStream& stream, int32_t& passed) {
+  passed = 0;
   for (;;) {
     int byte = ReadByte(stream);
-    if (byte != 0xFF) continue;
+    if (byte != 0xFF) {
+      ++passed;
+      continue;
+    }
     do {
       byte = ReadByte(stream);
     } while (byte == 0xFF);
     if (byte != 0x00) return byte;
+    ++passed;  // a stuffed 0xFF: a data byte
   }
 }
 
