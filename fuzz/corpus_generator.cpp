@@ -172,6 +172,81 @@ void WriteProgressiveSeeds(Save& save) {
   save("prog_adobe_rgb_bands", OddLength(Build(18, 10, 3, rgb)));
 }
 
+// The file without its DHT segments (a Motion-JPEG frame).
+Bytes WithoutHuffmanTables(const Bytes& jpeg) {
+  Bytes out;
+  std::size_t from = 0;
+  for (const JpegSegment& s : ListSegments(jpeg)) {
+    if (s.marker != 0xC4) continue;
+    out.insert(out.end(), jpeg.begin() + static_cast<long>(from),
+               jpeg.begin() + static_cast<long>(s.offset));
+    from = s.offset + 4 + s.payload.size();
+  }
+  out.insert(out.end(), jpeg.begin() + static_cast<long>(from), jpeg.end());
+  return out;
+}
+
+std::vector<std::size_t> AllRestartMarkers(const Bytes& jpeg) {
+  std::vector<std::size_t> found;
+  for (const JpegSegment& s : ListSegments(jpeg)) {
+    if (s.marker >= 0xD0 && s.marker <= 0xD7) found.push_back(s.offset);
+  }
+  return found;
+}
+
+Bytes Erase(Bytes jpeg, std::size_t from, std::size_t to) {
+  jpeg.erase(jpeg.begin() + static_cast<long>(from), jpeg.begin() + static_cast<long>(to));
+  return jpeg;
+}
+
+// Files that only extended reading's lenient rules open or decode in step:
+// no Huffman tables, restart markers lost or intervals cut short, scan
+// selectors that name no frame component. The read target chooses
+// extended reading from an odd length: each seed is saved with both.
+template <typename Save>
+void WriteLenientSeeds(Save& save) {
+  auto both = [&](const std::string& name, const Bytes& bytes) {
+    save(name, bytes);
+    Bytes padded = bytes;
+    padded.push_back(0x00);  // after EOI: ignored, flips the length's parity
+    save(name + "_padded", padded);
+  };
+  JpegBuildOptions avi = ColourOptions(2, 2);
+  avi.jfif = false;
+  avi.extraSegments = {Bytes{0xFF, 0xE0, 0x00, 0x08, 'A', 'V', 'I', '1', 0, 0}};
+  both("mjpeg_no_dht", WithoutHuffmanTables(Build(33, 18, 3, avi)));
+  both("grey_no_dht", WithoutHuffmanTables(Build(17, 9, 1, GreyOptions())));
+  for (bool progressive : {false, true}) {
+    JpegBuildOptions o = ColourOptions(2, 2);
+    o.restartInterval = 1;
+    if (progressive) o.progressiveScans = SuccessiveApproximationScript(3);
+    std::string kind = progressive ? "progressive" : "sequential";
+    Bytes jpeg = Build(64, 32, 3, o);
+    std::vector<std::size_t> rst = AllRestartMarkers(jpeg);
+    if (rst.size() < 4) throw std::runtime_error("expected restart markers");
+    both(kind + "_rst_removed", Erase(jpeg, rst[1], rst[1] + 2));
+    both(kind + "_intervals_cut", Erase(jpeg, rst[1] + 2, rst[3]));
+    both(kind + "_interval_cut_short", Erase(jpeg, (rst[1] + rst[2]) / 2, rst[2]));
+  }
+  Bytes shifted = Build(24, 16, 3, ColourOptions(2, 2));
+  std::size_t sos = PayloadOf(shifted, 0xDA);
+  for (int i = 0; i < 3; ++i) shifted[sos + 1 + 2 * i] = static_cast<uint8_t>(i);
+  both("scan_ids_shifted", shifted);
+  JpegBuildOptions progressive = ColourOptions(1, 1);
+  progressive.progressiveScans = BandSelectionScript(3);
+  Bytes aliased = Build(24, 16, 3, progressive);
+  int scan = 0;
+  for (const JpegSegment& s : ListSegments(aliased)) {
+    if (s.marker != 0xDA) continue;
+    for (int i = 0; i < s.payload[0]; ++i) {
+      aliased[s.offset + 5 + 2 * i] =
+          static_cast<uint8_t>(scan == 0 ? i : s.payload[1 + 2 * i] - 1);
+    }
+    ++scan;
+  }
+  both("progressive_scan_ids_shifted", aliased);
+}
+
 void WriteReadSeeds(const fs::path& dir) {
   fs::create_directories(dir);
   int n = 0;
@@ -222,6 +297,7 @@ void WriteReadSeeds(const fs::path& dir) {
   many.scans = {{0}, {1}, {2}};
   save("three_scans", Build(16, 16, 3, many));
   WriteProgressiveSeeds(save);
+  WriteLenientSeeds(save);
 }
 
 // API sessions over small progressive files: open one from the input in

@@ -143,7 +143,8 @@ extern "C" {
  * modes IFFOpen gives -3). Without the flag nothing below applies and every
  * file, code and line is as the default reading gives it. With it:
  *  - every file the default reading decodes gives the same lines, codes and
- *    IFFImageInfo, except where the colour model below differs;
+ *    IFFImageInfo, except where the colour model or lenient reading below
+ *    differ;
  *  - progressive Huffman frames (SOF2) of 8-bit precision are read: DC and
  *    AC first and refinement scans, restart intervals, tables between the
  *    scans, 1, 3 or 4 components in every sampling layout. Refused at open
@@ -165,7 +166,21 @@ extern "C" {
  *  - colour model: an Adobe APP14 segment decides (3 components: transform 0
  *    RGB, 1 YCbCr; 4 components: 0 CMYK, 2 YCCK); without one a JFIF segment
  *    means YCbCr, identifiers 'R','G','B' mean RGB, 4 components CMYK. Every
- *    model but greyscale gives RGB lines.
+ *    model but greyscale gives RGB lines;
+ *  - lenient reading of odd and damaged files: a Huffman table slot a scan
+ *    uses that no DHT segment defined (Motion-JPEG frames) gets the ITU-T
+ *    T.81 Annex K table of its class, slot 0 luminance, 1 to 3 chrominance
+ *    (the default reading gives -2 at open); a scan whose selectors do not
+ *    all name frame components, but which has as many components as the
+ *    frame, is matched by position, and later scans by the same selectors
+ *    (a selector named twice stays -7); where restart markers were lost
+ *    (data left before the next RSTn, or an interval running into a later
+ *    RSTn), the marker's number is taken as the truth: the intervals between
+ *    (at most seven) and the rest of a cut interval keep their blocks as the
+ *    scan left them (zero, mid-grey, for a sequential scan; unrefined for a
+ *    progressive one), and each such event gives 10 once, on the line where
+ *    it shows. A wrongly numbered marker behind an intact interval is taken
+ *    as the default reading takes it.
  * IFF_CTL_WHOLE_IMAGE_LIMITS: pointer to int32_t[2] = {MiB the coefficients
  * may keep in memory, MiB of backing store}, each 1..1048576, on a handle
  * opened for extended reading, before its first IFFGetLine or IFFSeek.

@@ -92,6 +92,11 @@ struct DecoderState {
   const uint8_t* rangeLimit;  // points at the centre of the 768-byte table
   int16_t scanComponentCount;
   ComponentInfo* scanComponents[kMaxScanComponents];
+  // Extended reading: set once a scan whose selectors did not all name
+  // frame components was matched by position; scanIdAlias then holds the
+  // selector standing for each frame component, and later scans use it.
+  int32_t positionalIds;
+  int16_t scanIdAlias[kMaxScanComponents];
   int32_t mcusPerRow;
   int32_t mcuRowsInScan;
   int16_t blocksInMcu;
@@ -104,6 +109,13 @@ struct DecoderState {
   // Set when a marker other than RST0..RST7 stood where a restart was due:
   // the rest of the scan decodes from zero bits and no restart is processed.
   int32_t restartsAbandoned;
+  // Extended reading: MCUs still to be passed over without decoding, their
+  // blocks left as they are, after a restart marker named a later interval
+  // than the one expected or the data ran into a marker inside an interval.
+  int32_t skipMcus;
+  // Extended reading: the current interval ran into a restart marker of
+  // another number before its MCUs were complete (a marker was lost).
+  int32_t intervalDamaged;
   MemoryPool pool;
 
   // The four YCbCr-to-RGB tables live in the pool so that freeAll releases

@@ -49,6 +49,9 @@ struct BitReader {
   int32_t bitsLeft;
   int32_t heldBits;
   int32_t heldCount;
+  // The restart marker's code when zero bits had to stand in for data in
+  // front of it (the MCU being decoded ran past its interval's data), else 0.
+  int32_t zerosSupplied;
 };
 
 }  // namespace iffjpeg

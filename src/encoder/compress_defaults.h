@@ -5,23 +5,13 @@
 #include <cstdint>
 
 #include "encoder/encoder_state.h"
+#include "entropy/annex_k_tables.h"
 
 namespace iffjpeg {
 
 // T.81 Annex K, Tables K.1 and K.2, in zigzag order.
 extern const uint16_t kLuminanceQuantTable[64];
 extern const uint16_t kChrominanceQuantTable[64];
-
-// T.81 Annex K, Tables K.3 to K.6: 17 counts (entry 0 unused) and the
-// symbols in code order.
-extern const uint8_t kDcLuminanceBits[17];
-extern const uint8_t kDcLuminanceValues[12];
-extern const uint8_t kDcChrominanceBits[17];
-extern const uint8_t kDcChrominanceValues[12];
-extern const uint8_t kAcLuminanceBits[17];
-extern const uint8_t kAcLuminanceValues[162];
-extern const uint8_t kAcChrominanceBits[17];
-extern const uint8_t kAcChrominanceValues[162];
 
 // Quality (any int) to scale factor in percent: 5000 / q below 50,
 // 200 - 2q from 50 to 100, with q clamped to 1..100.

@@ -1,6 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
 #include "common/result_codes.h"
+#include "format/marker_codes.h"
 #include "format/marker_reader.h"
 #include "platform/cpu_features.h"
 #include "stream/byte_stream.h"
@@ -37,6 +38,7 @@ void fillBitBuffer(ByteStream& stream, BitReader& bits, int32_t bitsNeeded) {
         PutBack(stream, 0xFF);
         if (br.bitsLeft >= bitsNeeded) return;
         byte = 0;
+        if (next >= kMarkerRst0 && next <= kMarkerRst7) br.zerosSupplied = next;
       }
     }
     br.bitsLeft += 8;
@@ -76,14 +78,25 @@ void ReportRestartLost(ByteStream& stream) {
 // T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
 // the restart point (an unexpected number is reported); any other marker is
 // left in the stream and the rest of the scan decodes from zero bits, with
-// no further restart processed.
+// no further restart processed. Extended reading takes an unexpected number
+// as the truth when the data show that markers were lost (whole bytes left
+// before the marker, or the interval ran into it early): the intervals
+// before the one it names (at most seven) are passed over, their blocks
+// left as they are. A marker merely numbered wrongly behind an intact
+// interval is taken as in the default mode.
 void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
   BitReader& br = bits;
+  // An interval's data end with fewer than eight padding bits.
+  bool leftOver = br.bitsLeft + br.heldCount >= 8;
   br.bitsLeft = 0;
   br.heldBits = 0;
   br.heldCount = 0;
+  br.zerosSupplied = 0;
   // Any entropy-coded bytes left before the marker are skipped.
-  int marker = NextMarker(stream);
+  int32_t passed = 0;
+  int marker = NextMarker(stream, passed);
+  bool damaged = leftOver || passed > 0 || dec.intervalDamaged != 0;
+  dec.intervalDamaged = 0;
   if (marker < kMarkerRst0 || marker > kMarkerRst7) {
     PutBack(stream, marker);
     PutBack(stream, 0xFF);
@@ -92,10 +105,41 @@ void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
     return;
   }
   int32_t number = marker - kMarkerRst0;
-  if (number != dec.nextRestartNum) ReportRestartLost(stream);
+  dec.skipMcus = 0;
+  if (number != dec.nextRestartNum) {
+    ReportRestartLost(stream);
+    if (dec.extendedReading && damaged) {
+      dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
+    }
+  }
   for (int16_t& dc : dec.lastDcVal) dc = 0;
-  dec.restartsToGo = dec.restartInterval;
+  dec.restartsToGo = dec.restartInterval + dec.skipMcus;
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
+    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
+    --dec.restartsToGo;
+  }
+  if (dec.skipMcus == 0) return false;
+  --dec.skipMcus;
+  return true;
+}
+
+void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks) {
+  if (bits.zerosSupplied == 0 || dec.extendedReading == 0 || dec.restartInterval == 0) return;
+  int32_t number = bits.zerosSupplied - kMarkerRst0;
+  bits.zerosSupplied = 0;
+  // The interval's own marker: a damaged interval, decoded on from zero
+  // bits as in the default mode.
+  if (number == dec.nextRestartNum) return;
+  dec.intervalDamaged = 1;
+  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
+    for (int16_t& c : *blocks[b]) c = 0;
+  }
+  dec.skipMcus = dec.restartsToGo;
+  ReportRestartLost(stream);
 }
 
 int32_t getBits(ByteStream& stream, BitReader& bits, int32_t n) {
@@ -259,15 +303,14 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
   dec.restartsAbandoned = 0;
+  dec.skipMcus = 0;
+  dec.intervalDamaged = 0;
   return 0;
 }
 
 int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
                          CoefBlock** blocks) {
-  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
-    --dec.restartsToGo;
-  }
+  if (restartSkipsMcu(stream, bits, dec)) return 0;
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
@@ -302,6 +345,7 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
       }
     }
   }
+  checkMcuOverrun(stream, bits, dec, blocks);
   return 0;
 }
 

@@ -39,6 +39,15 @@ void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& de
 // The restart step due before an MCU (T.81 F.2.2.5, E.2.4), shared by both
 // decoders: the bit reader is emptied and the marker consumed.
 void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec);
+// The restart step due before an MCU, then whether the MCU is to be passed
+// over (dec.skipMcus, extended reading only): both decoders call it first.
+bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec);
+// After an MCU: when zero bits stood in for data because the MCU ran into a
+// restart marker of another interval (extended reading with restarts), its
+// blocks are cleared, the rest of the interval is passed over and 10 is
+// reported. Data that end (any other marker), or an interval cut short by
+// its own marker, still decode from zero bits, as in the default mode.
+void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks);
 
 // True when the code lengths in bits[1..16] cannot all be assigned codes:
 // during the canonical assignment (T.81 Annex C) a code of length l would

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "entropy/huffman_decoder.h"
+#include "format/marker_codes.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -387,6 +388,7 @@ class FastBitReader {
             PutBack(stream_, 0xFF);
             if (bitsLeft >= n) break;
             byte = 0;
+            if (next >= kMarkerRst0 && next <= kMarkerRst7) bits_.zerosSupplied = next;
           }
         }
         reg_ |= static_cast<uint64_t>(byte) << (56 - avail_);
@@ -566,14 +568,25 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
 }
 
 // T.81 F.2.2.5: a restart is processed on the byte-wise reader's state.
-void RestartIfDue(ByteStream& stream, BitReader& bits, DecoderState& dec, FastBitReader& reader) {
-  if (dec.restartInterval == 0 || dec.restartsAbandoned != 0) return;
-  if (dec.restartsToGo == 0) {
-    reader.Store();
-    processRestart(stream, bits, dec);
-    reader.Load();
+// True when the MCU is to be passed over (restartSkipsMcu).
+bool RestartIfDue(ByteStream& stream, BitReader& bits, DecoderState& dec, FastBitReader& reader) {
+  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
+    if (dec.restartsToGo == 0) {
+      reader.Store();
+      processRestart(stream, bits, dec);
+      reader.Load();
+    }
+    --dec.restartsToGo;
   }
-  --dec.restartsToGo;
+  if (dec.skipMcus == 0) return false;
+  --dec.skipMcus;
+  return true;
+}
+
+// An MCU that ran into a marker (extended reading): checkMcuOverrun on the
+// bit reader's state, which only its flag takes part in.
+void CheckOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks) {
+  if (bits.zerosSupplied != 0) checkMcuOverrun(stream, bits, dec, blocks);
 }
 
 }  // namespace
@@ -583,8 +596,10 @@ int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& 
   FastBitReader reader(stream, bits);
   McuPlan plan;
   PlanMcu(dec, plan);
-  RestartIfDue(stream, bits, dec, reader);
-  DecodeBlocks(reader, dec, plan, blocks);
+  if (!RestartIfDue(stream, bits, dec, reader)) {
+    DecodeBlocks(reader, dec, plan, blocks);
+    CheckOverrun(stream, bits, dec, blocks);
+  }
   reader.Store();
   return 0;
 }
@@ -595,8 +610,9 @@ void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& de
   McuPlan plan;
   PlanMcu(dec, plan);
   for (int32_t m = 0; m < count; ++m) {
-    RestartIfDue(stream, bits, dec, reader);
+    if (RestartIfDue(stream, bits, dec, reader)) continue;
     DecodeBlocks(reader, dec, plan, blocks + m * dec.blocksInMcu);
+    CheckOverrun(stream, bits, dec, blocks + m * dec.blocksInMcu);
   }
   reader.Store();
 }

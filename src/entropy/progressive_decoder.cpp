@@ -333,14 +333,25 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
 
 // T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
 // marker taken, predictions and the run reset. A marker other than RSTn
-// abandons the rest of the scan.
+// abandons the rest of the scan. An unexpected number is taken as the
+// truth when the data show that markers were lost (whole bytes left before
+// the marker, or the interval ran into it early): the intervals before the
+// one it names (at most seven) are passed over, their blocks left
+// unrefined.
 void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan) {
+  // An interval's data end with fewer than eight padding bits.
+  bool leftOver = scan.reader.bits - scan.reader.fake >= 8;
   scan.reader.acc = 0;
   scan.reader.bits = 0;
   scan.reader.fake = 0;
   scan.reader.atMarker = 0;
+  scan.reader.overrun = 0;
   scan.eobRun = 0;
-  int marker = NextMarker(stream);
+  dec.skipMcus = 0;
+  int32_t passed = 0;
+  int marker = NextMarker(stream, passed);
+  bool damaged = leftOver || passed > 0 || dec.intervalDamaged != 0;
+  dec.intervalDamaged = 0;
   if (marker < kMarkerRst0 || marker > kMarkerRst7) {
     PutBack(stream, marker);
     PutBack(stream, 0xFF);
@@ -350,10 +361,28 @@ void ProcessProgressiveRestart(ByteStream& stream, DecoderState& dec, Progressiv
     return;
   }
   int32_t number = marker - kMarkerRst0;
-  if (number != dec.nextRestartNum) stream.lineCode = kErrDataEnded;
+  if (number != dec.nextRestartNum) {
+    stream.lineCode = kErrDataEnded;
+    if (damaged) dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
+  }
   for (int16_t& dc : dec.lastDcVal) dc = 0;
-  dec.restartsToGo = dec.restartInterval;
+  dec.restartsToGo = dec.restartInterval + dec.skipMcus;
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
+}
+
+// With restart intervals, data that run into a restart marker inside an
+// interval lose only the rest of that interval: it is passed over, and
+// decoding resumes at that marker (reported once, as 10). The reader stops
+// in front of the marker it met; data that end at any other marker still
+// end the scan.
+void PassOverRestOfInterval(ByteStream& stream, DecoderState& dec, ProgressiveReader& r) {
+  if (!r.overrun || dec.restartInterval == 0 || dec.restartsAbandoned) return;
+  if (stream.byteCount < 2 || stream.cursor[0] != 0xFF) return;
+  if (stream.cursor[1] < kMarkerRst0 || stream.cursor[1] > kMarkerRst7) return;
+  r.overrun = 0;
+  dec.skipMcus = dec.restartsToGo;
+  dec.intervalDamaged = 1;
+  stream.lineCode = kErrDataEnded;
 }
 
 }  // namespace
@@ -407,6 +436,8 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
   dec.restartsAbandoned = 0;
+  dec.skipMcus = 0;
+  dec.intervalDamaged = 0;
   return kOk;
 }
 
@@ -417,6 +448,7 @@ void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveSca
   // fields can stay in registers.
   ProgressiveReader r = scan.reader;
   for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
+    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
     if (r.overrun || dec.restartsAbandoned) break;
     if (dec.restartInterval != 0) {
       if (dec.restartsToGo == 0) {
@@ -426,6 +458,10 @@ void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveSca
         if (dec.restartsAbandoned) break;
       }
       --dec.restartsToGo;
+      if (dec.skipMcus > 0) {
+        --dec.skipMcus;
+        continue;
+      }
     }
     switch (scan.kind) {
       case ProgressiveKind::kDcFirst:
@@ -442,6 +478,7 @@ void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveSca
         break;
     }
   }
+  if (r.overrun) PassOverRestOfInterval(stream, dec, r);
   scan.reader = r;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "entropy/annex_k_tables.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
 #include "stream/byte_stream.h"
@@ -31,13 +32,23 @@ void SkipBytes(ByteStream& stream, int32_t count) {
 }  // namespace
 
 int NextMarker(ByteStream& stream) {
+  int32_t passed = 0;
+  return NextMarker(stream, passed);
+}
+
+int NextMarker(ByteStream& stream, int32_t& passed) {
+  passed = 0;
   for (;;) {
     int byte = ReadByte(stream);
-    if (byte != 0xFF) continue;
+    if (byte != 0xFF) {
+      ++passed;
+      continue;
+    }
     do {
       byte = ReadByte(stream);
     } while (byte == 0xFF);
     if (byte != 0x00) return byte;
+    ++passed;  // a stuffed 0xFF: a data byte
   }
 }
 
@@ -178,25 +189,75 @@ int32_t ReadFrameHeader(ByteStream& stream, DecoderState& dec, int32_t arithmeti
   return 0;
 }
 
-// SOS (T.81 B.2.3). Each component at most once, table numbers 0..3.
+namespace {
+
+// The frame component a scan selector names. Once a scan was matched by
+// position, later scans are matched through the identifiers it used.
+ComponentInfo* FindScanComponent(DecoderState& dec, int selector) {
+  for (int16_t c = 0; c < dec.numComponents; ++c) {
+    int id = dec.positionalIds ? dec.scanIdAlias[c] : dec.components[c].componentId;
+    if (id == selector) return &dec.components[c];
+  }
+  return nullptr;
+}
+
+// Extended reading: a slot a scan uses that no DHT segment defined gets the
+// Annex K table of its class (T.81 K.3): slot 0 luminance, 1..3 chrominance.
+int32_t FillDefaultHuffmanTables(DecoderState& dec) {
+  for (int16_t i = 0; i < dec.scanComponentCount; ++i) {
+    const ComponentInfo& comp = *dec.scanComponents[i];
+    for (int32_t ac = 0; ac < 2; ++ac) {
+      int32_t number = ac ? comp.acTableNo : comp.dcTableNo;
+      HuffTable*& slot = ac ? dec.acHuffTables[number] : dec.dcHuffTables[number];
+      if (slot != nullptr) continue;
+      slot = AllocTable<HuffTable>(dec);
+      if (slot == nullptr) return kErrMemory;
+      std::memset(slot, 0, sizeof(HuffTable));
+      bool luminance = number == 0;
+      const uint8_t* bits = ac ? (luminance ? kAcLuminanceBits : kAcChrominanceBits)
+                               : (luminance ? kDcLuminanceBits : kDcChrominanceBits);
+      const uint8_t* values = ac ? (luminance ? kAcLuminanceValues : kAcChrominanceValues)
+                                 : (luminance ? kDcLuminanceValues : kDcChrominanceValues);
+      int32_t total = 0;
+      for (int32_t l = 1; l <= 16; ++l) total += bits[l];
+      std::memcpy(slot->bits, bits, 17);
+      std::memcpy(slot->huffval, values, static_cast<std::size_t>(total));
+    }
+  }
+  return kOk;
+}
+
+}  // namespace
+
+// SOS (T.81 B.2.3). Each component at most once, table numbers 0..3. In
+// extended reading, a scan none of whose selectors all name frame
+// components, but with as many components as the frame, is matched by
+// position; and slots without a table get the Annex K ones.
 int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec) {
   int32_t length = ReadWord(stream);
   int32_t count = ReadByte(stream);
   dec.scanComponentCount = static_cast<int16_t>(count);
   if (length != 2 * count + 6 || count < 1 || count > kMaxScanComponents) return kErrBadData;
+  int selectors[kMaxScanComponents];
+  int tables[kMaxScanComponents];
+  bool allFound = true;
   for (int32_t i = 0; i < count; ++i) {
-    int selector = ReadByte(stream);
-    int tables = ReadByte(stream);
-    ComponentInfo* comp = nullptr;
-    for (int16_t c = 0; c < dec.numComponents && comp == nullptr; ++c) {
-      if (dec.components[c].componentId == selector) comp = &dec.components[c];
-    }
-    if (comp == nullptr) return kErrBadData;
+    selectors[i] = ReadByte(stream);
+    tables[i] = ReadByte(stream);
     for (int32_t j = 0; j < i; ++j) {
-      if (dec.scanComponents[j] == comp) return kErrBadData;
+      if (selectors[j] == selectors[i]) return kErrBadData;
     }
-    comp->dcTableNo = static_cast<int16_t>(tables >> 4);
-    comp->acTableNo = static_cast<int16_t>(tables & 0x0F);
+    allFound = allFound && FindScanComponent(dec, selectors[i]) != nullptr;
+  }
+  if (!allFound && dec.extendedReading && !dec.positionalIds && count == dec.numComponents) {
+    dec.positionalIds = 1;
+    for (int32_t i = 0; i < count; ++i) dec.scanIdAlias[i] = static_cast<int16_t>(selectors[i]);
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    ComponentInfo* comp = FindScanComponent(dec, selectors[i]);
+    if (comp == nullptr) return kErrBadData;
+    comp->dcTableNo = static_cast<int16_t>(tables[i] >> 4);
+    comp->acTableNo = static_cast<int16_t>(tables[i] & 0x0F);
     if (comp->dcTableNo >= kNumTables || comp->acTableNo >= kNumTables) return kErrBadData;
     dec.scanComponents[i] = comp;
   }
@@ -207,7 +268,8 @@ int32_t ReadScanHeader(ByteStream& stream, DecoderState& dec) {
   int approximation = ReadByte(stream);
   dec.approxHigh = static_cast<int16_t>(approximation >> 4);
   dec.approxLow = static_cast<int16_t>(approximation & 0x0F);
-  return 0;
+  if (dec.extendedReading && dec.arithCode == 0) return FillDefaultHuffmanTables(dec);
+  return kOk;
 }
 
 int ReadMarkers(ByteStream& stream, DecoderState& dec) {
@@ -308,6 +370,7 @@ int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
   dec.jfifSeen = 0;
   dec.colourModelFixed = 0;
   dec.adobeTransform = -1;
+  dec.positionalIds = 0;
   int code = ReadMarkers(stream, dec);
   int32_t rc;
   if (code == kMarkerSof0 || code == kMarkerSof1) {

@@ -23,6 +23,8 @@ int32_t ReadToNextScan(ByteStream& stream, DecoderState& dec);
 // The next marker's code (1..0xFE), passing over any other bytes, fill
 // bytes and stuffed 0xFF 0x00 pairs.
 int NextMarker(ByteStream& stream);
+// The same, counting in passed the data bytes passed over on the way.
+int NextMarker(ByteStream& stream, int32_t& passed);
 
 // Handles table and miscellaneous segments until a marker that ends a run
 // (a frame header, SOI, EOI, SOS); returns that code, or 7 for a malformed
