@@ -622,14 +622,16 @@ void WriteProgressiveFaults(Corpus& c) {
   JpegBuildOptions later = ColourOptions(2, 2);
   later.progressiveScans = {{{0, 1, 2}, 0, 0, 0, 0}, {{1, 2}, 1, 63, 0, 0}};
   c.AddExtended("prog_later_scan_ac_two_components", BuildJpeg(colour, later), 0, "0:10");
-  // A later scan's AC table slot never defined: its DHT is dropped.
+  // A later scan's AC table slot never defined: its DHT is dropped. Extended
+  // reading stands the Annex K table in; the scan's data, coded with
+  // another table, decode until they break, where the 10 is reported.
   {
     const std::size_t second = static_cast<std::size_t>(FindMarker(whole, 0xDA, ScanEnd(whole, 0)));
     long dht = FindMarker(whole, 0xC4, ScanEnd(whole, 0));
     if (dht < 0 || static_cast<std::size_t>(dht) > second) throw std::runtime_error("no DHT");
     Bytes noTable = whole;
     noTable.erase(noTable.begin() + dht, noTable.begin() + static_cast<long>(second));
-    c.AddExtended("prog_later_scan_table_undefined", noTable, 0, "0:10");
+    c.AddExtended("prog_later_scan_table_undefined", noTable, 0, "32:10");
   }
 
   // More than 1,000 scans: a DC first scan of one block, then 1,000 DC
