@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "format/jpeg_records.h"
+#include "format/segment_collection.h"
 #include "memory/memory_manager.h"
 
 namespace iffjpeg {
@@ -104,6 +105,9 @@ struct DecoderState {
   // Set when a marker other than RST0..RST7 stood where a restart was due:
   // the rest of the scan decodes from zero bits and no restart is processed.
   int32_t restartsAbandoned;
+  // Metadata segments and the values the description reports, collected in
+  // either mode up to the first scan header; their bytes live in the pool.
+  SegmentCollection extras;
   MemoryPool pool;
 
   // The four YCbCr-to-RGB tables live in the pool so that freeAll releases
