@@ -176,7 +176,8 @@ extern "C" {
  * Both work on every read handle (modes 0 and 3, with or without
  * IFF_MODE_EXTENDED) and give 2 on handles opened for writing. They report
  * what the segments before the first scan header say; later segments are
- * not looked at.
+ * not looked at. After a backward IFFSeek whose second set-up failed, both
+ * give the code of that failure.
  *
  * IFF_CTL_JPEG_INFO: pointer to an IFFJpegInfo whose member size the caller
  * sets to sizeof(IFFJpegInfo). The driver fills at most size bytes of it and

@@ -244,13 +244,13 @@ int ReadMarkers(ByteStream& stream, DecoderState& dec) {
         }
         break;
       case kMarkerApp1:
-        ReadApp1Segment(stream, dec);
+        rc = ReadApp1Segment(stream, dec);
         break;
       case kMarkerApp2:
-        ReadApp2Segment(stream, dec);
+        rc = ReadApp2Segment(stream, dec);
         break;
       case kMarkerCom:
-        ReadCommentSegment(stream, dec);
+        rc = ReadCommentSegment(stream, dec);
         break;
       default:
         if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/result_codes.h"
 #include "decoder/decoder_state.h"
 #include "format/jpeg_records.h"
 #include "stream/byte_stream.h"
@@ -58,22 +59,26 @@ void Drop(DecoderState& dec, MetadataItem& item) {
   item.state = MetadataState::kDropped;
 }
 
+// Passes over count bytes; kOk.
+int32_t Pass(ByteStream& stream, int32_t count) {
+  Skip(stream, count);
+  return kOk;
+}
+
 // Keeps the next count bytes of the stream as a chunk of item; the bytes are
-// passed over when the item cannot take them (and it is dropped then).
-void KeepChunk(ByteStream& stream, DecoderState& dec, MetadataItem& item, int32_t count,
-               int32_t sequence, int32_t chunkCount) {
-  if (item.state == MetadataState::kDropped) return Skip(stream, count);
+// passed over when the item is dropped or would grow above the limit (it
+// is dropped then). kErrMemory when the chunk cannot be had.
+int32_t KeepChunk(ByteStream& stream, DecoderState& dec, MetadataItem& item, int32_t count,
+                  int32_t sequence, int32_t chunkCount) {
+  if (item.state == MetadataState::kDropped) return Pass(stream, count);
   if (item.bytes + static_cast<uint32_t>(count) > kMaxMetadataBytes) {
     Drop(dec, item);
-    return Skip(stream, count);
+    return Pass(stream, count);
   }
   auto bytes = static_cast<uint32_t>(count);
   auto* chunk =
       static_cast<MetadataChunk*>(dec.memory->allocLarge(sizeof(MetadataChunk) + bytes, dec.pool));
-  if (chunk == nullptr) {
-    Drop(dec, item);
-    return Skip(stream, count);
-  }
+  if (chunk == nullptr) return kErrMemory;
   chunk->next = nullptr;
   chunk->bytes = bytes;
   chunk->capacity = bytes;
@@ -89,18 +94,19 @@ void KeepChunk(ByteStream& stream, DecoderState& dec, MetadataItem& item, int32_
   item.bytes += bytes;
   ++item.chunks;
   item.state = MetadataState::kPresent;
+  return kOk;
 }
 
 // Comments are joined: appended to the last chunk while it has room, else
 // to a new one of at least twice the bytes so far, so that many small COM
 // segments cost a few blocks, not one each.
-void AppendComment(ByteStream& stream, DecoderState& dec, int32_t count) {
+int32_t AppendComment(ByteStream& stream, DecoderState& dec, int32_t count) {
   MetadataItem& item = dec.extras.items[kMetaComment];
-  if (item.state == MetadataState::kDropped) return Skip(stream, count);
+  if (item.state == MetadataState::kDropped) return Pass(stream, count);
   auto bytes = static_cast<uint32_t>(count);
   if (item.bytes + bytes > kMaxMetadataBytes) {
     Drop(dec, item);
-    return Skip(stream, count);
+    return Pass(stream, count);
   }
   MetadataChunk* last = item.last;
   if (last == nullptr || last->capacity - last->bytes < bytes) {
@@ -109,10 +115,7 @@ void AppendComment(ByteStream& stream, DecoderState& dec, int32_t count) {
     if (capacity < bytes) capacity = bytes;
     auto* chunk = static_cast<MetadataChunk*>(
         dec.memory->allocLarge(sizeof(MetadataChunk) + capacity, dec.pool));
-    if (chunk == nullptr) {
-      Drop(dec, item);
-      return Skip(stream, count);
-    }
+    if (chunk == nullptr) return kErrMemory;
     std::memset(chunk, 0, sizeof *chunk);
     chunk->capacity = capacity;
     if (last != nullptr) {
@@ -127,6 +130,7 @@ void AppendComment(ByteStream& stream, DecoderState& dec, int32_t count) {
   last->bytes += bytes;
   item.bytes += bytes;
   item.state = MetadataState::kPresent;
+  return kOk;
 }
 
 // ICC profile chunks (ICC.1 Annex B.4): each names its sequence number
@@ -218,46 +222,46 @@ int32_t ExifOrientation(const uint8_t* tiff, std::size_t size) {
   return 0;
 }
 
-void ReadApp1Segment(ByteStream& stream, DecoderState& dec) {
+int32_t ReadApp1Segment(ByteStream& stream, DecoderState& dec) {
   int32_t remaining = ReadWord(stream) - 2;
   SegmentCollection& extras = dec.extras;
-  if (extras.closed || remaining < kExifIdBytes) return Skip(stream, remaining);
+  if (extras.closed || remaining < kExifIdBytes) return Pass(stream, remaining);
   uint8_t id[kXmpIdBytes];
   ReadInto(stream, id, kExifIdBytes);
   remaining -= kExifIdBytes;
   if (std::memcmp(id, kExifId, kExifIdBytes) == 0) {
     MetadataItem& exif = extras.items[kMetaExif];
-    if (exif.state != MetadataState::kAbsent) return Skip(stream, remaining);
+    if (exif.state != MetadataState::kAbsent) return Pass(stream, remaining);
     return KeepChunk(stream, dec, exif, remaining, 0, 0);
   }
   const int32_t rest = kXmpIdBytes - kExifIdBytes;
-  if (remaining < rest) return Skip(stream, remaining);
+  if (remaining < rest) return Pass(stream, remaining);
   ReadInto(stream, id + kExifIdBytes, rest);
   remaining -= rest;
   MetadataItem& xmp = extras.items[kMetaXmp];
   if (std::memcmp(id, kXmpId, kXmpIdBytes) != 0 || xmp.state != MetadataState::kAbsent) {
-    return Skip(stream, remaining);
+    return Pass(stream, remaining);
   }
-  KeepChunk(stream, dec, xmp, remaining, 0, 0);
+  return KeepChunk(stream, dec, xmp, remaining, 0, 0);
 }
 
-void ReadApp2Segment(ByteStream& stream, DecoderState& dec) {
+int32_t ReadApp2Segment(ByteStream& stream, DecoderState& dec) {
   int32_t remaining = ReadWord(stream) - 2;
-  if (dec.extras.closed || remaining < kIccHeaderBytes) return Skip(stream, remaining);
+  if (dec.extras.closed || remaining < kIccHeaderBytes) return Pass(stream, remaining);
   uint8_t header[kIccHeaderBytes];
   ReadInto(stream, header, kIccHeaderBytes);
   remaining -= kIccHeaderBytes;
-  if (std::memcmp(header, kIccId, kIccIdBytes) != 0) return Skip(stream, remaining);
+  if (std::memcmp(header, kIccId, kIccIdBytes) != 0) return Pass(stream, remaining);
   MetadataItem& icc = dec.extras.items[kMetaIcc];
   // More chunks than a count can name cannot all be distinct.
   if (icc.chunks >= kMaxIccChunks && icc.state == MetadataState::kPresent) Drop(dec, icc);
-  KeepChunk(stream, dec, icc, remaining, header[kIccIdBytes], header[kIccIdBytes + 1]);
+  return KeepChunk(stream, dec, icc, remaining, header[kIccIdBytes], header[kIccIdBytes + 1]);
 }
 
-void ReadCommentSegment(ByteStream& stream, DecoderState& dec) {
+int32_t ReadCommentSegment(ByteStream& stream, DecoderState& dec) {
   int32_t remaining = ReadWord(stream) - 2;
-  if (dec.extras.closed || remaining <= 0) return Skip(stream, remaining);
-  AppendComment(stream, dec, remaining);
+  if (dec.extras.closed || remaining <= 0) return Pass(stream, remaining);
+  return AppendComment(stream, dec, remaining);
 }
 
 void NoteAdobeSegment(ByteStream& stream, DecoderState& dec) {

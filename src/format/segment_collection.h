@@ -1,9 +1,9 @@
 // What a host may ask of a file besides its samples: the metadata segments
 // before the first scan header (ICC profile chunks in APP2, EXIF and XMP in
 // APP1, comments in COM), and the values of the frame, the JFIF and Adobe
-// segments as they stood when the first scan began. Collecting never fails
-// a file: a segment that cannot be kept (no memory, too large, inconsistent)
-// makes its item absent.
+// segments as they stood when the first scan began. A segment that cannot
+// be kept (too large, inconsistent) makes its item absent; only memory that
+// cannot be had fails the file (5), as a table that cannot be had does.
 #pragma once
 
 #include <cstddef>
@@ -67,10 +67,11 @@ inline const uint8_t* ChunkBytes(const MetadataChunk* chunk) {
 }
 
 // Segment readers, each starting at the segment's length field and reading
-// exactly the bytes a skipped segment would. They never fail.
-void ReadApp1Segment(ByteStream& stream, DecoderState& dec);
-void ReadApp2Segment(ByteStream& stream, DecoderState& dec);
-void ReadCommentSegment(ByteStream& stream, DecoderState& dec);
+// exactly the bytes a skipped segment would. kOk, or kErrMemory when a
+// payload to keep cannot be allocated.
+int32_t ReadApp1Segment(ByteStream& stream, DecoderState& dec);
+int32_t ReadApp2Segment(ByteStream& stream, DecoderState& dec);
+int32_t ReadCommentSegment(ByteStream& stream, DecoderState& dec);
 // Default reading: records the Adobe transform for the description only.
 void NoteAdobeSegment(ByteStream& stream, DecoderState& dec);
 
