@@ -286,8 +286,8 @@ class Session {
   }
 
   void Control() {
-    static const int32_t kCodes[] = {0,      1, 3,       7,      0x5701, 0x8007,
-                                     0xD701, 2, 0x10007, 0x5711, 0x5714, 0xD711};
+    static const int32_t kCodes[] = {0, 1,       3,      7,      0x5701, 0x8007, 0xD701,
+                                     2, 0x10007, 0x5711, 0x5714, 0xD711, 0x5712};
     constexpr int32_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
     int32_t value = PickValue();
     uint8_t pick = in_.U8();

@@ -200,12 +200,26 @@ extern "C" {
  * An item above 16 MiB is treated as absent. The bytes are kept by the
  * handle until it is closed. */
 #define IFF_CTL_METADATA 0x5711
+#define IFF_CTL_SCALE 0x5712
 #define IFF_CTL_JPEG_INFO 0x5714
 
 #define IFF_META_ICC 1
 #define IFF_META_EXIF 2
 #define IFF_META_XMP 3
 #define IFF_META_COMMENT 4
+
+/* IFF_CTL_SCALE: value 1, 2, 4 or 8 is the denominator d of a reduced
+ * size, set on a read handle before its first IFFGetLine or IFFSeek (else,
+ * and for another value, 2). pointer (may be null) receives int32_t[2]: the
+ * scaled width and height, ceil(width / d) and ceil(height / d). Lines then
+ * have the scaled size (IFF_CTL_LINE_BYTES reports it) and IFFSeek counts
+ * scaled lines. Scale 1 is the full-size decoding. Otherwise each block
+ * gives 8 / d samples a side through a reduced inverse DCT (at 1/8 the
+ * value a block holding only its DC term decodes to); a subsampled
+ * component's blocks give proportionally more samples (up to 8 a side) and
+ * are replicated for the rest of their ratio. Multi-scan files read
+ * without IFF_MODE_EXTENDED are decoded at full size and averaged over
+ * d x d samples instead. */
 
 /* IFFJpegInfo, all members int32_t:
  *   frameMarker: 0xC0 baseline, 0xC1 extended sequential, 0xC2 progressive.

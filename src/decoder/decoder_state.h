@@ -58,6 +58,8 @@ struct DecoderState {
   // the backing store, in MiB (IFF_CTL_WHOLE_IMAGE_LIMITS; 0 = the defaults).
   int32_t wholeMemoryMiB;
   int32_t wholeStoreMiB;
+  // IFF_CTL_SCALE's denominator: 1 (or 0) full size, else 2, 4 or 8.
+  int32_t scaleDenom;
   int32_t outputColourSpace;
   int32_t imageWidth;
   int32_t imageHeight;

@@ -124,6 +124,27 @@ int32_t QueryMetadata(const DecoderState& dec, int32_t item, int32_t capacity, v
   return kOk;
 }
 
+// Before any line call: the denominator of the reduced size, and the lines
+// it gives; pointer (may be null) receives the scaled width and height.
+int32_t SetScale(IFFHandle& handle, int32_t denominator, void* pointer) {
+  if (!ReadHandle(handle) || handle.lineCallsMade) return kErrInvalid;
+  if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) {
+    return kErrInvalid;
+  }
+  const DecoderState& dec = handle.decoder;
+  handle.scaleDenom = denominator;
+  handle.decoder.scaleDenom = denominator;
+  handle.width = ceilDiv(dec.imageWidth, denominator);
+  handle.height = ceilDiv(dec.imageHeight, denominator);
+  handle.lineStride = handle.planes * handle.width;
+  handle.lineBytes = handle.lineStride;
+  if (pointer != nullptr) {
+    const int32_t size[2] = {handle.width, handle.height};
+    std::memcpy(pointer, size, sizeof size);
+  }
+  return kOk;
+}
+
 int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, void* pointer) {
   code &= ~0x8000;
   switch (code) {
@@ -159,6 +180,8 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, 
       if (!ReadHandle(handle)) return kErrInvalid;
       if (handle.stickyError != 0) return handle.stickyError;
       return QueryJpegInfo(handle.decoder, pointer);
+    case IFF_CTL_SCALE:
+      return SetScale(handle, static_cast<int16_t>(value), pointer);
     case IFF_CTL_METADATA:
       if (!ReadHandle(handle)) return kErrInvalid;
       if (handle.stickyError != 0) return handle.stickyError;
