@@ -19,6 +19,32 @@ bool IsOpenFailure(int32_t rc) {
          rc == -IFF_ERR_BAD_DATA;
 }
 
+// The description and every metadata item: sizes that fit the limit, copies
+// that succeed into a buffer of exactly that size and are refused one byte
+// short.
+void QueryExtras(int32_t h, const IFFImageInfo& info) {
+  IFFJpegInfo d{};
+  d.size = sizeof d;
+  FUZZ_CHECK(IFFControl(h, IFF_CTL_JPEG_INFO, 0, 0, &d) == 0, h, 0);
+  FUZZ_CHECK(d.size == static_cast<int32_t>(sizeof d), d.size, 0);
+  FUZZ_CHECK(d.frameMarker >= 0xC0 && d.frameMarker <= 0xC2, d.frameMarker, 0);
+  FUZZ_CHECK((d.components == 1) == (info.planes == 1), d.components, info.planes);
+  FUZZ_CHECK(d.colourModel >= 1 && d.colourModel <= 6, d.colourModel, 0);
+  FUZZ_CHECK(d.orientation >= 0 && d.orientation <= 8, d.orientation, 0);
+  const int32_t sizes[] = {d.iccBytes, d.exifBytes, d.xmpBytes, d.commentBytes};
+  for (int32_t item = IFF_META_ICC; item <= IFF_META_COMMENT; ++item) {
+    int32_t bytes = sizes[item - IFF_META_ICC];
+    FUZZ_CHECK(bytes >= 0 && bytes <= (16 << 20), bytes, item);
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(bytes) + 1);
+    FUZZ_CHECK(IFFControl(h, IFF_CTL_METADATA, item, bytes, buffer.data()) == 0, item, bytes);
+    if (bytes > 0) {
+      int32_t rc = IFFControl(h, IFF_CTL_METADATA, item, bytes - 1, buffer.data());
+      FUZZ_CHECK(rc == IFF_ERR_INVALID, rc, item);
+    }
+  }
+  FUZZ_CHECK(IFFControl(h, IFF_CTL_METADATA, 5, 0, nullptr) == IFF_ERR_INVALID, h, 0);
+}
+
 void QueryProperties(int32_t h, const IFFImageInfo& info) {
   int32_t slots[2] = {0, 0};
   FUZZ_CHECK(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, slots) == 0, h, 0);
@@ -34,6 +60,7 @@ void QueryProperties(int32_t h, const IFFImageInfo& info) {
   FUZZ_CHECK(rc != 0, rc, 0);  // quality belongs to writing
   FUZZ_CHECK(IFFControl(h, 2, 0, 0, slots) == IFF_ERR_UNSUPPORTED, h, 0);
   FUZZ_CHECK(IFFControl(h, IFF_CTL_LAST_ERROR, 0, 0, nullptr) == IFF_ERR_INVALID, h, 0);
+  QueryExtras(h, info);
 }
 
 }  // namespace
@@ -69,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
+  QueryExtras(h, info);
   // Back to the top: the same lines with the same codes.
   int32_t rc = IFFSeek(h, 0);
   FUZZ_CHECK(rc == 0, rc, 0);

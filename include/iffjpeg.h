@@ -187,6 +187,94 @@ extern "C" {
  * Returns 0, or 2 for a null pointer, a value out of range, a handle not
  * reading in extended mode, or a call after the first line. */
 
+/* ---- Reading extras: the description of the file and its metadata. ------
+ * Both work on every read handle (modes 0 and 3, with or without
+ * IFF_MODE_EXTENDED) and give 2 on handles opened for writing. They report
+ * what the segments before the first scan header say; later segments are
+ * not looked at. After a backward IFFSeek whose second set-up failed, both
+ * give the code of that failure.
+ *
+ * IFF_CTL_JPEG_INFO: pointer to an IFFJpegInfo whose member size the caller
+ * sets to sizeof(IFFJpegInfo). The driver fills at most size bytes of it and
+ * stores in size the number of bytes it filled (the smaller of the two
+ * sizes), so that the record may grow in later versions. Returns 0, or 2 for
+ * a null pointer or a size below 8.
+ *
+ * IFF_CTL_METADATA: value chooses the item (IFF_META_*), unused is the
+ * capacity in bytes of the buffer at pointer. Returns 0 when the whole item
+ * was copied, 2 when the buffer is too small or null (nothing is copied),
+ * and 0 with nothing copied when the file has no such item; its size is in
+ * IFFJpegInfo. 2 for another value. Items:
+ *   ICC: the payloads of the APP2 "ICC_PROFILE" chunks joined in the order
+ *     of their sequence numbers; absent when a chunk is missing or repeated,
+ *     or when the chunks disagree on their count.
+ *   EXIF: the first APP1 "Exif\0\0" segment's payload after those six bytes.
+ *   XMP: the first APP1 "http://ns.adobe.com/xap/1.0/\0" segment's payload
+ *     after the identifier.
+ *   Comment: the payloads of every COM segment, joined in file order.
+ * An item above 16 MiB is treated as absent. The bytes are kept by the
+ * handle until it is closed. */
+#define IFF_CTL_METADATA 0x5711
+#define IFF_CTL_SCALE 0x5712
+#define IFF_CTL_JPEG_INFO 0x5714
+
+#define IFF_META_ICC 1
+#define IFF_META_EXIF 2
+#define IFF_META_XMP 3
+#define IFF_META_COMMENT 4
+
+/* IFF_CTL_SCALE: value 1, 2, 4 or 8 is the denominator d of a reduced
+ * size, set on a read handle before its first IFFGetLine or IFFSeek (else,
+ * and for another value, 2). pointer (may be null) receives int32_t[2]: the
+ * scaled width and height, ceil(width / d) and ceil(height / d). Lines then
+ * have the scaled size (IFF_CTL_LINE_BYTES reports it) and IFFSeek counts
+ * scaled lines. Scale 1 is the full-size decoding. Otherwise each block
+ * gives 8 / d samples a side through a reduced inverse DCT (at 1/8 the
+ * value a block holding only its DC term decodes to); a subsampled
+ * component's blocks give proportionally more samples (up to 8 a side) and
+ * are replicated for the rest of their ratio. Multi-scan files read
+ * without IFF_MODE_EXTENDED are decoded at full size and averaged over
+ * d x d samples instead. */
+
+/* IFFJpegInfo, all members int32_t:
+ *   frameMarker: 0xC0 baseline, 0xC1 extended sequential, 0xC2 progressive.
+ *   precision, components: from the frame header.
+ *   colourModel: as the handle interprets the file: 1 greyscale, 2 RGB,
+ *     3 YCbCr, 5 CMYK, 6 YCCK.
+ *   adobeTransform: the transform byte of the first Adobe APP14 segment,
+ *     in either reading mode; -1 without one.
+ *   componentIds, hSampling, vSampling: of the first four frame components
+ *     (0 beyond the component count).
+ *   restartInterval: the one in force at the first scan (0: none).
+ *   jfifVersion: 0x0102 for JFIF 1.02; 0 without a JFIF segment.
+ *   densityUnit, xDensity, yDensity: as the JFIF segment stores them; 0
+ *     without one.
+ *   orientation: the EXIF orientation (tag 0x0112 of IFD0), 1..8; 0 when
+ *     there is none or it cannot be read.
+ *   iccBytes, exifBytes, xmpBytes, commentBytes: the sizes of the
+ *     IFF_CTL_METADATA items, 0 when absent. */
+typedef struct IFFJpegInfo {
+  int32_t size;
+  int32_t frameMarker;
+  int32_t precision;
+  int32_t components;
+  int32_t colourModel;
+  int32_t adobeTransform;
+  int32_t componentIds[4];
+  int32_t hSampling[4];
+  int32_t vSampling[4];
+  int32_t restartInterval;
+  int32_t jfifVersion;
+  int32_t densityUnit;
+  int32_t xDensity;
+  int32_t yDensity;
+  int32_t orientation;
+  int32_t iccBytes;
+  int32_t exifBytes;
+  int32_t xmpBytes;
+  int32_t commentBytes;
+} IFFJpegInfo;
+
 /* Flags for IFF_CTL_RESOLUTION's value: which slots are read or written. */
 #define IFF_RES_HORIZONTAL 1
 #define IFF_RES_VERTICAL 2
@@ -269,7 +357,8 @@ IFFJPEG_API int32_t IFFJPEG_CALL IFFPutLine(int32_t handle, uint32_t count, cons
 IFFJPEG_API int32_t IFFJPEG_CALL IFFSeek(int32_t handle, int32_t target);
 
 /* Queries or sets a property (IFF_CTL_*). value: only its low 16 bits are
- * used. unused: ignored. pointer: the caller's slots. Returns 0, 2 for an
+ * used. unused: ignored but by IFF_CTL_METADATA (the buffer capacity).
+ * pointer: the caller's slots. Returns 0, 2 for an
  * invalid handle or a null pointer, 3 for an unknown code, 4 for a density
  * unit other than 0, 1 or 2, 5 when out of memory. Never changes the
  * recorded last error. */

@@ -132,6 +132,24 @@ TEST(AllocationFailureSweep, ReadWithRestartIntervalAndOddLayout) {
   SweepRead(iffjpeg_test::BuildJpeg(Picture(50, 33, 3), options));
 }
 
+// Metadata that cannot be kept is absent: the lines and codes stay those of
+// the run without failures, and every chunk kept is given back.
+TEST(AllocationFailureSweep, ReadWithMetadataSegments) {
+  iffjpeg_test::JpegBuildOptions options = iffjpeg_test::GreyOptions();
+  auto segment = [](int marker, std::vector<uint8_t> payload) {
+    std::vector<uint8_t> out;
+    iffjpeg_test::AppendSegment(out, marker, payload);
+    return out;
+  };
+  std::vector<uint8_t> icc = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 2, 2, 7};
+  std::vector<uint8_t> icc1 = icc;
+  icc1[12] = 1;
+  options.extraSegments = {segment(0xE2, icc), segment(0xE2, icc1),
+                           segment(0xE1, {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0}),
+                           segment(0xFE, {'a'}), segment(0xFE, {'b'})};
+  SweepRead(iffjpeg_test::BuildJpeg(Picture(20, 12, 1), options));
+}
+
 TEST(AllocationFailureSweep, WriteGreyscale) { SweepWrite(Picture(45, 27, 1), 75); }
 
 TEST(AllocationFailureSweep, WriteRgbAtQuality90) { SweepWrite(Picture(39, 34, 3), 90); }

@@ -468,7 +468,62 @@ TEST(CliRoundTrip, QualityAndResolutionReachTheFile) {
   EXPECT_LT(std::filesystem::file_size(dir / "b.jpg"), std::filesystem::file_size(dir / "c.jpg"));
   ProcessResult text = Cli({"info", dir / "a.jpg"});
   EXPECT_EQ(text.out, dir / "a.jpg" + ": 64 x 48, RGB, 200 x 100 dpi, " +
-                          std::to_string(std::filesystem::file_size(dir / "a.jpg")) + " bytes\n");
+                          std::to_string(std::filesystem::file_size(dir / "a.jpg")) +
+                          " bytes\n  baseline, YCbCr 4:2:0, restart interval 0, orientation 0, "
+                          "ICC 0, EXIF 0, XMP 0, comment 0 bytes\n");
+}
+
+// info describes what the markers say, and writes the ICC profile and the
+// EXIF data out as stored.
+TEST(CliTool, InfoDescribesTheFrameAndWritesTheItems) {
+  TempDir dir;
+  const std::string icc1(300, 'a'), icc2 = "second chunk";
+  const std::string tiff =
+      std::string("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0", 22) +
+      std::string(4, '\0');
+  auto segment = [](int marker, const std::string& payload) {
+    std::vector<uint8_t> out;
+    AppendSegment(out, marker, std::vector<uint8_t>(payload.begin(), payload.end()));
+    return out;
+  };
+  JpegBuildOptions o = ColourOptions(2, 1);
+  o.restartInterval = 4;
+  o.progressiveScans = BandSelectionScript(3);
+  o.extraSegments = {segment(0xE2, std::string("ICC_PROFILE\0\x02\x02", 14) + icc2),
+                     segment(0xE2, std::string("ICC_PROFILE\0\x01\x02", 14) + icc1),
+                     segment(0xE1, std::string("Exif\0\0", 6) + tiff), segment(0xFE, "hello")};
+  std::vector<uint8_t> jpeg = BuildJpeg(MakeTestImage(24, 16, 3, 1), o);
+  WriteBytes(dir / "p.jpg", std::string(jpeg.begin(), jpeg.end()));
+
+  ProcessResult text = Cli({"info", dir / "p.jpg"});
+  ASSERT_EQ(text.exitStatus, 0) << text.err;
+  EXPECT_TRUE(Contains(text.out,
+                       "\n  progressive, YCbCr 4:2:2, restart interval 4, orientation 6, "
+                       "ICC 312, EXIF 26, XMP 0, comment 5 bytes\n"))
+      << text.out;
+  ProcessResult json =
+      Cli({"info", "--json", dir / "p.jpg", "--icc", dir / "p.icc", "--exif=" + dir / "p.exif"});
+  ASSERT_EQ(json.exitStatus, 0) << json.err;
+  EXPECT_TRUE(Contains(json.out,
+                       "\"frame\": \"progressive\", \"model\": \"YCbCr\", \"sampling\": \"4:2:2\", "
+                       "\"restartInterval\": 4, \"orientation\": 6, \"iccBytes\": 312, "
+                       "\"exifBytes\": 26, \"xmpBytes\": 0, \"commentBytes\": 5}"))
+      << json.out;
+  std::vector<uint8_t> icc = ReadFileBytes((dir / "p.icc").c_str());
+  EXPECT_EQ(std::string(icc.begin(), icc.end()), icc1 + icc2);
+  std::vector<uint8_t> exif = ReadFileBytes((dir / "p.exif").c_str());
+  EXPECT_EQ(std::string(exif.begin(), exif.end()), tiff);
+
+  // A file without the item: status 1, the description still printed, no file.
+  jpeg = BuildJpeg(MakeTestImage(8, 8, 1, 1), GreyOptions());
+  WriteBytes(dir / "g.jpg", std::string(jpeg.begin(), jpeg.end()));
+  ProcessResult none = Cli({"info", dir / "g.jpg", "--icc", dir / "g.icc"});
+  EXPECT_EQ(none.exitStatus, 1);
+  EXPECT_TRUE(Contains(none.err, "has no ICC profile")) << none.err;
+  EXPECT_TRUE(Contains(none.out, "baseline, greyscale 1x1, restart interval 0")) << none.out;
+  EXPECT_FALSE(Exists(dir / "g.icc"));
+  EXPECT_EQ(Cli({"info", dir / "g.jpg", dir / "p.jpg", "--exif", dir / "x"}).exitStatus, 2);
+  EXPECT_EQ(Cli({"info", dir / "g.jpg", "--icc"}).exitStatus, 2);
 }
 
 // The extended reading is the default: a progressive file and its

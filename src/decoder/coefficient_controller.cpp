@@ -12,6 +12,7 @@
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/mcu_rows.h"
+#include "decoder/scaled_output.h"
 #include "driver/stages.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
@@ -492,8 +493,17 @@ int32_t ServeLine(IFFHandle& handle, DecoderState& dec) {
     cf.startCode = StartCoefficients(handle, dec);
   }
   if (cf.startCode != kOk) return cf.startCode;
-  HandOverLine(handle, dec);
-  if (cf.nextLine == cf.firstDamagedLine) handle.stream.lineCode = kErrDataEnded;
+  // A scaled line stands for d full lines; the damaged line is the first of
+  // an MCU row, a multiple of 8 x V and so of d.
+  int32_t damagedLine = cf.firstDamagedLine;
+  if (dec.scaleDenom > 1) {
+    int32_t rc = HandOverScaledLine(handle, dec);
+    if (rc != kOk) return rc;
+    if (damagedLine > 0) damagedLine /= dec.scaleDenom;
+  } else {
+    HandOverLine(handle, dec);
+  }
+  if (cf.nextLine == damagedLine) handle.stream.lineCode = kErrDataEnded;
   if (cf.nextLine < INT32_MAX) ++cf.nextLine;
   return kOk;
 }
@@ -504,6 +514,7 @@ void RestartCoefficientLines(IFFHandle& handle) {
   CoefficientFields& cf = handle.decomp.coefs;
   if (!cf.begun || cf.startCode != kOk) return;
   StartBands(handle);
+  RestartScaledLines(handle);
   cf.nextLine = 0;
 }
 

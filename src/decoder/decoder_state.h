@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "format/jpeg_records.h"
+#include "format/segment_collection.h"
 #include "memory/memory_manager.h"
 
 namespace iffjpeg {
@@ -57,6 +58,8 @@ struct DecoderState {
   // the backing store, in MiB (IFF_CTL_WHOLE_IMAGE_LIMITS; 0 = the defaults).
   int32_t wholeMemoryMiB;
   int32_t wholeStoreMiB;
+  // IFF_CTL_SCALE's denominator: 1 (or 0) full size, else 2, 4 or 8.
+  int32_t scaleDenom;
   int32_t outputColourSpace;
   int32_t imageWidth;
   int32_t imageHeight;
@@ -116,6 +119,9 @@ struct DecoderState {
   // Extended reading: the current interval ran into a restart marker of
   // another number before its MCUs were complete (a marker was lost).
   int32_t intervalDamaged;
+  // Metadata segments and the values the description reports, collected in
+  // either mode up to the first scan header; their bytes live in the pool.
+  SegmentCollection extras;
   MemoryPool pool;
 
   // The four YCbCr-to-RGB tables live in the pool so that freeAll releases

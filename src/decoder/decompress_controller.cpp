@@ -8,6 +8,7 @@
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/coefficient_controller.h"
+#include "decoder/scaled_output.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
 
@@ -263,6 +264,7 @@ int32_t DecompressControl(IFFHandle& handle, DecoderState& dec, int32_t mode) {
     case kPipelineStart:
       return StartDecompress(handle, dec);
     case kPipelineLine:
+      if (dec.scaleDenom > 1) return HandOverScaledLine(handle, dec);
       HandOverLine(handle, dec);
       return 0;
     case kPipelineFinish:

@@ -24,6 +24,30 @@ struct WholeImageFields {
   int32_t nextLine;          // lines handed over so far
 };
 
+// Scaled decoding (IFF_CTL_SCALE): one band of reduced-transform samples
+// per scan component and of replicated samples per frame component, at
+// `size` samples per block side.
+struct ScaledFields {
+  int32_t begun;
+  int32_t size;
+  int32_t width;  // the scaled image
+  int32_t height;
+  SampleArray compRows[kMaxScanComponents];  // per scan component
+  // Per scan component: samples per block side (a subsampled component's
+  // blocks cover more of the reduced image, up to 8) and the replication
+  // left to reach the reduced size.
+  int32_t compWidth[kMaxScanComponents];
+  int32_t compHeight[kMaxScanComponents];
+  int32_t repeatH[kMaxScanComponents];
+  int32_t repeatV[kMaxScanComponents];
+  SampleArray upRows[kMaxScanComponents];  // per frame component
+  int32_t bandRows;
+  int32_t bandLines;   // lines of the current band
+  int32_t nextInBand;  // its next line to hand over
+  int32_t linesDone;   // lines of all bands decoded so far
+  uint8_t* fullLines;  // the whole-image controller's full-size lines, averaged
+};
+
 struct DecompressFields {
   int32_t paddedWidth;     // image width rounded up to 8 x max horizontal sampling
   int32_t mcuRowIndex;     // first MCU row of the band the next step reads
@@ -41,6 +65,7 @@ struct DecompressFields {
   CoefBlock transformBlock;
   WholeImageFields whole;
   CoefficientFields coefs;
+  ScaledFields scaled;
 };
 
 // The Huffman decoder's bit reader.

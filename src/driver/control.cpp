@@ -1,5 +1,6 @@
 // IFFControl: the host's door to the last error, the line size, the
-// resolution (JFIF density) and the quality.
+// resolution (JFIF density), the quality, and when reading the description
+// of the file and its metadata.
 #include <cstring>
 
 #include "common/result_codes.h"
@@ -71,7 +72,80 @@ int32_t SetWholeImageLimits(IFFHandle& handle, const void* pointer) {
   return kOk;
 }
 
-int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
+bool ReadHandle(const IFFHandle& handle) {
+  return handle.mode == IFF_MODE_READ || handle.mode == IFF_MODE_READ_NOSEEK;
+}
+
+// The description of the file being read, from the segments before its
+// first scan header; at most the caller's size bytes of it.
+int32_t QueryJpegInfo(const DecoderState& dec, void* pointer) {
+  if (pointer == nullptr) return kErrInvalid;
+  int32_t size;
+  std::memcpy(&size, pointer, sizeof size);
+  constexpr int32_t kSmallestRecord = 8;  // size and frameMarker
+  if (size < kSmallestRecord) return kErrInvalid;
+  const SegmentCollection& extras = dec.extras;
+  IFFJpegInfo info{};
+  info.size = size < static_cast<int32_t>(sizeof info) ? size : static_cast<int32_t>(sizeof info);
+  info.frameMarker = extras.frameMarker;
+  info.precision = dec.dataPrecision;
+  info.components = dec.numComponents;
+  info.colourModel = extras.colourModel;
+  info.adobeTransform = extras.adobeTransform;
+  for (int32_t c = 0; c < dec.numComponents && c < 4; ++c) {
+    info.componentIds[c] = dec.components[c].componentId;
+    info.hSampling[c] = dec.components[c].hSampFactor;
+    info.vSampling[c] = dec.components[c].vSampFactor;
+  }
+  info.restartInterval = extras.restartInterval;
+  info.jfifVersion = extras.jfifVersion;
+  info.densityUnit = extras.densityUnit;
+  info.xDensity = extras.xDensity;
+  info.yDensity = extras.yDensity;
+  info.orientation = extras.orientation;
+  info.iccBytes = static_cast<int32_t>(MetadataBytes(extras, kMetaIcc));
+  info.exifBytes = static_cast<int32_t>(MetadataBytes(extras, kMetaExif));
+  info.xmpBytes = static_cast<int32_t>(MetadataBytes(extras, kMetaXmp));
+  info.commentBytes = static_cast<int32_t>(MetadataBytes(extras, kMetaComment));
+  std::memcpy(pointer, &info, static_cast<std::size_t>(info.size));
+  return kOk;
+}
+
+// One metadata item into the caller's buffer of capacity bytes.
+int32_t QueryMetadata(const DecoderState& dec, int32_t item, int32_t capacity, void* pointer) {
+  if (item < IFF_META_ICC || item > IFF_META_COMMENT) return kErrInvalid;
+  const auto kind = static_cast<MetadataKind>(item - IFF_META_ICC);
+  uint32_t bytes = MetadataBytes(dec.extras, kind);
+  if (bytes == 0) return kOk;
+  if (pointer == nullptr || capacity < 0 || static_cast<uint32_t>(capacity) < bytes) {
+    return kErrInvalid;
+  }
+  CopyMetadata(dec.extras, kind, static_cast<uint8_t*>(pointer));
+  return kOk;
+}
+
+// Before any line call: the denominator of the reduced size, and the lines
+// it gives; pointer (may be null) receives the scaled width and height.
+int32_t SetScale(IFFHandle& handle, int32_t denominator, void* pointer) {
+  if (!ReadHandle(handle) || handle.lineCallsMade) return kErrInvalid;
+  if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) {
+    return kErrInvalid;
+  }
+  const DecoderState& dec = handle.decoder;
+  handle.scaleDenom = denominator;
+  handle.decoder.scaleDenom = denominator;
+  handle.width = ceilDiv(dec.imageWidth, denominator);
+  handle.height = ceilDiv(dec.imageHeight, denominator);
+  handle.lineStride = handle.planes * handle.width;
+  handle.lineBytes = handle.lineStride;
+  if (pointer != nullptr) {
+    const int32_t size[2] = {handle.width, handle.height};
+    std::memcpy(pointer, size, sizeof size);
+  }
+  return kOk;
+}
+
+int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, void* pointer) {
   code &= ~0x8000;
   switch (code) {
     case IFF_CTL_LAST_ERROR:
@@ -101,6 +175,17 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
       return SetQuality(handle.encoder, static_cast<int16_t>(value), 0);
     case IFF_CTL_WHOLE_IMAGE_LIMITS:
       return SetWholeImageLimits(handle, pointer);
+    // A failed rewind leaves the decoder half set up: its code stands.
+    case IFF_CTL_JPEG_INFO:
+      if (!ReadHandle(handle)) return kErrInvalid;
+      if (handle.stickyError != 0) return handle.stickyError;
+      return QueryJpegInfo(handle.decoder, pointer);
+    case IFF_CTL_SCALE:
+      return SetScale(handle, static_cast<int16_t>(value), pointer);
+    case IFF_CTL_METADATA:
+      if (!ReadHandle(handle)) return kErrInvalid;
+      if (handle.stickyError != 0) return handle.stickyError;
+      return QueryMetadata(handle.decoder, static_cast<int16_t>(value), unused, pointer);
     default:
       return kErrUnsupported;
   }
@@ -109,9 +194,9 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, void* pointer) {
 }  // namespace
 }  // namespace iffjpeg
 
-extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t argument, int32_t,
-                                          void* pointer) {
+extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t argument,
+                                          int32_t unused, void* pointer) {
   iffjpeg::IFFHandle* handle = iffjpeg::LookUpHandle(value);
   if (handle == nullptr) return iffjpeg::kErrInvalid;
-  return iffjpeg::Control(*handle, code, argument, pointer);
+  return iffjpeg::Control(*handle, code, argument, unused, pointer);
 }

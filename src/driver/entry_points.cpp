@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "decoder/scaled_output.h"
 #include "driver/handle_registry.h"
 #include "driver/reading.h"
 #include "driver/stages.h"
@@ -104,13 +105,31 @@ bool IsReadMode(int32_t mode) { return mode == IFF_MODE_READ || mode == IFF_MODE
 
 }  // namespace
 
-// One line through the decompression controller; a code the stream buffer
-// or the Huffman decoder recorded during the line becomes the line's result.
-int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
+namespace {
+
+int32_t DecodeFullLine(IFFHandle& handle, uint8_t* line) {
   handle.currentLine = line;
   handle.stream.lineCode = 0;
   int32_t rc = DecompressControl(handle, handle.decoder, kPipelineLine);
   if (rc == 0) rc = handle.stream.lineCode;
+  return rc;
+}
+
+}  // namespace
+
+// One line through the decompression controller; a code the stream buffer
+// or the Huffman decoder recorded during the line becomes the line's result.
+// At a scale, the whole-image controller's samples, decoded at full size
+// when the file was opened, are averaged; the other controllers decode at
+// the reduced size.
+int32_t DecodeOneLine(IFFHandle& handle, uint8_t* line) {
+  int32_t rc;
+  if (handle.decoder.scaleDenom > 1 &&
+      handle.decoderMethods.controller == ControllerKind::kWholeImage) {
+    rc = AverageFullLines(handle, line, DecodeFullLine);
+  } else {
+    rc = DecodeFullLine(handle, line);
+  }
   handle.lastError = rc;
   return rc;
 }
@@ -182,6 +201,7 @@ extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t
   if (handle == nullptr || !IsReadMode(handle->mode)) return kErrInvalid;
   // A live handle records every result, refusals included, so that
   // IFFControl code 0 reports what the host was last told.
+  handle->lineCallsMade = 1;
   if (count > 0 && lines == nullptr) return handle->lastError = kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
   for (uint32_t i = 0; i < count; ++i) {
@@ -221,6 +241,7 @@ extern "C" IFFJPEG_API int32_t IFFPutLine(int32_t value, uint32_t count, const u
 extern "C" IFFJPEG_API int32_t IFFSeek(int32_t value, int32_t target) {
   IFFHandle* handle = LookUpHandle(value);
   if (handle == nullptr || handle->mode != IFF_MODE_READ) return kErrInvalid;
+  handle->lineCallsMade = 1;
   if (target < 0) return kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
   handle->lastError = 0;

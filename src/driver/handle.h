@@ -26,6 +26,11 @@ struct IFFHandle {
   // Opened with IFF_MODE_EXTENDED (read modes only): the decoder also reads
   // what the default mode refuses. Copied into the decoder at every start.
   int32_t extendedReading;
+  // IFF_CTL_SCALE's denominator (0: not set, full size), copied into the
+  // decoder at every start; and whether a line call was made, after which
+  // the scale is fixed.
+  int32_t scaleDenom;
+  int32_t lineCallsMade;
   // The stream buffer, the file callbacks and id, and the codes the stream
   // records; PrepareHandle binds it to lastError and the decoder's rows.
   ByteStream stream;

@@ -22,6 +22,7 @@ int32_t StartDecoder(IFFHandle& handle) {
   std::memset(&handle.bitReader, 0, sizeof handle.bitReader);
   handle.stream.dataEnded = 0;
   dec.extendedReading = handle.extendedReading;
+  dec.scaleDenom = handle.scaleDenom > 1 ? handle.scaleDenom : 1;
   dec.methods = &handle.decoderMethods;
   dec.memory = &handle.memoryTable;
   std::memset(&handle.decoderMethods, 0, sizeof handle.decoderMethods);
@@ -37,8 +38,8 @@ int32_t StartDecoder(IFFHandle& handle) {
   if (rc == 0) rc = DecompressControl(handle, dec, kPipelineStart);
   if (rc != 0) return rc;
 
-  handle.height = dec.imageHeight;
-  handle.width = dec.imageWidth;
+  handle.height = ceilDiv(dec.imageHeight, dec.scaleDenom);
+  handle.width = ceilDiv(dec.imageWidth, dec.scaleDenom);
   handle.bitsPerSample = 8;
   handle.planes = dec.jpegColourSpace == kColourGrey ? 1 : 3;
   return 0;

@@ -20,6 +20,8 @@ enum MarkerCode : int {
   kMarkerDqt = 0xDB,
   kMarkerDri = 0xDD,
   kMarkerApp0 = 0xE0,
+  kMarkerApp1 = 0xE1,
+  kMarkerApp2 = 0xE2,
   kMarkerApp14 = 0xEE,
   kMarkerCom = 0xFE,
 };

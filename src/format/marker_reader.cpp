@@ -6,6 +6,7 @@
 #include "entropy/annex_k_tables.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
+#include "format/segment_collection.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -134,6 +135,7 @@ int32_t ReadJfifSegment(ByteStream& stream, DecoderState& dec) {
     if (std::memcmp(b, "JFIF", 5) == 0) {
       if (b[5] != 1) return kErrBadData;
       dec.jfifSeen = 1;
+      if (!dec.extras.closed) dec.extras.jfifVersion = (b[5] << 8) | b[6];
       dec.densityUnit = b[7];
       dec.xDensity = static_cast<uint16_t>((b[8] << 8) | b[9]);
       dec.yDensity = static_cast<uint16_t>((b[10] << 8) | b[11]);
@@ -300,8 +302,17 @@ int ReadMarkers(ByteStream& stream, DecoderState& dec) {
         if (dec.extendedReading) {
           rc = ReadAdobeSegment(stream, dec);
         } else {
-          SkipSegment(stream);
+          NoteAdobeSegment(stream, dec);
         }
+        break;
+      case kMarkerApp1:
+        rc = ReadApp1Segment(stream, dec);
+        break;
+      case kMarkerApp2:
+        rc = ReadApp2Segment(stream, dec);
+        break;
+      case kMarkerCom:
+        rc = ReadCommentSegment(stream, dec);
         break;
       default:
         if (code >= kMarkerRst0 && code <= kMarkerRst7) break;  // no length
@@ -371,7 +382,9 @@ int32_t ReadFileHeader(ByteStream& stream, DecoderState& dec) {
   dec.colourModelFixed = 0;
   dec.adobeTransform = -1;
   dec.positionalIds = 0;
+  dec.extras.adobeTransform = -1;
   int code = ReadMarkers(stream, dec);
+  dec.extras.frameMarker = code;
   int32_t rc;
   if (code == kMarkerSof0 || code == kMarkerSof1) {
     rc = ReadFrameHeader(stream, dec, 0);
@@ -398,6 +411,7 @@ int32_t ReadToFirstScan(ByteStream& stream, DecoderState& dec) {
       dec.jpegColourSpace = ClassifyExtendedColourSpace(dec);
       dec.colourModelFixed = 1;
     }
+    if (rc == kOk) CloseSegmentCollection(dec);
     // The first scan of a progressive frame can refine nothing (T.81
     // G.1.1.1.1); a later scan's header is checked when it is reached.
     if (rc == kOk && dec.progressive && !ProgressiveScanValid(dec, nullptr)) rc = kErrBadData;
