@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "entropy/huffman_optimizer.h"
 #include "iffjpeg.h"
 #include "support/decode_helpers.h"
 #include "support/images.h"
@@ -338,6 +339,121 @@ TEST(WritingOptions, RefusedSettingsAndSettingsAfterTheFirstLineChangeNothing) {
   EXPECT_EQ(IFFControl(h, IFF_CTL_OPTIMIZE, 1, 0, nullptr), IFF_ERR_INVALID);
   EXPECT_EQ(IFFControl(h, IFF_CTL_METADATA, 4, 3, big.data()), IFF_ERR_UNSUPPORTED);
   EXPECT_EQ(IFFClose(h), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// One component's lengths from BITS: every code at most 16 bits, and the
+// codes leave room (the Kraft sum below 1), so that no code is all 1-bits.
+void ExpectUsableTable(const iffjpeg::HuffTable& t, const iffjpeg::SymbolCounts& counts) {
+  int n = 0;
+  uint64_t kraft = 0;  // in units of 2^-16
+  for (int l = 1; l <= 16; ++l) {
+    n += t.bits[l];
+    kraft += static_cast<uint64_t>(t.bits[l]) << (16 - l);
+  }
+  EXPECT_LT(kraft, uint64_t{1} << 16);
+  std::vector<bool> present(256, false);
+  for (int i = 0; i < n; ++i) present[t.huffval[i]] = true;
+  int counted = 0;
+  for (int v = 0; v < 256; ++v) {
+    if (counts.count[v] != 0) {
+      ++counted;
+      EXPECT_TRUE(present[v]) << "symbol " << v;
+    }
+  }
+  EXPECT_EQ(n, counted == 0 ? 1 : counted);
+}
+
+TEST(OptimizedTables, EveryCountedSymbolGetsACodeOfAtMost16Bits) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, int64_t>> counts;
+  };
+  std::vector<std::pair<int, int64_t>> fibonacci, flat, one;
+  int64_t a = 1, b = 1;
+  for (int v = 0; v < 40; ++v) {  // lengths far above 16 before the adjustment
+    fibonacci.push_back({v * 6, a});
+    int64_t c = a + b;
+    a = b;
+    b = c;
+  }
+  for (int v = 0; v < 256; ++v) flat.push_back({v, 1000});
+  one.push_back({0xF0, 5});
+  const Case cases[] = {
+      {"fibonacci", fibonacci}, {"all 256 alike", flat}, {"one symbol", one}, {"none", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    iffjpeg::SymbolCounts counts{};
+    for (auto [symbol, n] : c.counts) counts.count[symbol] = n;
+    iffjpeg::HuffTable table{};
+    iffjpeg::BuildOptimalTable(counts, table);
+    ExpectUsableTable(table, counts);
+  }
+  // Shorter codes for more frequent symbols.
+  iffjpeg::SymbolCounts skewed{};
+  skewed.count[1] = 1000;
+  skewed.count[2] = 10;
+  skewed.count[3] = 10;
+  iffjpeg::HuffTable table{};
+  iffjpeg::BuildOptimalTable(skewed, table);
+  EXPECT_EQ(table.bits[1], 1);
+  EXPECT_EQ(table.huffval[0], 1);
+}
+
+TEST(WritingOptions, OptimizedFilesDecodeToThePlainFilesPixelsAndAreSmaller) {
+  struct Case {
+    int channels;
+    int32_t sampling;
+    int width, height;
+    int32_t restart;
+    int quality;
+  };
+  const Case cases[] = {
+      {3, 0x420, 203, 150, 0, 75}, {3, 0x420, 203, 150, 0, 95}, {3, 0x444, 120, 77, 0, 50},
+      {3, 0x411, 130, 40, 3, 75},  {1, 0x420, 150, 101, 0, 90}, {1, 0x420, 150, 101, 7, 75},
+      {3, 0x422, 1, 1, 0, 75},     {3, 0x440, 9, 17, 1, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.channels << " " << std::hex << c.sampling << std::dec << " " << c.width << "x"
+                 << c.height << " restart " << c.restart << " q" << c.quality);
+    Image img = MakeTestImage(c.width, c.height, c.channels, 12);
+    std::vector<Setting> settings = {{IFF_CTL_SUBSAMPLING, c.sampling},
+                                     {IFF_CTL_RESTART, c.restart}};
+    Written plain = Write(img, settings, c.quality);
+    settings.push_back({IFF_CTL_OPTIMIZE, 1});
+    Written optimized = Write(img, settings, c.quality);
+    ASSERT_EQ(optimized.close, 0);
+    std::vector<Segment> segments = Segments(optimized.bytes);
+    ASSERT_NE(Find(segments, 0xC0), nullptr);
+    ASSERT_EQ(segments.back().marker, 0xDA);
+    if (c.width >= 100) {
+      EXPECT_LT(optimized.bytes.size(), plain.bytes.size());
+    }
+    Decoded a = DecodeBoth(plain.bytes);
+    Decoded b = DecodeBoth(optimized.bytes);
+    EXPECT_EQ(a.own.pixels, b.own.pixels);
+    EXPECT_EQ(a.stb.pixels, b.stb.pixels);
+  }
+}
+
+TEST(WritingOptions, OptimizedCoefficientsStayWithinTheWholeImageLimits) {
+  // 1024 x 768 at 0x420 keeps 2.25 MiB of coefficients.
+  Image img = MakeTestImage(1024, 768, 3, 13);
+  int32_t backed[2] = {1, 8};
+  int32_t tooSmall[2] = {1, 2};
+  Written plain = Write(img, {});
+  Written stored = Write(img, {{IFF_CTL_OPTIMIZE, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, backed}});
+  ASSERT_EQ(stored.settingCodes, (std::vector<int32_t>{0, 0}));
+  ASSERT_EQ(stored.close, 0);
+  EXPECT_EQ(DecodeWithLibrary(stored.bytes).image.pixels,
+            DecodeWithLibrary(plain.bytes).image.pixels);
+  Written refused =
+      Write(img, {{IFF_CTL_OPTIMIZE, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, tooSmall}});
+  EXPECT_EQ(refused.close, IFF_ERR_MEMORY);
 }
 
 }  // namespace
