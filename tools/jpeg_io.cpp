@@ -1,6 +1,10 @@
 // JPEG input and output: the tool's only route to JPEG data is the driver's
 // public C interface.
 #include <cstdio>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <utility>
 #include <vector>
 
@@ -45,7 +49,12 @@ class JpegSource : public LineSource {
 };
 
 // Standard output as a write-only file: one id, writes through stdio.
-int32_t IFFJPEG_CALL StdoutOpen(const void*, int32_t, int32_t) { return 1; }
+int32_t IFFJPEG_CALL StdoutOpen(const void*, int32_t, int32_t) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // no CR inserted before LF bytes
+#endif
+  return 1;
+}
 int32_t IFFJPEG_CALL StdoutClose(int32_t) { return std::fflush(stdout) == 0 ? 0 : 1; }
 int32_t IFFJPEG_CALL StdoutRead(int32_t, void*, int32_t) { return -1; }
 int32_t IFFJPEG_CALL StdoutWrite(int32_t, const void* buffer, int32_t count) {
