@@ -35,7 +35,8 @@ bool StbDecode(const std::vector<uint8_t>& jpeg, int planes, std::vector<uint8_t
 // iffjpeg through caller-supplied callbacks on memory.
 // mode is OR-ed into the read mode (IFF_MODE_EXTENDED for progressive files).
 bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode = 0);
-bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out);
+// optimize: Huffman tables built for the image (IFF_CTL_OPTIMIZE).
+bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, bool optimize = false);
 
 // Peak resident memory of a child process running one case (kB), or -1.
 // mode is "decode" (arg: a file) or "encode" (args: width height).

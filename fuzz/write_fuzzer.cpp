@@ -1,8 +1,11 @@
 // Writing with parameters and pixels from the input: size, planes, quality,
-// resolution, how the lines are grouped into calls, and a write callback
-// that may store fewer bytes than asked or a close that may fail. A file
-// that lost bytes must never be reported complete; a file reported complete
-// must read back with its geometry and every line.
+// resolution, the writing options (subsampling, restart interval, tables
+// built for the image, metadata items), how the lines are grouped into
+// calls, and a write callback that may store fewer bytes than asked or a
+// close that may fail. A file that lost bytes must never be reported
+// complete; a file reported complete must read back with its geometry and
+// every line, and with options its pixels must equal those of the plain
+// file of the same quality and subsampling.
 #include <algorithm>
 #include <vector>
 
@@ -27,7 +30,13 @@ struct WriteRequest {
   int32_t resolutionFlags;  // -1: no resolution call
   int32_t densities[2];
   uint8_t groupPattern;  // line counts per IFFPutLine call
+  int32_t subsampling;   // 0: no call
+  int32_t restart;       // -1: no call
+  bool optimize;
+  uint32_t metadataLength[4];  // IFF_CTL_METADATA kinds 1..4; 0: no call
 };
+
+constexpr int32_t kSubsamplings[] = {0x420, 0x422, 0x440, 0x444, 0x411, 0x421};
 
 WriteRequest ParseRequest(FuzzInput& in) {
   WriteRequest r{};
@@ -43,6 +52,15 @@ WriteRequest ParseRequest(FuzzInput& in) {
   r.densities[0] = static_cast<int32_t>(in.U16());
   r.densities[1] = static_cast<int32_t>(in.U16());
   r.groupPattern = in.U8();
+  uint8_t options = in.U8();
+  if (options & 1) r.subsampling = kSubsamplings[in.U8() % 6];
+  r.restart = (options & 2) ? in.U16() % 300 : -1;
+  r.optimize = (options & 4) != 0;
+  for (int kind = 0; kind < 4; ++kind) {
+    if (options & (16 << kind)) r.metadataLength[kind] = in.U16();
+  }
+  // Now and then an ICC profile of several chunks.
+  if ((options & 0x18) == 0x18) r.metadataLength[0] = 65519 + in.U16() * 2u;
   return r;
 }
 
@@ -55,20 +73,67 @@ void SetFailures(FuzzInput& in, FuzzFile& file) {
 }
 
 // A file reported complete must open with the geometry it was written with
-// and deliver every line without a code.
-void CheckReadsBack(const FuzzFile& written, const WriteRequest& r) {
+// and deliver every line without a code; returns the lines.
+std::vector<uint8_t> CheckReadsBack(const FuzzFile& written, const WriteRequest& r) {
   FuzzFile file(written.data);
   IFFImageInfo info{};
   int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
   FUZZ_CHECK(h > 0, h, static_cast<long>(written.data.size()));
   FUZZ_CHECK(info.width == r.width && info.height == r.height, info.width, info.height);
   FUZZ_CHECK(info.planes == r.planes, info.planes, r.planes);
-  std::vector<uint8_t> line(static_cast<std::size_t>(info.width) * info.planes);
+  const std::size_t stride = static_cast<std::size_t>(info.width) * info.planes;
+  std::vector<uint8_t> lines(stride * static_cast<std::size_t>(info.height));
   for (int32_t y = 0; y < info.height; ++y) {
-    int32_t rc = IFFGetLine(h, 1, line.data());
+    int32_t rc = IFFGetLine(h, 1, lines.data() + stride * static_cast<std::size_t>(y));
     FUZZ_CHECK(rc == 0, rc, y);
   }
   FUZZ_CHECK(IFFClose(h) == 0, h, 0);
+  return lines;
+}
+
+bool HasOptions(const WriteRequest& r) {
+  bool any = r.subsampling != 0 || r.restart >= 0 || r.optimize;
+  for (uint32_t length : r.metadataLength) any = any || length != 0;
+  return any;
+}
+
+// The writing options before the first line. Only a subsampling value
+// outside the list and metadata too long for its segment are refused.
+void SetOptions(int32_t h, const WriteRequest& r, std::vector<uint8_t>& metadata) {
+  if (r.subsampling != 0) {
+    int32_t rc = IFFControl(h, IFF_CTL_SUBSAMPLING, r.subsampling, 0, nullptr);
+    FUZZ_CHECK(rc == (r.subsampling == 0x421 ? IFF_ERR_INVALID : 0), rc, r.subsampling);
+  }
+  if (r.restart >= 0) FUZZ_CHECK(IFFControl(h, IFF_CTL_RESTART, r.restart, 0, nullptr) == 0, h, 0);
+  if (r.optimize) FUZZ_CHECK(IFFControl(h, IFF_CTL_OPTIMIZE, 1, 0, nullptr) == 0, h, 0);
+  static constexpr uint32_t kLimits[4] = {255u * 65519, 65527, 65504, 65533};
+  for (int kind = 0; kind < 4; ++kind) {
+    uint32_t length = r.metadataLength[kind];
+    if (length == 0) continue;
+    if (metadata.size() < length) metadata.resize(length, static_cast<uint8_t>(kind));
+    int32_t rc =
+        IFFControl(h, IFF_CTL_METADATA, kind + 1, static_cast<int32_t>(length), metadata.data());
+    FUZZ_CHECK(rc == (length > kLimits[kind] ? IFF_ERR_INVALID : 0), rc, length);
+  }
+}
+
+// The plain file of the same quality and subsampling, written without
+// failures, read back.
+std::vector<uint8_t> PlainPixels(const WriteRequest& r, const std::vector<uint8_t>& pixels) {
+  FuzzFile file;
+  IFFImageInfo info{};
+  info.width = r.width;
+  info.height = r.height;
+  info.planes = r.planes;
+  info.bitsPerSample = 8;
+  int32_t h = IFFOpen(file.source(), IFF_MODE_WRITE | IFF_MODE_CALLBACKS, &info);
+  FUZZ_CHECK(h > 0, h, 0);
+  if (r.setQuality) IFFControl(h, IFF_CTL_QUALITY, r.quality, 0, nullptr);
+  if (r.subsampling != 0) IFFControl(h, IFF_CTL_SUBSAMPLING, r.subsampling, 0, nullptr);
+  int32_t rc = IFFPutLine(h, static_cast<uint32_t>(r.height), pixels.data());
+  FUZZ_CHECK(rc == 0, rc, 0);
+  FUZZ_CHECK(IFFClose(h) == 0, h, 0);
+  return CheckReadsBack(file, r);
 }
 
 }  // namespace
@@ -101,6 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t slots[2] = {r.densities[0], r.densities[1]};
     FUZZ_CHECK(IFFControl(h, IFF_CTL_RESOLUTION, r.resolutionFlags, 0, slots) == 0, h, 0);
   }
+  std::vector<uint8_t> metadata;
+  SetOptions(h, r, metadata);
 
   const std::size_t stride = static_cast<std::size_t>(r.width) * r.planes;
   int32_t y = 0;
@@ -124,7 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(rc == IFF_ERR_WRITE, rc, failedAt);
   } else {
     FUZZ_CHECK(rc == 0, rc, 0);
-    CheckReadsBack(file, r);
+    std::vector<uint8_t> lines = CheckReadsBack(file, r);
+    if (HasOptions(r)) FUZZ_CHECK(lines == PlainPixels(r, pixels), 0, 0);
   }
   return 0;
 }

@@ -44,8 +44,8 @@
  * Calling order
  *   Reading: IFFOpen (mode 0 or 3), then any sequence of IFFGetLine,
  *   IFFSeek (mode 0 only) and IFFControl, then IFFClose.
- *   Writing: IFFOpen (mode 1), optionally IFFControl (resolution, quality),
- *   then IFFPutLine calls, then IFFClose. The first IFFPutLine writes the
+ *   Writing: IFFOpen (mode 1), optionally IFFControl (resolution, quality,
+ *   the writing options below), then IFFPutLine calls, then IFFClose. The first IFFPutLine writes the
  *   headers, so settings must be made before it.
  *
  * Threads
@@ -138,6 +138,44 @@ extern "C" {
 #define IFF_CTL_RESOLUTION 7      /* dots per inch: query when reading, set when writing */
 #define IFF_CTL_QUALITY 0x5701    /* writing: quality 1..100 (low 16 bits, signed) */
 #define IFF_CTL_WHOLE_IMAGE_LIMITS 0x5713 /* int32_t[2] -> {MiB in memory, MiB of backing store} */
+#define IFF_CTL_METADATA 0x5711    /* metadata: read an item, or write a segment (below) */
+#define IFF_CTL_SUBSAMPLING 0x5720 /* writing: chroma sampling (below) */
+#define IFF_CTL_OPTIMIZE 0x5721    /* writing: 1 Huffman tables built for the image, 0 Annex K */
+#define IFF_CTL_RESTART 0x5723     /* writing: restart interval in MCUs, 0..65535 (0 none) */
+
+/* Writing options. Each is set on a handle opened with IFF_MODE_WRITE
+ * before its first IFFPutLine; afterwards (and on read handles) the call
+ * gives 2 and nothing changes. A file written without them is exactly the
+ * default file.
+ *  IFF_CTL_SUBSAMPLING: value 0x420 (the default: luminance 2x2, chroma
+ *    1x1), 0x422 (2x1), 0x440 (1x2), 0x444 (1x1, full-resolution chroma),
+ *    0x411 (4x1); any other value gives 2. Greyscale images accept it and
+ *    stay one component.
+ *  IFF_CTL_RESTART: value = the restart interval in MCUs (low 16 bits): a
+ *    DRI segment before the scan and an RSTn marker after every `value`
+ *    MCUs (T.81 B.2.4.4, F.1.2.3). 0, the default, writes neither. The
+ *    MCU is 16x16 pixels at 0x420, 8x8 for greyscale.
+ *  IFF_CTL_OPTIMIZE: value 1: the Huffman tables are built for the image
+ *    from its symbol counts (T.81 K.2, code lengths limited to 16 bits)
+ *    instead of the Annex K tables; 0, the default, the Annex K tables.
+ *    The quantized coefficients, and so the decoded pixels, are those of
+ *    the default file. Every coefficient is kept until IFFClose, in memory
+ *    and a temporary backing store within IFF_CTL_WHOLE_IMAGE_LIMITS (which
+ *    write handles accept before their first line; defaults 64 MiB and
+ *    4096 MiB); the tables and the entropy-coded data are written at
+ *    IFFClose. An image needing more than both gives 5 at the first
+ *    IFFPutLine.
+ *  IFF_CTL_METADATA: value 1 ICC profile, 2 EXIF (the TIFF structure,
+ *    without the "Exif\0\0" prefix), 3 XMP (the packet, without its
+ *    namespace identifier), 4 comment; `unused` = the length in bytes,
+ *    pointer = the bytes, copied at the call; length 0 removes the item.
+ *    Written after the JFIF segment in the order EXIF (APP1), ICC profile
+ *    (APP2 chunks of at most 65519 bytes, numbered from 1), XMP (APP1),
+ *    comment (COM). Gives 2 for another value, a negative length, a null
+ *    pointer with a length, or a length above what the segment holds:
+ *    65527 bytes for EXIF, 65504 for XMP, 65533 for a comment, 255 chunks
+ *    (16,707,345 bytes) for an ICC profile; 5 when the copy cannot be
+ *    had; 3 on a read handle. */
 
 /* Extended reading (IFF_MODE_EXTENDED with read mode 0 or 3; with the write
  * modes IFFOpen gives -3). Without the flag nothing below applies and every
@@ -183,14 +221,16 @@ extern "C" {
  *    as the default reading takes it.
  * IFF_CTL_WHOLE_IMAGE_LIMITS: pointer to int32_t[2] = {MiB the coefficients
  * may keep in memory, MiB of backing store}, each 1..1048576, on a handle
- * opened for extended reading, before its first IFFGetLine or IFFSeek.
- * Returns 0, or 2 for a null pointer, a value out of range, a handle not
- * reading in extended mode, or a call after the first line. */
+ * opened for extended reading, before its first IFFGetLine or IFFSeek, or
+ * on a write handle before its first IFFPutLine (for IFF_CTL_OPTIMIZE).
+ * Returns 0, or 2 for a null pointer, a value out of range, a read handle
+ * not in extended mode, or a call after the first line. */
 
 /* ---- Reading extras: the description of the file and its metadata. ------
  * Both work on every read handle (modes 0 and 3, with or without
- * IFF_MODE_EXTENDED) and give 2 on handles opened for writing. They report
- * what the segments before the first scan header say; later segments are
+ * IFF_MODE_EXTENDED); IFF_CTL_JPEG_INFO gives 2 on handles opened for
+ * writing, where IFF_CTL_METADATA sets a segment to write (see above). They
+ * report what the segments before the first scan header say; later segments are
  * not looked at. After a backward IFFSeek whose second set-up failed, both
  * give the code of that failure.
  *
@@ -214,7 +254,6 @@ extern "C" {
  *   Comment: the payloads of every COM segment, joined in file order.
  * An item above 16 MiB is treated as absent. The bytes are kept by the
  * handle until it is closed. */
-#define IFF_CTL_METADATA 0x5711
 #define IFF_CTL_SCALE 0x5712
 #define IFF_CTL_JPEG_INFO 0x5714
 
@@ -357,11 +396,11 @@ IFFJPEG_API int32_t IFFJPEG_CALL IFFPutLine(int32_t handle, uint32_t count, cons
 IFFJPEG_API int32_t IFFJPEG_CALL IFFSeek(int32_t handle, int32_t target);
 
 /* Queries or sets a property (IFF_CTL_*). value: only its low 16 bits are
- * used. unused: ignored but by IFF_CTL_METADATA (the buffer capacity).
- * pointer: the caller's slots. Returns 0, 2 for an
- * invalid handle or a null pointer, 3 for an unknown code, 4 for a density
- * unit other than 0, 1 or 2, 5 when out of memory. Never changes the
- * recorded last error. */
+ * used. unused: ignored, except by IFF_CTL_METADATA (the buffer's capacity
+ * when reading, the item's length when writing). pointer: the caller's
+ * slots. Returns 0, 2 for an invalid handle or a null pointer, 3 for an
+ * unknown code, 4 for a density unit other than 0, 1 or 2, 5 when out of
+ * memory. Never changes the recorded last error. */
 IFFJPEG_API int32_t IFFJPEG_CALL IFFControl(int32_t handle, int32_t code, int32_t value,
                                             int32_t unused, void *pointer);
 

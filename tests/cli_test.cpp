@@ -553,6 +553,80 @@ TEST(CliRoundTrip, ProgressiveFilesDecodeByDefault) {
   EXPECT_EQ(Cli({"encode", dir / "prog.jpg", dir / "again.jpg", "--strict"}).exitStatus, 1);
 }
 
+// The index of the first segment with this marker before the scan data, or
+// npos; *payload gets its bytes after the length field.
+std::size_t FindSegment(const std::vector<uint8_t>& f, int marker, std::string* payload) {
+  std::size_t p = 2;
+  while (p + 4 <= f.size() && f[p] == 0xFF && f[p + 1] != 0xDA) {
+    std::size_t length = static_cast<std::size_t>(f[p + 2]) << 8 | f[p + 3];
+    if (f[p + 1] == marker) {
+      payload->assign(f.begin() + p + 4, f.begin() + p + 2 + length);
+      return p;
+    }
+    p += 2 + length;
+  }
+  return std::string::npos;
+}
+
+TEST(CliRoundTrip, WritingOptionsReachTheFile) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  WritePnm(dir / "in.ppm", MakeTestImage(120, 80, 3, 7));
+  WriteBytes(dir / "profile.icc", std::string(300, 'P'));
+  WriteBytes(dir / "exif.tiff", std::string("MM\0*\0\0\0\x08", 8));
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "plain.jpg"}).exitStatus, 0);
+  ProcessResult r = Cli({"encode", dir / "in.ppm", dir / "opts.JPEG", "--subsample", "444",
+                         "--restart=4", "--optimize", "--comment", "a note", "--icc",
+                         dir / "profile.icc", "--exif", dir / "exif.tiff"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<uint8_t> opts = ReadFileBytes((dir / "opts.JPEG").c_str());
+  std::string payload;
+  ASSERT_NE(FindSegment(opts, 0xC0, &payload), std::string::npos);
+  EXPECT_EQ(static_cast<uint8_t>(payload[7]), 0x11);  // luminance 1x1
+  ASSERT_NE(FindSegment(opts, 0xDD, &payload), std::string::npos);
+  EXPECT_EQ(payload, std::string("\0\x04", 2));
+  ASSERT_NE(FindSegment(opts, 0xFE, &payload), std::string::npos);
+  EXPECT_EQ(payload, "a note");
+  ASSERT_NE(FindSegment(opts, 0xE2, &payload), std::string::npos);
+  EXPECT_EQ(payload, std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(300, 'P'));
+  ASSERT_NE(FindSegment(opts, 0xE1, &payload), std::string::npos);
+  EXPECT_EQ(payload, std::string("Exif\0\0MM\0*\0\0\0\x08", 14));
+
+  // Optimized alone: the plain file's pixels in fewer bytes.
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "small.jpg", "--optimize"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"compare", dir / "plain.jpg", dir / "small.jpg"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+  EXPECT_LT(std::filesystem::file_size(dir / "small.jpg"),
+            std::filesystem::file_size(dir / "plain.jpg"));
+
+  // "-" writes the same bytes to standard output.
+  ProcessResult out = Cli({"encode", dir / "in.ppm", "-"});
+  ASSERT_EQ(out.exitStatus, 0) << out.err;
+  std::vector<uint8_t> plain = ReadFileBytes((dir / "plain.jpg").c_str());
+  EXPECT_EQ(out.out, std::string(plain.begin(), plain.end()));
+
+  // Other names, and bad option values, are refused before anything is
+  // written.
+  const std::vector<std::vector<std::string>> refused = {
+      {"encode", dir / "in.ppm", dir / "out.webp"},
+      {"encode", dir / "in.ppm", dir / "out.png"},
+      {"encode", dir / "in.ppm", dir / "jpg"},
+      {"encode", dir / "in.ppm", dir / "out.jpg", "--subsample", "421"},
+      {"encode", dir / "in.ppm", dir / "out.jpg", "--restart", "65536"},
+      {"encode", dir / "in.ppm", dir / "out.jpg", "--icc"},
+  };
+  for (const auto& args : refused) {
+    ProcessResult bad = Cli(args);
+    EXPECT_EQ(bad.exitStatus, 2) << args.back();
+    EXPECT_TRUE(Contains(bad.err, "Try 'iffjpeg encode --help'.")) << bad.err;
+  }
+  EXPECT_FALSE(Exists(dir / "out.webp"));
+  EXPECT_FALSE(Exists(dir / "out.jpg"));
+  ProcessResult missing = Cli({"encode", dir / "in.ppm", dir / "out.jpg", "--icc", dir / "none"});
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_FALSE(Exists(dir / "out.jpg"));
+}
+
 TEST(CliRoundTrip, TruncatedFileDecodesWithAWarningAndStatus3) {
   TempDir dir;
   SKIP_WITHOUT_CODEC(dir);

@@ -1,5 +1,8 @@
-// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict]
+// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [writing options]
+#include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "commands.h"
 
@@ -7,19 +10,57 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict]\n"
+    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [options]\n"
     "\n"
     "Encodes an image into a baseline JFIF file. IN may be PNG, BMP, binary\n"
     "PGM/PPM (maximum value 255) or JPEG; its type is recognised from its\n"
     "content. Greyscale images give greyscale JPEG files, all others YCbCr\n"
-    "with 2x2 chroma subsampling. Alpha channels are dropped.\n"
+    "with 2x2 chroma subsampling unless --subsample says otherwise. Alpha\n"
+    "channels are dropped. OUT must end in .jpg or .jpeg, or be - for\n"
+    "standard output.\n"
     "\n"
     "Options:\n"
-    "  --quality N    1 (smallest) to 100 (best); default 75\n"
-    "  --dpi X[,Y]    resolution in dots per inch written into the JFIF\n"
-    "                 segment (1 to 65535; Y defaults to X)\n"
-    "  --strict       read a JPEG input as the driver does without extended\n"
-    "                 reading (see 'iffjpeg decode --help')\n";
+    "  --quality N       1 (smallest) to 100 (best); default 75\n"
+    "  --dpi X[,Y]       resolution in dots per inch written into the JFIF\n"
+    "                    segment (1 to 65535; Y defaults to X)\n"
+    "  --subsample S     chroma sampling: 420 (default), 422, 440, 444, 411\n"
+    "  --restart N       a restart marker every N MCUs (0 to 65535; 0 none)\n"
+    "  --optimize        Huffman tables built for the image (smaller file)\n"
+    "  --comment TEXT    a COM segment with TEXT\n"
+    "  --icc FILE        embed FILE as the ICC profile\n"
+    "  --exif FILE       embed FILE (a TIFF structure) as the EXIF segment\n"
+    "  --strict          read a JPEG input as the driver does without extended\n"
+    "                    reading (see 'iffjpeg decode --help')\n";
+
+bool ParseSubsampling(const std::string& text, int32_t* value) {
+  static const std::pair<const char*, int32_t> kNames[] = {
+      {"420", 0x420}, {"422", 0x422}, {"440", 0x440}, {"444", 0x444}, {"411", 0x411}};
+  for (const auto& [name, code] : kNames) {
+    if (text == name) {
+      *value = code;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// A JPEG name or standard output; other names would give a JPEG file under
+// a misleading extension.
+bool IsJpegName(const std::string& path) {
+  if (path == "-") return true;
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "jpg" || ext == "jpeg";
+}
 
 bool ParseDpi(const std::string& text, JpegSettings* settings) {
   std::size_t comma = text.find(',');
@@ -61,6 +102,46 @@ int RunEncode(const Args& args) {
       }
       continue;
     }
+    m = MatchOption(args, &i, "--subsample", &value);
+    if (m < 0) return UsageError("encode", "--subsample needs a value");
+    if (m > 0) {
+      if (!ParseSubsampling(value, &settings.subsampling)) {
+        return UsageError("encode", "subsample must be 420, 422, 440, 444 or 411");
+      }
+      continue;
+    }
+    m = MatchOption(args, &i, "--restart", &value);
+    if (m < 0) return UsageError("encode", "--restart needs a value");
+    if (m > 0) {
+      if (!ParseInt(value, 0, 65535, &settings.restart)) {
+        return UsageError("encode", "restart must be a whole number from 0 to 65535");
+      }
+      continue;
+    }
+    if (args[i] == "--optimize") {
+      settings.optimize = true;
+      continue;
+    }
+    m = MatchOption(args, &i, "--comment", &value);
+    if (m < 0) return UsageError("encode", "--comment needs a value");
+    if (m > 0) {
+      if (value.size() > 65533) return UsageError("encode", "comment longer than 65533 bytes");
+      settings.comment.assign(value.begin(), value.end());
+      continue;
+    }
+    bool icc = false;
+    m = MatchOption(args, &i, "--icc", &value);
+    if (m != 0) icc = true;
+    if (m == 0) m = MatchOption(args, &i, "--exif", &value);
+    if (m < 0) return UsageError("encode", args[i] + " needs a file");
+    if (m > 0) {
+      std::vector<uint8_t>& bytes = icc ? settings.icc : settings.exif;
+      if (!ReadWholeFile(value, &bytes)) {
+        Report(value, "cannot be read");
+        return kExitFailure;
+      }
+      continue;
+    }
     if (IsOption(args[i])) return UsageError("encode", "unknown option '" + args[i] + "'");
     paths.push_back(args[i]);
   }
@@ -68,6 +149,9 @@ int RunEncode(const Args& args) {
   const std::string& in = paths[0];
   const std::string& out = paths[1];
   if (SameFile(in, out)) return UsageError("encode", "IN and OUT are the same file");
+  if (!IsJpegName(out)) {
+    return UsageError("encode", "OUT must end in .jpg or .jpeg, or be - for standard output");
+  }
 
   std::unique_ptr<LineSource> source;
   Status s = OpenImageSource(in, reading, &source);

@@ -1,6 +1,12 @@
 // JPEG input and output: the tool's only route to JPEG data is the driver's
 // public C interface.
 #include <cstdio>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+#include <utility>
+#include <vector>
 
 #include "iffjpeg.h"
 #include "jpeg_markers.h"
@@ -43,12 +49,27 @@ class JpegSource : public LineSource {
   bool damaged_ = false;
 };
 
+// Standard output as a write-only file: one id, writes through stdio.
+int32_t IFFJPEG_CALL StdoutOpen(const void*, int32_t, int32_t) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // no CR inserted before LF bytes
+#endif
+  return 1;
+}
+int32_t IFFJPEG_CALL StdoutClose(int32_t) { return std::fflush(stdout) == 0 ? 0 : 1; }
+int32_t IFFJPEG_CALL StdoutRead(int32_t, void*, int32_t) { return -1; }
+int32_t IFFJPEG_CALL StdoutWrite(int32_t, const void* buffer, int32_t count) {
+  return static_cast<int32_t>(std::fwrite(buffer, 1, static_cast<std::size_t>(count), stdout));
+}
+int32_t IFFJPEG_CALL StdoutSeek(int32_t, int32_t, int32_t) { return -1; }
+const IFFFileOps kStdoutOps = {StdoutOpen, StdoutClose, StdoutRead, StdoutWrite, StdoutSeek};
+
 class JpegSink : public LineSink {
  public:
   ~JpegSink() override {
     if (handle_ > 0) {
       IFFClose(handle_);
-      std::remove(path_.c_str());
+      if (path_ != "-") std::remove(path_.c_str());
     }
   }
 
@@ -62,7 +83,9 @@ class JpegSink : public LineSink {
     info.planes = shape.channels;
     info.bitsPerSample = 8;
     info.compression = 1;
-    int32_t h = IFFOpen(path.c_str(), IFF_MODE_WRITE, &info);
+    // "-" is standard output, through file callbacks of the tool's own.
+    int32_t h = path == "-" ? IFFOpen(&kStdoutOps, IFF_MODE_WRITE | IFF_MODE_CALLBACKS, &info)
+                            : IFFOpen(path.c_str(), IFF_MODE_WRITE, &info);
     if (h <= 0) return Status::Driver(h < 0 ? -h : IFF_ERR_INVALID);
     handle_ = h;
     path_ = path;
@@ -79,6 +102,22 @@ class JpegSink : public LineSink {
           IFFControl(handle_, IFF_CTL_RESOLUTION, IFF_RES_HORIZONTAL | IFF_RES_VERTICAL, 0, slots);
       if (rc != IFF_OK) return Status::Driver(rc);
     }
+    const int32_t options[][2] = {{IFF_CTL_SUBSAMPLING, settings.subsampling},
+                                  {IFF_CTL_RESTART, settings.restart},
+                                  {IFF_CTL_OPTIMIZE, settings.optimize ? 1 : 0}};
+    for (const auto& [code, value] : options) {
+      if (value == 0) continue;
+      int32_t rc = IFFControl(handle_, code, value, 0, nullptr);
+      if (rc != IFF_OK) return Status::Driver(rc);
+    }
+    const std::pair<int32_t, const std::vector<uint8_t>*> items[] = {
+        {1, &settings.icc}, {2, &settings.exif}, {4, &settings.comment}};
+    for (const auto& [kind, bytes] : items) {
+      if (bytes->empty()) continue;
+      int32_t rc = IFFControl(handle_, IFF_CTL_METADATA, kind, static_cast<int32_t>(bytes->size()),
+                              const_cast<uint8_t*>(bytes->data()));
+      if (rc != IFF_OK) return Status::Driver(rc);
+    }
     return Status::Ok();
   }
 
@@ -92,7 +131,7 @@ class JpegSink : public LineSink {
     int32_t rc = IFFClose(handle_);
     handle_ = 0;
     if (rc != IFF_OK) {
-      std::remove(path_.c_str());
+      if (path_ != "-") std::remove(path_.c_str());
       return Status::Driver(rc);
     }
     return Status::Ok();

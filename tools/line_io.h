@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "status.h"
 
@@ -80,6 +81,11 @@ struct JpegSettings {
   int32_t quality = 0;  // 0: the driver's default
   int32_t dpiX = 0;     // 0: leave the resolution alone
   int32_t dpiY = 0;
+  int32_t subsampling = 0;  // IFF_CTL_SUBSAMPLING's value; 0: the default
+  int32_t restart = 0;      // restart interval in MCUs; 0: none
+  bool optimize = false;    // Huffman tables built for the image
+  // Metadata segments; empty: none.
+  std::vector<uint8_t> icc, exif, comment;
 };
 Status CreateJpegSink(const std::string& path, const ImageShape& shape,
                       const JpegSettings& settings, std::unique_ptr<LineSink>* out);

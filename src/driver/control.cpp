@@ -1,6 +1,6 @@
 // IFFControl: the host's door to the last error, the line size, the
-// resolution (JFIF density), the quality, and when reading the description
-// of the file and its metadata.
+// resolution (JFIF density), the quality and the other writing options,
+// and when reading the description of the file and its metadata.
 #include <cstring>
 
 #include "common/result_codes.h"
@@ -56,19 +56,30 @@ bool HeadersWritten(const IFFHandle& handle) {
   return handle.mode == IFF_MODE_WRITE && handle.headerPending == 0;
 }
 
-// Extended reading only, before the first line: the memory and the backing
-// store the coefficient arrays may use, in MiB.
+// Extended reading, or writing, before the first line: the memory and the
+// backing store the coefficient arrays may use, in MiB.
 int32_t SetWholeImageLimits(IFFHandle& handle, const void* pointer) {
   bool reading = handle.mode == IFF_MODE_READ || handle.mode == IFF_MODE_READ_NOSEEK;
-  if (!reading || !handle.extendedReading || pointer == nullptr) return kErrInvalid;
-  if (handle.lineCounter != 0 || handle.decomp.coefs.begun) return kErrInvalid;
+  bool writing = handle.mode == IFF_MODE_WRITE;
+  if (pointer == nullptr) return kErrInvalid;
+  if (writing) {
+    if (HeadersWritten(handle)) return kErrInvalid;
+  } else {
+    if (!reading || !handle.extendedReading) return kErrInvalid;
+    if (handle.lineCounter != 0 || handle.decomp.coefs.begun) return kErrInvalid;
+  }
   int32_t limits[2];
   std::memcpy(limits, pointer, sizeof limits);
   for (int32_t limit : limits) {
     if (limit < 1 || limit > kMaxWholeImageLimitMiB) return kErrInvalid;
   }
-  handle.decoder.wholeMemoryMiB = limits[0];
-  handle.decoder.wholeStoreMiB = limits[1];
+  if (writing) {
+    handle.encoder.wholeMemoryMiB = limits[0];
+    handle.encoder.wholeStoreMiB = limits[1];
+  } else {
+    handle.decoder.wholeMemoryMiB = limits[0];
+    handle.decoder.wholeStoreMiB = limits[1];
+  }
   return kOk;
 }
 
@@ -145,7 +156,52 @@ int32_t SetScale(IFFHandle& handle, int32_t denominator, void* pointer) {
   return kOk;
 }
 
-int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, void* pointer) {
+// The writing options below apply to write handles before the first line.
+bool SettingsOpen(const IFFHandle& handle) {
+  return handle.mode == IFF_MODE_WRITE && !HeadersWritten(handle);
+}
+
+// Luminance sampling factors for IFF_CTL_SUBSAMPLING's values; the chroma
+// components stay 1x1. A greyscale file keeps its one component at 1x1.
+int32_t SetSubsampling(EncoderState& enc, int32_t value) {
+  struct Layout {
+    int32_t value;
+    int16_t h, v;
+  };
+  static constexpr Layout kLayouts[] = {
+      {0x420, 2, 2}, {0x422, 2, 1}, {0x440, 1, 2}, {0x444, 1, 1}, {0x411, 4, 1}};
+  for (const Layout& layout : kLayouts) {
+    if (layout.value != value) continue;
+    enc.components[0].hSampFactor = layout.h;
+    enc.components[0].vSampFactor = layout.v;
+    return kOk;
+  }
+  return kErrInvalid;
+}
+
+// A copy of the host's bytes for one metadata kind (1 ICC, 2 EXIF, 3 XMP,
+// 4 comment); length 0 drops the kind. The old copy goes only once the new
+// one is had, so a refused call changes nothing.
+int32_t SetMetadata(EncoderState& enc, int32_t kind, int32_t length, const void* pointer) {
+  int32_t slot = kind - 1;
+  if (slot < 0 || slot >= kMetadataKinds || length < 0) return kErrInvalid;
+  if (static_cast<uint32_t>(length) > MaxMetadataLength(slot)) return kErrInvalid;
+  if (length > 0 && pointer == nullptr) return kErrInvalid;
+  uint8_t* copy = nullptr;
+  if (length > 0) {
+    copy =
+        static_cast<uint8_t*>(enc.memory->allocLarge(static_cast<std::size_t>(length), enc.pool));
+    if (copy == nullptr) return kErrMemory;
+    std::memcpy(copy, pointer, static_cast<std::size_t>(length));
+  }
+  EncoderMetadata& m = enc.metadata;
+  if (m.bytes[slot] != nullptr) enc.memory->freeLarge(m.bytes[slot], enc.pool);
+  m.bytes[slot] = copy;
+  m.length[slot] = static_cast<uint32_t>(length);
+  return kOk;
+}
+
+int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t length, void* pointer) {
   code &= ~0x8000;
   switch (code) {
     case IFF_CTL_LAST_ERROR:
@@ -182,10 +238,27 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, 
       return QueryJpegInfo(handle.decoder, pointer);
     case IFF_CTL_SCALE:
       return SetScale(handle, static_cast<int16_t>(value), pointer);
+    case IFF_CTL_SUBSAMPLING:
+      if (!SettingsOpen(handle)) return kErrInvalid;
+      return SetSubsampling(handle.encoder, value & 0xFFFF);
+    case IFF_CTL_RESTART:
+      if (!SettingsOpen(handle)) return kErrInvalid;
+      handle.encoder.restartInterval = static_cast<uint16_t>(value & 0xFFFF);
+      return kOk;
+    case IFF_CTL_OPTIMIZE:
+      if (!SettingsOpen(handle) || (value & 0xFFFF) > 1) return kErrInvalid;
+      handle.encoder.optimizeCoding = value & 0xFFFF;
+      return kOk;
     case IFF_CTL_METADATA:
-      if (!ReadHandle(handle)) return kErrInvalid;
-      if (handle.stickyError != 0) return handle.stickyError;
-      return QueryMetadata(handle.decoder, static_cast<int16_t>(value), unused, pointer);
+      // Reading: length is the capacity of the buffer; writing: the length
+      // of the item.
+      if (ReadHandle(handle)) {
+        if (handle.stickyError != 0) return handle.stickyError;
+        return QueryMetadata(handle.decoder, static_cast<int16_t>(value), length, pointer);
+      }
+      if (handle.mode != IFF_MODE_WRITE) return kErrUnsupported;
+      if (HeadersWritten(handle)) return kErrInvalid;
+      return SetMetadata(handle.encoder, value & 0xFFFF, length, pointer);
     default:
       return kErrUnsupported;
   }
@@ -195,8 +268,8 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t unused, 
 }  // namespace iffjpeg
 
 extern "C" IFFJPEG_API int32_t IFFControl(int32_t value, int32_t code, int32_t argument,
-                                          int32_t unused, void* pointer) {
+                                          int32_t length, void* pointer) {
   iffjpeg::IFFHandle* handle = iffjpeg::LookUpHandle(value);
   if (handle == nullptr) return iffjpeg::kErrInvalid;
-  return iffjpeg::Control(*handle, code, argument, unused, pointer);
+  return iffjpeg::Control(*handle, code, argument, length, pointer);
 }

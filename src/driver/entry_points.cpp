@@ -266,7 +266,10 @@ extern "C" IFFJPEG_API int32_t IFFClose(int32_t value) {
     if (handle->headerPending) {
       ReleaseCodecMemory(*handle);
     } else {
-      RunCompressPipeline(*handle, handle->encoder, kPipelineFinish);
+      // The sequential finish always succeeds; tables built for the image
+      // code the whole image here and may fail.
+      int32_t rc = RunCompressPipeline(*handle, handle->encoder, kPipelineFinish);
+      if (rc != 0) handle->lastError = rc;
       RunCompressPipeline(*handle, handle->encoder, kPipelineRelease);
     }
     PutMarker(handle->stream, 0xD9);

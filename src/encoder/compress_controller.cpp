@@ -9,6 +9,7 @@
 #include "common/result_codes.h"
 #include "driver/handle.h"
 #include "driver/stages.h"
+#include "encoder/coefficient_store.h"
 #include "encoder/compress_setup.h"
 #include "encoder/mcu_assembly.h"
 #include "format/marker_writer.h"
@@ -102,11 +103,21 @@ int32_t StartScan(IFFHandle& handle, EncoderState& enc) {
   if (rc != 0) return rc;
   rc = AllocateOutputBuffers(enc, f);
   if (rc != 0) return rc;
+  if (enc.optimizeCoding) {
+    rc = RequestCoefficientStore(enc);
+    if (rc != 0) return rc;
+  }
   enc.memory->realizeVirtualArrays(0, 0, 0, enc.pool);
 
-  WriteScanHeader(handle.stream, enc);
-  rc = enc.methods->startEntropy(handle.stream, handle.bitWriter, enc);
-  if (rc != 0) return rc;
+  if (enc.optimizeCoding) {
+    // Tables, scan header and data follow at the finish, from the store.
+    rc = CheckCoefficientStore(enc);
+    if (rc != 0) return rc;
+  } else {
+    WriteScanHeader(handle.stream, enc);
+    rc = enc.methods->startEntropy(handle.stream, handle.bitWriter, enc);
+    if (rc != 0) return rc;
+  }
 
   f.mcuRowsEmitted = 0;
   f.currentView = 1;
@@ -216,6 +227,8 @@ int32_t RunCompressPipeline(IFFHandle& handle, EncoderState& enc, int32_t mode) 
       enc.methods->controller = 0;
       enc.components = nullptr;
       enc.colourTable = nullptr;
+      enc.store = nullptr;
+      enc.metadata = {};
       for (int i = 0; i < kNumTables; ++i) {
         enc.quantTables[i] = nullptr;
         enc.dcHuffTables[i] = nullptr;

@@ -12,6 +12,15 @@ struct IFFHandle;
 struct EncoderState;
 struct ByteStream;
 struct BitWriter;
+struct CoefficientStore;
+
+// Metadata segments a host asked for, copied at its IFFControl call (kinds
+// in IFF_CTL_METADATA order: ICC profile, EXIF, XMP, comment).
+inline constexpr int kMetadataKinds = 4;
+struct EncoderMetadata {
+  uint8_t* bytes[kMetadataKinds];
+  uint32_t length[kMetadataKinds];
+};
 
 using DownsampleFn = void (*)(EncoderState& enc, int32_t scanIndex, int32_t inputWidth,
                               int32_t inputRows, int32_t outputWidth, int32_t outputRows,
@@ -66,6 +75,14 @@ struct EncoderState {
   int16_t restartsToGo;
   int16_t nextRestartNum;
   int32_t* colourTable;  // RGB to YCbCr, 2048 entries
+  // Writing options (IFFControl before the first line). optimizeCoding:
+  // tables built for the image (T.81 K.2), the coefficients held in
+  // `store` until IFFClose; the limits in MiB as for extended reading.
+  int32_t optimizeCoding;
+  int32_t wholeMemoryMiB;
+  int32_t wholeStoreMiB;
+  CoefficientStore* store;
+  EncoderMetadata metadata;
   MemoryPool pool;
 };
 

@@ -22,7 +22,70 @@ void WriteJfifSegment(ByteStream& stream, const EncoderState& enc) {
   PutByte(stream, 0);
 }
 
+constexpr uint8_t kExifIdentifier[6] = {'E', 'x', 'i', 'f', 0, 0};
+constexpr uint8_t kIccIdentifier[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+// The XMP packet's namespace name, zero-terminated, as the XMP segment
+// carries it.
+constexpr char kXmpIdentifier[] = "http://ns.adobe.com/xap/1.0/";
+
+void PutBytes(ByteStream& stream, const uint8_t* bytes, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) PutByte(stream, bytes[i]);
+}
+
+// One segment: marker, length, identifier, payload.
+void WriteSegment(ByteStream& stream, int marker, const uint8_t* identifier, uint32_t idLength,
+                  const uint8_t* payload, uint32_t length) {
+  PutMarker(stream, marker);
+  PutWord(stream, static_cast<int>(2 + idLength + length));
+  PutBytes(stream, identifier, idLength);
+  PutBytes(stream, payload, length);
+}
+
+// EXIF, the ICC profile in numbered chunks, XMP, then the comment.
+void WriteMetadata(ByteStream& stream, const EncoderMetadata& m) {
+  if (m.length[kMetadataExif] != 0) {
+    WriteSegment(stream, kMarkerApp1, kExifIdentifier, sizeof kExifIdentifier,
+                 m.bytes[kMetadataExif], m.length[kMetadataExif]);
+  }
+  if (uint32_t total = m.length[kMetadataIcc]; total != 0) {
+    uint32_t chunks = (total + kMaxIccChunk - 1) / kMaxIccChunk;
+    for (uint32_t i = 0; i < chunks; ++i) {
+      uint32_t offset = i * kMaxIccChunk;
+      uint32_t n = total - offset < kMaxIccChunk ? total - offset : kMaxIccChunk;
+      PutMarker(stream, kMarkerApp2);
+      PutWord(stream, static_cast<int>(2 + sizeof kIccIdentifier + 2 + n));
+      PutBytes(stream, kIccIdentifier, sizeof kIccIdentifier);
+      PutByte(stream, static_cast<int>(i + 1));  // sequence number, from 1
+      PutByte(stream, static_cast<int>(chunks));
+      PutBytes(stream, m.bytes[kMetadataIcc] + offset, n);
+    }
+  }
+  if (m.length[kMetadataXmp] != 0) {
+    WriteSegment(stream, kMarkerApp1, reinterpret_cast<const uint8_t*>(kXmpIdentifier),
+                 sizeof kXmpIdentifier, m.bytes[kMetadataXmp], m.length[kMetadataXmp]);
+  }
+  if (m.length[kMetadataComment] != 0) {
+    WriteSegment(stream, kMarkerCom, nullptr, 0, m.bytes[kMetadataComment],
+                 m.length[kMetadataComment]);
+  }
+}
+
 }  // namespace
+
+uint32_t MaxMetadataLength(int32_t kind) {
+  switch (kind) {
+    case kMetadataIcc:
+      return kMaxIccChunk * kMaxIccChunks;
+    case kMetadataExif:
+      return kMaxSegmentLength - 2 - sizeof kExifIdentifier;
+    case kMetadataXmp:
+      return kMaxSegmentLength - 2 - sizeof kXmpIdentifier;
+    case kMetadataComment:
+      return kMaxSegmentLength - 2;
+    default:
+      return 0;
+  }
+}
 
 int32_t WriteQuantTable(EncoderState& enc, ByteStream& stream, int32_t tableNo) {
   const QuantTable& table = *enc.quantTables[tableNo];
@@ -87,6 +150,7 @@ void WriteSosSegment(ByteStream& stream, EncoderState& enc) {
 void WriteFileHeader(EncoderState& enc, ByteStream& stream) {
   PutMarker(stream, kMarkerSoi);
   if (enc.writeJfif) WriteJfifSegment(stream, enc);
+  WriteMetadata(stream, enc.metadata);
 
   bool used[kNumTables] = {};
   for (int i = 0; i < enc.numComponents; ++i) used[enc.components[i].quantTableNo] = true;

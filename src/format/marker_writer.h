@@ -10,7 +10,24 @@
 
 namespace iffjpeg {
 
-// The SOI, JFIF APP0, DQT and frame header of a written file.
+// Metadata kinds (EncoderMetadata slots): IFF_CTL_METADATA's value - 1.
+inline constexpr int32_t kMetadataIcc = 0;
+inline constexpr int32_t kMetadataExif = 1;
+inline constexpr int32_t kMetadataXmp = 2;
+inline constexpr int32_t kMetadataComment = 3;
+
+// A segment's length field counts itself and its payload (T.81 B.1.1.4).
+inline constexpr uint32_t kMaxSegmentLength = 65535;
+// ICC profile chunks: "ICC_PROFILE\0", sequence number and count before
+// each chunk, and at most 255 chunks.
+inline constexpr uint32_t kMaxIccChunk = kMaxSegmentLength - 2 - 12 - 2;
+inline constexpr uint32_t kMaxIccChunks = 255;
+
+// The most payload bytes a metadata kind can carry; 0 for another kind.
+uint32_t MaxMetadataLength(int32_t kind);
+
+// The SOI, JFIF APP0, the metadata segments (EXIF APP1, ICC APP2 chunks,
+// XMP APP1, COM), DQT and frame header of a written file.
 void WriteFileHeader(EncoderState& enc, ByteStream& stream);
 
 // DHT for each scan component's DC then AC table (each table once per

@@ -1,0 +1,34 @@
+// The whole image's quantized coefficients, for files whose Huffman tables
+// are built for the image (IFF_CTL_OPTIMIZE): the MCUs are kept in virtual
+// block arrays as the lines come, counted and coded at IFFClose.
+#pragma once
+
+#include <cstdint>
+
+#include "encoder/compress_fields.h"
+#include "encoder/encoder_state.h"
+#include "stream/byte_stream.h"
+
+namespace iffjpeg {
+
+using EncodeMcuFn = void (*)(ByteStream& stream, BitWriter& bits, EncoderState& enc, int16_t* mcu);
+
+struct CoefficientStore {
+  // One array per scan component, its blocks as the MCUs place them: MCU
+  // (row r, column c) holds block rows r*mcuHeight.. and block columns
+  // c*mcuWidth.. of its component.
+  VirtualBlockArray* arrays[kMaxScanComponents];
+  int32_t mcusStored;
+  int32_t failed;          // 5 once an array could not be reached
+  EncodeMcuFn entropyMcu;  // the Huffman encoder the MCUs go through at the end
+};
+
+// Requests the scan's arrays and installs the storing entropy entries in
+// place of the Huffman encoder's (set-up already laid the scan out). 5 when
+// the coefficients need more than both whole-image limits, or a record
+// cannot be had. The arrays are realized by the caller's
+// realizeVirtualArrays, which CheckCoefficientStore then confirms (5).
+int32_t RequestCoefficientStore(EncoderState& enc);
+int32_t CheckCoefficientStore(EncoderState& enc);
+
+}  // namespace iffjpeg

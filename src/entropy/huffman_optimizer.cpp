@@ -1,0 +1,107 @@
+#include "entropy/huffman_optimizer.h"
+
+#include <bit>
+#include <cstring>
+
+namespace iffjpeg {
+namespace {
+
+// The size category of a value (T.81 F.1.2.1, F.1.2.2).
+inline int32_t Category(int32_t v) {
+  uint32_t m = static_cast<uint32_t>(v < 0 ? -v : v);
+  return m == 0 ? 0 : 32 - std::countl_zero(m);
+}
+
+// Symbols 0..255 and the reserved one (K.2: it keeps the all-1-bits code
+// out of the table).
+constexpr int kSymbols = 257;
+constexpr int kReserved = 256;
+// A code length can reach kSymbols - 1 before the K.3 adjustment.
+constexpr int kMaxRawLength = kSymbols;
+
+}  // namespace
+
+void CountBlockSymbols(const int16_t* block, int32_t dcDifference, SymbolCounts& dc,
+                       SymbolCounts& ac) {
+  ++dc.count[Category(dcDifference)];
+  int32_t run = 0;
+  for (int k = 1; k < 64; ++k) {
+    int32_t c = block[k];
+    if (c == 0) {
+      ++run;
+      continue;
+    }
+    for (; run > 15; run -= 16) ++ac.count[0xF0];
+    ++ac.count[run * 16 + Category(c)];
+    run = 0;
+  }
+  if (run > 0) ++ac.count[0x00];
+}
+
+void BuildOptimalTable(const SymbolCounts& counts, HuffTable& table) {
+  int64_t freq[kSymbols];
+  bool any = false;
+  for (int v = 0; v < 256; ++v) {
+    freq[v] = counts.count[v];
+    if (freq[v] != 0) any = true;
+  }
+  if (!any) freq[0] = 1;
+  freq[kReserved] = 1;
+
+  // Figure K.1: join the two least frequent entries until one is left; each
+  // join lengthens the code of every symbol on both chains by one. Ties go
+  // to the larger symbol, so the reserved one ends on a longest code.
+  int32_t codeSize[kSymbols] = {};
+  int32_t others[kSymbols];
+  for (int32_t& o : others) o = -1;
+  for (;;) {
+    int v1 = -1;
+    for (int v = 0; v < kSymbols; ++v) {
+      if (freq[v] != 0 && (v1 < 0 || freq[v] <= freq[v1])) v1 = v;
+    }
+    int v2 = -1;
+    for (int v = 0; v < kSymbols; ++v) {
+      if (freq[v] != 0 && v != v1 && (v2 < 0 || freq[v] <= freq[v2])) v2 = v;
+    }
+    if (v2 < 0) break;
+    freq[v1] += freq[v2];
+    freq[v2] = 0;
+    for (++codeSize[v1]; others[v1] >= 0; ++codeSize[v1]) v1 = others[v1];
+    others[v1] = v2;
+    for (++codeSize[v2]; others[v2] >= 0; ++codeSize[v2]) v2 = others[v2];
+  }
+
+  // Figure K.2: codes of each length.
+  int32_t bits[kMaxRawLength + 1] = {};
+  for (int v = 0; v < kSymbols; ++v) {
+    if (codeSize[v] != 0) ++bits[codeSize[v]];
+  }
+  // Figure K.3: move pairs of the longest codes up until none is above 16
+  // bits, then drop the reserved code from the longest length left.
+  for (int i = kMaxRawLength; i > 16; --i) {
+    while (bits[i] > 0) {
+      int j = i - 2;
+      while (bits[j] == 0) --j;
+      bits[i] -= 2;
+      bits[i - 1] += 1;
+      bits[j + 1] += 2;
+      bits[j] -= 1;
+    }
+  }
+  int longest = 16;
+  while (bits[longest] == 0) --longest;
+  bits[longest] -= 1;
+
+  table.bits[0] = 0;
+  for (int l = 1; l <= 16; ++l) table.bits[l] = static_cast<uint8_t>(bits[l]);
+  // Figure K.4: symbols in order of their code length, then their value.
+  int p = 0;
+  for (int length = 1; length <= kMaxRawLength; ++length) {
+    for (int v = 0; v < 256; ++v) {
+      if (codeSize[v] == length) table.huffval[p++] = static_cast<uint8_t>(v);
+    }
+  }
+  table.written = 0;
+}
+
+}  // namespace iffjpeg
