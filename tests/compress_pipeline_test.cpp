@@ -298,34 +298,6 @@ TEST(CompressSetUp, FailedScanStartIsNotRetried) {
   EXPECT_EQ(soi, 1);
 }
 
-// YCbCr input is split into its three planes: feeding the planes of an RGB
-// image converted with the JFIF formulas gives the same file as the RGB.
-TEST(CompressSetUp, YccInputMatchesRgbInput) {
-  Image rgb = MakeTestImage(45, 23, 3, 21);
-  Image ycc = rgb;
-  for (std::size_t i = 0; i < rgb.pixels.size(); i += 3) {
-    int r = rgb.pixels[i], g = rgb.pixels[i + 1], b = rgb.pixels[i + 2];
-    ycc.pixels[i] = static_cast<uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
-    ycc.pixels[i + 1] =
-        static_cast<uint8_t>((-11059 * r - 21709 * g + 32768 * b + (128 << 16)) >> 16);
-    ycc.pixels[i + 2] =
-        static_cast<uint8_t>((32768 * r - 27439 * g - 5329 * b + (128 << 16)) >> 16);
-  }
-  MemoryFile fromRgb, fromYcc;
-  ASSERT_EQ(EncodeImage(rgb, fromRgb), 0);
-  IFFImageInfo info{};
-  info.width = 45;
-  info.height = 23;
-  info.planes = 3;
-  info.bitsPerSample = 8;
-  int32_t h = IFFOpen(fromYcc.source(), IFF_MODE_WRITE | IFF_MODE_CALLBACKS, &info);
-  ASSERT_GT(h, 0);
-  HandleOf(h)->encoder.inputColourSpace = kColourYcc;
-  ASSERT_EQ(IFFPutLine(h, 23, ycc.row(0)), 0);
-  ASSERT_EQ(IFFClose(h), 0);
-  EXPECT_EQ(fromYcc.data, fromRgb.data);
-}
-
 TEST(CompressSetUp, LinesPerCallDoNotChangeTheFile) {
   Image img = MakeTestImage(50, 70, 3, 22);
   MemoryFile one, many, extra;

@@ -77,18 +77,6 @@ void CopyGreyLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray
   std::memcpy(view[0][row], handle.currentLine, static_cast<std::size_t>(enc.imageWidth));
 }
 
-void SplitYccLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view) {
-  const uint8_t* in = handle.currentLine;
-  uint8_t* c0 = view[0][row];
-  uint8_t* c1 = view[1][row];
-  uint8_t* c2 = view[2][row];
-  for (int32_t i = 0; i < enc.imageWidth; ++i, in += 3) {
-    c0[i] = in[0];
-    c1[i] = in[1];
-    c2[i] = in[2];
-  }
-}
-
 int32_t SelectColourConverter(EncoderState& enc) {
   int32_t inSpace = enc.inputColourSpace;
   if (inSpace < kColourGrey || inSpace > kColourFour) return kErrInvalid;
@@ -106,10 +94,6 @@ int32_t SelectColourConverter(EncoderState& enc) {
       if (inSpace == kColourRgb) {
         if (!BuildRgbYccTable(enc)) return kErrMemory;
         m.convertLine = ConvertRgbToYcc;
-        return 0;
-      }
-      if (inSpace == kColourYcc) {
-        m.convertLine = SplitYccLine;
         return 0;
       }
       return kErrInvalid;

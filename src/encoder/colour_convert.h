@@ -31,7 +31,4 @@ using RgbToYccRowFn = int32_t (*)(const uint8_t* rgb, uint8_t* y, uint8_t* cb, u
 int32_t RgbToYccRowAvx2(const uint8_t* rgb, uint8_t* y, uint8_t* cb, uint8_t* cr, int32_t width);
 #endif
 
-// Three interleaved planes, already YCbCr, into the three components.
-void SplitYccLine(IFFHandle& handle, EncoderState& enc, int32_t row, SampleArray* view);
-
 }  // namespace iffjpeg
