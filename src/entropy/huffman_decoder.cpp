@@ -56,16 +56,7 @@ void fillBitBuffer(ByteStream& stream, BitReader& bits, int32_t bitsNeeded) {
 
 int32_t decodeSymbolSlow(ByteStream& stream, BitReader& bits, const HuffTable& table,
                          int32_t length) {
-  const HuffDecodeTables& t = table.decode;
-  int32_t code = getBits(stream, bits, length);
-  while (code > t.maxCode[length]) {
-    code = (code << 1) | getBits(stream, bits, 1);
-    ++length;
-  }
-  if (length > 16) return 0;  // no such code: 17 bits consumed
-  int32_t index = t.valPtr[length] + code - t.minCode[length];
-  if (index < 0 || index > 255) return 0;
-  return table.huffval[index];
+  return SearchCode(table, length, [&](int32_t n) { return getBits(stream, bits, n); });
 }
 
 void ReportRestartLost(ByteStream& stream) {

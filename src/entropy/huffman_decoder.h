@@ -49,6 +49,29 @@ bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec);
 // its own marker, still decode from zero bits, as in the default mode.
 void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBlock** blocks);
 
+// The symbol of a code of length bits (T.81 F.2.2.3, Figure F.16: valPtr,
+// minCode); 0 for a code no table entry holds, the length having run past 16.
+inline int32_t SymbolOfCode(const HuffTable& table, int32_t code, int32_t length) {
+  if (length > 16) return 0;  // no such code: 17 bits consumed
+  const HuffDecodeTables& t = table.decode;
+  int32_t index = t.valPtr[length] + code - t.minCode[length];
+  if (index < 0 || index > 255) return 0;
+  return table.huffval[index];
+}
+
+// The bit-by-bit search of Figure F.16 from a code of length bits, one bit
+// more while the code exceeds maxCode; getBits(n) is either decoder's reader.
+template <typename GetBits>
+inline int32_t SearchCode(const HuffTable& table, int32_t length, GetBits&& getBits) {
+  const HuffDecodeTables& t = table.decode;
+  int32_t code = getBits(length);
+  while (code > t.maxCode[length]) {
+    code = (code << 1) | getBits(1);
+    ++length;
+  }
+  return SymbolOfCode(table, code, length);
+}
+
 // True when the code lengths in bits[1..16] cannot all be assigned codes:
 // during the canonical assignment (T.81 Annex C) a code of length l would
 // reach 2^l. Such a table would overrun the lookahead tables.

@@ -285,7 +285,7 @@ class FastBitReader {
       code = static_cast<int32_t>(reg_ >> (64 - length));
     }
     SkipReady(length);
-    return SymbolOf(table, code, length);
+    return SymbolOfCode(table, code, length);
   }
 
   // The byte-wise operations, used when the register may run short.
@@ -411,21 +411,7 @@ class FastBitReader {
   }
 
   int32_t DecodeSlow(const HuffTable& table, int32_t length) {
-    const HuffDecodeTables& t = table.decode;
-    int32_t code = GetBits(length);
-    while (code > t.maxCode[length]) {
-      code = (code << 1) | GetBits(1);
-      ++length;
-    }
-    return SymbolOf(table, code, length);
-  }
-
-  static int32_t SymbolOf(const HuffTable& table, int32_t code, int32_t length) {
-    if (length > 16) return 0;  // no such code: 17 bits consumed
-    const HuffDecodeTables& t = table.decode;
-    int32_t index = t.valPtr[length] + code - t.minCode[length];
-    if (index < 0 || index > 255) return 0;
-    return table.huffval[index];
+    return SearchCode(table, length, [this](int32_t n) { return GetBits(n); });
   }
 
   int32_t BitsLeft() const { return StateBitsLeft(state_); }
