@@ -27,13 +27,13 @@ constexpr const char kHelp[] =
     "\n"
     "Options:\n"
     "  --scale 1/N  decode at 1/1, 1/2, 1/4 or 1/8 of the size (each side\n"
-    "             rounded up), through reduced inverse DCTs\n"
-    "  --orient   turn and flip the image upright as its EXIF orientation\n"
-    "             says (the whole image is held in memory)\n"
-    "  --strict   read as the driver does without extended reading: baseline\n"
-    "             and extended-sequential files of 1 or 3 components only;\n"
-    "             progressive and four-component files are refused, Adobe\n"
-    "             colour segments ignored\n";
+    "               rounded up), through reduced inverse DCTs\n"
+    "  --orient     turn and flip the image upright as its EXIF orientation\n"
+    "               says (the whole image is held in memory)\n"
+    "  --strict     read as the driver does without extended reading: baseline\n"
+    "               and extended-sequential files of 1 or 3 components only;\n"
+    "               progressive and four-component files are refused, Adobe\n"
+    "               colour segments ignored\n";
 
 // "1/N" for N = 1, 2, 4 or 8.
 bool ParseScale(const std::string& text, int32_t* denominator) {

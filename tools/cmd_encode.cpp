@@ -10,7 +10,8 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [options]\n"
+    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [--strip]\n"
+    "                                 [options]\n"
     "\n"
     "Encodes an image into a baseline JFIF file. IN may be PNG, BMP, binary\n"
     "PGM/PPM (maximum value 255) or JPEG; its type is recognised from its\n"

@@ -1,4 +1,4 @@
-// iffjpeg info FILE... [--json] [--strict] [--icc OUT] [--exif OUT]
+// iffjpeg info FILE...|- [--json] [--strict] [--icc OUT] [--exif OUT]
 #include <cstdio>
 #include <filesystem>
 #include <string>
