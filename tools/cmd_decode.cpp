@@ -82,6 +82,7 @@ int RunDecode(const Args& args) {
   const std::string& in = paths[0];
   const std::string& out = paths[1];
   const bool toStdout = out == "-";
+  const std::string outName = toStdout ? "standard output" : out;
   if (in != "-" && !toStdout && SameFile(in, out)) {
     return UsageError("decode", "IN and OUT are the same file");
   }
@@ -116,7 +117,7 @@ int RunDecode(const Args& args) {
   s = toStdout ? CreatePnmStdoutSink(outShape, &sink)
                : CreateImageSink(format, out, outShape, &sink);
   if (!s.ok()) {
-    Report(DisplayName(out), s.message());
+    Report(outName, s.message());
     return kExitFailure;
   }
   bool sourceFailed = false;
@@ -126,7 +127,7 @@ int RunDecode(const Args& args) {
     s = CopyLines(*source, *sink, outShape.channels, &progress, &sourceFailed);
   }
   if (!s.ok()) {
-    Report(DisplayName(sourceFailed ? in : out), s.message());
+    Report(sourceFailed ? DisplayName(in) : outName, s.message());
     return kExitFailure;
   }
   if (source->damaged()) {
