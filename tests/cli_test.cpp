@@ -3,11 +3,13 @@
 // codec and skips itself while reading a freshly written file gives code 7.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iffjpeg.h"
@@ -685,32 +687,29 @@ TEST(CliRoundTrip, DecodeScalesAndRefusesOtherScales) {
   EXPECT_FALSE(Exists(dir / "bad.ppm"));
 }
 
-Image Mirror(const Image& in) {
-  Image out = in;
-  for (int y = 0; y < in.height; ++y) {
-    for (int x = 0; x < in.width; ++x) {
-      for (int c = 0; c < in.channels; ++c) {
-        out.pixels[(static_cast<std::size_t>(y) * in.width + x) * in.channels + c] =
-            in.pixels[(static_cast<std::size_t>(y) * in.width + in.width - 1 - x) * in.channels +
-                      c];
-      }
+// The image whose pixel (x, y) is in's pixel from(x, y).
+template <typename From>
+Image Remap(const Image& in, int width, int height, From from) {
+  Image out{width, height, in.channels, in.pixels};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      auto [sx, sy] = from(x, y);
+      std::copy_n(&in.pixels[(static_cast<std::size_t>(sy) * in.width + sx) * in.channels],
+                  in.channels,
+                  &out.pixels[(static_cast<std::size_t>(y) * width + x) * in.channels]);
     }
   }
   return out;
 }
 
+Image Mirror(const Image& in) {
+  return Remap(in, in.width, in.height,
+               [&](int x, int y) { return std::pair(in.width - 1 - x, y); });
+}
+
 Image TurnClockwise(const Image& in) {
-  Image out{in.height, in.width, in.channels, in.pixels};
-  for (int y = 0; y < out.height; ++y) {
-    for (int x = 0; x < out.width; ++x) {
-      for (int c = 0; c < in.channels; ++c) {
-        out.pixels[(static_cast<std::size_t>(y) * out.width + x) * in.channels + c] =
-            in.pixels[(static_cast<std::size_t>(in.height - 1 - x) * in.width + y) * in.channels +
-                      c];
-      }
-    }
-  }
-  return out;
+  return Remap(in, in.height, in.width,
+               [&](int x, int y) { return std::pair(y, in.height - 1 - x); });
 }
 
 // A TIFF structure whose IFD0 holds only the orientation (tag 0x0112,

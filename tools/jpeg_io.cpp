@@ -37,15 +37,17 @@ class JpegSource : public LineSource {
       details_.orientation = jpeg.orientation;
     }
     if (options.metadata) {
-      const std::pair<int32_t, std::vector<uint8_t>*> items[] = {{IFF_META_ICC, &details_.icc},
-                                                                 {IFF_META_EXIF, &details_.exif},
-                                                                 {IFF_META_XMP, &details_.xmp}};
-      const int32_t sizes[] = {jpeg.iccBytes, jpeg.exifBytes, jpeg.xmpBytes};
-      for (std::size_t i = 0; i < 3; ++i) {
-        if (sizes[i] <= 0) continue;
-        items[i].second->resize(static_cast<std::size_t>(sizes[i]));
-        int32_t rc = IFFControl(handle_.get(), IFF_CTL_METADATA, items[i].first, sizes[i],
-                                items[i].second->data());
+      const struct {
+        int32_t item;
+        int32_t bytes;
+        std::vector<uint8_t>* out;
+      } items[] = {{IFF_META_ICC, jpeg.iccBytes, &details_.icc},
+                   {IFF_META_EXIF, jpeg.exifBytes, &details_.exif},
+                   {IFF_META_XMP, jpeg.xmpBytes, &details_.xmp}};
+      for (const auto& [item, bytes, out] : items) {
+        if (bytes <= 0) continue;
+        out->resize(static_cast<std::size_t>(bytes));
+        int32_t rc = IFFControl(handle_.get(), IFF_CTL_METADATA, item, bytes, out->data());
         if (rc != IFF_OK) return Status::Driver(rc);
       }
     }
