@@ -3,10 +3,13 @@
 // codec and skips itself while reading a freshly written file gives code 7.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iffjpeg.h"
@@ -640,6 +643,242 @@ TEST(CliRoundTrip, TruncatedFileDecodesWithAWarningAndStatus3) {
   Image cut;
   ASSERT_TRUE(ReadPnm(dir / "cut.ppm", &cut));
   EXPECT_EQ(cut.height, 96);
+}
+
+// --scale hands the denominator to the driver: the tool's lines are the
+// driver's scaled lines, each side rounded up.
+TEST(CliRoundTrip, DecodeScalesAndRefusesOtherScales) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  WritePnm(dir / "in.ppm", MakeTestImage(53, 37, 3, 8));
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "in.jpg"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"decode", dir / "in.jpg", dir / "full.ppm"}).exitStatus, 0);
+  const struct {
+    int d;
+    int width, height;
+  } cases[] = {{1, 53, 37}, {2, 27, 19}, {4, 14, 10}, {8, 7, 5}};
+  for (const auto& c : cases) {
+    const std::string out = dir / ("scaled" + std::to_string(c.d) + ".ppm");
+    ProcessResult r = Cli({"decode", dir / "in.jpg", out, "--scale=1/" + std::to_string(c.d)});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    Image img;
+    ASSERT_TRUE(ReadPnm(out, &img));
+    EXPECT_EQ(img.width, c.width) << c.d;
+    EXPECT_EQ(img.height, c.height) << c.d;
+    IFFImageInfo info{};
+    int32_t h = IFFOpen((dir / "in.jpg").c_str(), IFF_MODE_READ | IFF_MODE_EXTENDED, &info);
+    ASSERT_GT(h, 0);
+    ASSERT_EQ(IFFControl(h, IFF_CTL_SCALE, c.d, 0, nullptr), IFF_OK);
+    std::vector<uint8_t> lines(img.pixels.size());
+    for (int y = 0; y < c.height; ++y) {
+      ASSERT_EQ(IFFGetLine(h, 1, lines.data() + static_cast<std::size_t>(y) * c.width * 3), 0);
+    }
+    IFFClose(h);
+    EXPECT_EQ(img.pixels, lines) << c.d;
+  }
+  EXPECT_EQ(ReadFileBytes((dir / "scaled1.ppm").c_str()),
+            ReadFileBytes((dir / "full.ppm").c_str()));
+  for (const char* bad : {"1/3", "2", "1/16", "half", "1/", "2/4"}) {
+    ProcessResult r = Cli({"decode", dir / "in.jpg", dir / "bad.ppm", "--scale", bad});
+    EXPECT_EQ(r.exitStatus, 2) << bad;
+    EXPECT_TRUE(Contains(r.err, "scale must be 1/1, 1/2, 1/4 or 1/8")) << r.err;
+  }
+  EXPECT_EQ(Cli({"decode", dir / "in.jpg", dir / "bad.ppm", "--scale"}).exitStatus, 2);
+  EXPECT_FALSE(Exists(dir / "bad.ppm"));
+}
+
+// The image whose pixel (x, y) is in's pixel from(x, y).
+template <typename From>
+Image Remap(const Image& in, int width, int height, From from) {
+  Image out{width, height, in.channels, in.pixels};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      auto [sx, sy] = from(x, y);
+      std::copy_n(&in.pixels[(static_cast<std::size_t>(sy) * in.width + sx) * in.channels],
+                  in.channels,
+                  &out.pixels[(static_cast<std::size_t>(y) * width + x) * in.channels]);
+    }
+  }
+  return out;
+}
+
+Image Mirror(const Image& in) {
+  return Remap(in, in.width, in.height,
+               [&](int x, int y) { return std::pair(in.width - 1 - x, y); });
+}
+
+Image TurnClockwise(const Image& in) {
+  return Remap(in, in.height, in.width,
+               [&](int x, int y) { return std::pair(y, in.height - 1 - x); });
+}
+
+// A TIFF structure whose IFD0 holds only the orientation (tag 0x0112,
+// SHORT), in either byte order.
+std::string OrientationTiff(int orientation, bool bigEndian) {
+  auto u16 = [&](int v) {
+    return bigEndian ? std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}
+                     : std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  };
+  auto u32 = [&](int v) { return bigEndian ? u16(0) + u16(v) : u16(v) + u16(0); };
+  return (bigEndian ? "MM" : "II") + u16(42) + u32(8) + u16(1) + u16(0x0112) + u16(3) + u32(1) +
+         u16(orientation) + u16(0) + u32(0);
+}
+
+// --orient shows the image upright: each orientation against the plain
+// decode turned by mirrors and quarter turns in the test.
+TEST(CliRoundTrip, OrientTurnsTheImageAsItsExifSays) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  WritePnm(dir / "in.ppm", MakeTestImage(24, 16, 3, 21));
+  auto turns = [](Image img, int n) {
+    for (int i = 0; i < n; ++i) img = TurnClockwise(img);
+    return img;
+  };
+  const std::vector<std::function<Image(const Image&)>> upright = {
+      [](const Image& i) { return i; },                     // 0: no EXIF
+      [](const Image& i) { return i; },                     // 1
+      [](const Image& i) { return Mirror(i); },             // 2
+      [&](const Image& i) { return turns(i, 2); },          // 3
+      [&](const Image& i) { return Mirror(turns(i, 2)); },  // 4
+      [&](const Image& i) { return turns(Mirror(i), 3); },  // 5
+      [&](const Image& i) { return turns(i, 1); },          // 6
+      [&](const Image& i) { return turns(Mirror(i), 1); },  // 7
+      [&](const Image& i) { return turns(i, 3); },          // 8
+  };
+  for (int orientation = 0; orientation <= 8; ++orientation) {
+    for (bool bigEndian : {false, true}) {
+      const std::string name = std::to_string(orientation) + (bigEndian ? "MM" : "II");
+      std::vector<std::string> encode = {"encode", dir / "in.ppm", dir / "o.jpg", "-q", "100"};
+      if (orientation > 0) {
+        WriteBytes(dir / "o.tiff", OrientationTiff(orientation, bigEndian));
+        encode.insert(encode.end(), {"--exif", dir / "o.tiff"});
+      }
+      ASSERT_EQ(Cli(encode).exitStatus, 0) << name;
+      ASSERT_EQ(Cli({"decode", dir / "o.jpg", dir / "plain.ppm"}).exitStatus, 0);
+      ProcessResult r = Cli({"decode", "--orient", dir / "o.jpg", dir / "upright.ppm"});
+      ASSERT_EQ(r.exitStatus, 0) << r.err;
+      Image plain, shown;
+      ASSERT_TRUE(ReadPnm(dir / "plain.ppm", &plain));
+      ASSERT_TRUE(ReadPnm(dir / "upright.ppm", &shown));
+      Image expected = upright[static_cast<std::size_t>(orientation)](plain);
+      EXPECT_EQ(shown.width, expected.width) << name;
+      EXPECT_EQ(shown.height, expected.height) << name;
+      EXPECT_EQ(shown.pixels, expected.pixels) << name;
+    }
+  }
+}
+
+ProcessResult CliWithInput(const std::string& stdinPath, std::vector<std::string> args) {
+  args.insert(args.begin(), IFFJPEG_CLI);
+  return RunProcess(args, {}, stdinPath);
+}
+
+// "-" reads standard input (decode, info) and writes PNM to standard
+// output (decode), with the results of the named file.
+TEST(CliRoundTrip, StandardInputAndOutput) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  JpegBuildOptions options = ColourOptions(2, 2);
+  options.progressiveScans = SuccessiveApproximationScript(3);
+  std::vector<uint8_t> jpeg = BuildJpeg(MakeTestImage(41, 23, 3, 6), options);
+  const std::string file = dir / "p.jpg";
+  WriteBytes(file, std::string(jpeg.begin(), jpeg.end()));
+  jpeg = BuildJpeg(MakeTestImage(17, 9, 1, 2), GreyOptions());
+  WriteBytes(dir / "g.jpg", std::string(jpeg.begin(), jpeg.end()));
+  for (const char* name : {"p", "g"}) {
+    const std::string in = dir / (std::string(name) + ".jpg");
+    const std::string ref = dir / (std::string(name) + ".pnm");
+    ASSERT_EQ(Cli({"decode", in, ref}).exitStatus, 0);
+    std::vector<uint8_t> bytes = ReadFileBytes(ref.c_str());
+    const std::string expected(bytes.begin(), bytes.end());
+    ProcessResult toStdout = Cli({"decode", in, "-"});
+    EXPECT_EQ(toStdout.exitStatus, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out, expected) << name;
+    ProcessResult both = CliWithInput(in, {"decode", "-", "-"});
+    EXPECT_EQ(both.exitStatus, 0) << both.err;
+    EXPECT_EQ(both.out, expected) << name;
+  }
+  ASSERT_EQ(CliWithInput(file, {"decode", "-", dir / "in.png"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"compare", dir / "in.png", dir / "p.pnm"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+
+  ProcessResult named = Cli({"info", file});
+  ProcessResult piped = CliWithInput(file, {"info", "-"});
+  EXPECT_EQ(piped.exitStatus, 0) << piped.err;
+  EXPECT_EQ(piped.out, "-" + named.out.substr(file.size())) << piped.out;
+  // Not JPEG data, and JPEG data cut short.
+  WritePnm(dir / "x.ppm", Flat(4, 4, 3, 1));
+  ProcessResult notJpeg = CliWithInput(dir / "x.ppm", {"info", "-"});
+  EXPECT_EQ(notJpeg.exitStatus, 1);
+  EXPECT_EQ(notJpeg.err, "iffjpeg: standard input: not a JPEG file (code 7)\n");
+  std::vector<uint8_t> bytes = ReadFileBytes(file.c_str());
+  WriteBytes(dir / "cut.jpg", std::string(bytes.begin(), bytes.begin() + bytes.size() * 2 / 3));
+  ProcessResult cut = CliWithInput(dir / "cut.jpg", {"decode", "-", dir / "cut.ppm"});
+  EXPECT_EQ(cut.exitStatus, 3);
+  EXPECT_TRUE(Contains(cut.err, "iffjpeg: standard input: warning: ")) << cut.err;
+}
+
+// encode copies a JPEG input's EXIF, ICC profile and XMP; --strip drops
+// them, --icc and --exif replace one.
+TEST(CliRoundTrip, EncodeCarriesTheMetadataOfAJpegInput) {
+  TempDir dir;
+  SKIP_WITHOUT_CODEC(dir);
+  const std::string icc1(70000, 'i'), icc2 = "tail", exif = OrientationTiff(6, true);
+  const std::string xmpId("http://ns.adobe.com/xap/1.0/\0", 29), xmp = "<x:xmpmeta/>";
+  auto segment = [](int marker, const std::string& payload) {
+    std::vector<uint8_t> out;
+    AppendSegment(out, marker, std::vector<uint8_t>(payload.begin(), payload.end()));
+    return out;
+  };
+  JpegBuildOptions o = ColourOptions(2, 2);
+  o.extraSegments = {
+      segment(0xE1, std::string("Exif\0\0", 6) + exif),
+      segment(0xE2, std::string("ICC_PROFILE\0\x01\x02", 14) + icc1.substr(0, 65000)),
+      segment(0xE2, std::string("ICC_PROFILE\0\x02\x02", 14) + icc1.substr(65000) + icc2),
+      segment(0xE1, xmpId + xmp), segment(0xFE, "not carried")};
+  std::vector<uint8_t> jpeg = BuildJpeg(MakeTestImage(32, 16, 3, 3), o);
+  WriteBytes(dir / "src.jpg", std::string(jpeg.begin(), jpeg.end()));
+  WriteBytes(dir / "new.icc", "replacement");
+  auto sizes = [&](const std::string& path) {
+    ProcessResult r = Cli({"info", "--json", path});
+    std::size_t at = r.out.find("\"iccBytes\"");
+    return at == std::string::npos ? r.out + r.err : r.out.substr(at);
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string sizes;
+  } cases[] = {
+      {"carried",
+       {},
+       "\"iccBytes\": 70004, \"exifBytes\": 26, \"xmpBytes\": 12, \"commentBytes\": 0}\n]\n"},
+      {"stripped",
+       {"--strip"},
+       "\"iccBytes\": 0, \"exifBytes\": 0, \"xmpBytes\": 0, \"commentBytes\": 0}\n]\n"},
+      {"replaced",
+       {"--icc", dir / "new.icc"},
+       "\"iccBytes\": 11, \"exifBytes\": 26, \"xmpBytes\": 12, \"commentBytes\": 0}\n]\n"},
+      {"stripped_given",
+       {"--strip", "--icc", dir / "new.icc"},
+       "\"iccBytes\": 11, \"exifBytes\": 0, \"xmpBytes\": 0, \"commentBytes\": 0}\n]\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = dir / (std::string(c.name) + ".jpg");
+    std::vector<std::string> args = {"encode", dir / "src.jpg", out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    ProcessResult r = Cli(args);
+    ASSERT_EQ(r.exitStatus, 0) << c.name << r.err;
+    EXPECT_EQ(sizes(out), c.sizes) << c.name;
+  }
+  // The carried items are the source's bytes.
+  ASSERT_EQ(Cli({"info", dir / "carried.jpg", "--icc", dir / "c.icc"}).exitStatus, 0);
+  ASSERT_EQ(Cli({"info", dir / "carried.jpg", "--exif", dir / "c.exif"}).exitStatus, 0);
+  std::vector<uint8_t> bytes = ReadFileBytes((dir / "c.icc").c_str());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), icc1 + icc2);
+  bytes = ReadFileBytes((dir / "c.exif").c_str());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), exif);
+  bytes = ReadFileBytes((dir / "carried.jpg").c_str());
+  EXPECT_TRUE(Contains(std::string(bytes.begin(), bytes.end()), xmpId + xmp));
 }
 
 #else

@@ -1,4 +1,4 @@
-// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [writing options]
+// iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [--strip] [writing options]
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -10,7 +10,8 @@ namespace iffjpeg_cli {
 namespace {
 
 constexpr const char kHelp[] =
-    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [options]\n"
+    "Usage: iffjpeg encode IN OUT.jpg [--quality N] [--dpi X[,Y]] [--strict] [--strip]\n"
+    "                                 [options]\n"
     "\n"
     "Encodes an image into a baseline JFIF file. IN may be PNG, BMP, binary\n"
     "PGM/PPM (maximum value 255) or JPEG; its type is recognised from its\n"
@@ -29,6 +30,9 @@ constexpr const char kHelp[] =
     "  --comment TEXT    a COM segment with TEXT\n"
     "  --icc FILE        embed FILE as the ICC profile\n"
     "  --exif FILE       embed FILE (a TIFF structure) as the EXIF segment\n"
+    "  --strip           drop the EXIF, ICC profile and XMP a JPEG input\n"
+    "                    carries (they are copied otherwise; --icc and --exif\n"
+    "                    replace the copied item)\n"
     "  --strict          read a JPEG input as the driver does without extended\n"
     "                    reading (see 'iffjpeg decode --help')\n";
 
@@ -75,6 +79,7 @@ int RunEncode(const Args& args) {
   Args paths;
   JpegSettings settings;
   JpegReading reading = JpegReading::kExtended;
+  bool strip = false, iccGiven = false, exifGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
       std::fputs(kHelp, stdout);
@@ -118,6 +123,10 @@ int RunEncode(const Args& args) {
       }
       continue;
     }
+    if (args[i] == "--strip") {
+      strip = true;
+      continue;
+    }
     if (args[i] == "--optimize") {
       settings.optimize = true;
       continue;
@@ -136,6 +145,7 @@ int RunEncode(const Args& args) {
     if (m < 0) return UsageError("encode", args[i] + " needs a file");
     if (m > 0) {
       std::vector<uint8_t>& bytes = icc ? settings.icc : settings.exif;
+      (icc ? iccGiven : exifGiven) = true;
       if (!ReadWholeFile(value, &bytes)) {
         Report(value, "cannot be read");
         return kExitFailure;
@@ -154,10 +164,24 @@ int RunEncode(const Args& args) {
   }
 
   std::unique_ptr<LineSource> source;
-  Status s = OpenImageSource(in, reading, &source);
+  Status s = Status::Ok();
+  if (SniffFormat(in) == ImageFormat::kJpeg) {
+    JpegOpenOptions options;
+    options.reading = reading;
+    options.metadata = !strip;
+    s = OpenJpegSource(in, options, &source);
+  } else {
+    s = OpenImageSource(in, reading, &source);
+  }
   if (!s.ok()) {
     Report(in, s.message());
     return kExitFailure;
+  }
+  // A JPEG input's metadata goes on, unless stripped or given anew.
+  if (const JpegDetails* jpeg = source->jpeg(); jpeg != nullptr && !strip) {
+    if (!iccGiven) settings.icc = jpeg->icc;
+    if (!exifGiven) settings.exif = jpeg->exif;
+    settings.xmp = jpeg->xmp;
   }
   std::unique_ptr<LineSink> sink;
   s = CreateJpegSink(out, source->shape(), settings, &sink);

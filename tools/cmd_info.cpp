@@ -1,4 +1,4 @@
-// iffjpeg info FILE... [--json] [--strict] [--icc OUT] [--exif OUT]
+// iffjpeg info FILE...|- [--json] [--strict] [--icc OUT] [--exif OUT]
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -21,7 +21,7 @@ constexpr const char kHelp[] =
     "an indented line with the frame type (baseline, extended, progressive),\n"
     "the colour model, the sampling, the restart interval, the EXIF\n"
     "orientation (0: none) and the sizes of the ICC profile, EXIF, XMP and\n"
-    "comment in bytes (0: none).\n"
+    "comment in bytes (0: none). FILE - reads standard input.\n"
     "\n"
     "Options:\n"
     "  --json      one JSON array instead, with one object per file:\n"
@@ -125,15 +125,15 @@ Status WriteItem(int32_t h, const IFFJpegInfo& d, const ItemRequest& request) {
 
 // Extended reading unless --strict, so that progressive files and every
 // colour model are described too.
+// bytes: the file in memory (standard input), or null to read path.
 FileInfo Inspect(const std::string& path, JpegReading reading,
-                 const std::vector<ItemRequest>& items) {
+                 const std::vector<ItemRequest>& items, const std::vector<uint8_t>* bytes) {
   FileInfo info;
   info.file = path;
-  int32_t h = IFFOpen(path.c_str(), JpegReadMode(reading), &info.image);
-  if (h <= 0) {
-    info.status = JpegOpenFailure(path, h, reading);
-    return info;
-  }
+  JpegReadHandle handle;
+  info.status = handle.Open(path, reading, bytes, &info.image);
+  if (!info.status.ok()) return info;
+  const int32_t h = handle.get();
   // Value 3: horizontal then vertical, in two consecutive slots.
   int32_t rc =
       IFFControl(h, IFF_CTL_RESOLUTION, IFF_RES_HORIZONTAL | IFF_RES_VERTICAL, 0, info.dpi);
@@ -146,9 +146,8 @@ FileInfo Inspect(const std::string& path, JpegReading reading,
       info.itemStatus = WriteItem(h, info.jpeg, request);
     }
   }
-  IFFClose(h);
   std::error_code ec;
-  info.bytes = std::filesystem::file_size(path, ec);
+  info.bytes = bytes != nullptr ? bytes->size() : std::filesystem::file_size(path, ec);
   return info;
 }
 
@@ -257,15 +256,31 @@ int RunInfo(const Args& args) {
   }
 
   int status = kExitOk;
+  // "-": standard input, read once however often it is named.
+  std::vector<uint8_t> input;
+  bool inputRead = false;
   if (json) std::printf("[\n");
   for (std::size_t i = 0; i < files.size(); ++i) {
-    FileInfo info = Inspect(files[i], reading, items);
+    const std::vector<uint8_t>* bytes = nullptr;
+    FileInfo info;
+    Status readStatus = Status::Ok();
+    if (files[i] == "-") {
+      if (!inputRead) readStatus = ReadStandardInput(&input);
+      inputRead = true;
+      bytes = &input;
+    }
+    if (readStatus.ok()) {
+      info = Inspect(files[i], reading, items, bytes);
+    } else {
+      info.file = files[i];
+      info.status = readStatus;
+    }
     if (!info.status.ok()) {
-      Report(info.file, info.status.message());
+      Report(DisplayName(info.file), info.status.message());
       status = kExitFailure;
     }
     if (!info.itemStatus.ok()) {
-      Report(info.file, info.itemStatus.message());
+      Report(DisplayName(info.file), info.itemStatus.message());
       status = kExitFailure;
     }
     if (json) {

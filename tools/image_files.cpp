@@ -2,11 +2,32 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "line_io.h"
 #include "output_file.h"
 
 namespace iffjpeg_cli {
+
+std::string DisplayName(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+Status ReadStandardInput(std::vector<uint8_t>* bytes) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdin), _O_BINARY);  // no CR LF pairs taken as LF
+#endif
+  bytes->clear();
+  uint8_t chunk[65536];
+  for (;;) {
+    std::size_t n = std::fread(chunk, 1, sizeof chunk, stdin);
+    bytes->insert(bytes->end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(stdin)) return Status::Fail("cannot read standard input: " + SystemError());
+  return Status::Ok();
+}
 
 ImageFormat SniffFormat(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");

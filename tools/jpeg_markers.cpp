@@ -24,6 +24,8 @@ bool IsFrameMarker(int code) {
 
 class MarkerFile {
  public:
+  explicit MarkerFile(const std::vector<uint8_t>* bytes)
+      : f_(nullptr), bytes_(bytes), size_(static_cast<long>(bytes->size())) {}
   explicit MarkerFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {
     if (f_ != nullptr && std::fseek(f_, 0, SEEK_END) == 0) {
       size_ = std::ftell(f_);
@@ -38,7 +40,9 @@ class MarkerFile {
 
   // The next byte, -1 at the end of the file or past the budget.
   int Byte() {
-    if (f_ == nullptr || ++scanned_ > kMaxBytesScanned) return -1;
+    if (++scanned_ > kMaxBytesScanned) return -1;
+    if (bytes_ != nullptr) return at_ < size_ ? (*bytes_)[static_cast<std::size_t>(at_++)] : -1;
+    if (f_ == nullptr) return -1;
     return std::getc(f_);
   }
   int Word() {
@@ -48,6 +52,11 @@ class MarkerFile {
   }
   // Passes over count bytes; false when the file ends first.
   bool Skip(long count) {
+    if (bytes_ != nullptr) {
+      if (size_ - at_ < count) return false;
+      at_ += count;
+      return true;
+    }
     long at = std::ftell(f_);
     if (at < 0 || size_ - at < count) return false;
     return std::fseek(f_, count, SEEK_CUR) == 0;
@@ -69,6 +78,8 @@ class MarkerFile {
 
  private:
   std::FILE* f_;
+  const std::vector<uint8_t>* bytes_ = nullptr;  // in place of f_
+  long at_ = 0;                                  // in bytes_
   long size_ = 0;
   long scanned_ = 0;
 };
@@ -127,11 +138,8 @@ std::string ComponentCount(int n) {
   }
 }
 
-}  // namespace
-
-JpegOutline OutlineJpeg(const std::string& path) {
+JpegOutline Walk(MarkerFile& file) {
   JpegOutline out;
-  MarkerFile file(path);
   if (file.Byte() != 0xFF || file.Byte() != kSoi) return out;
   out.startsWithSoi = true;
   for (int segments = 0; segments < kMaxSegments; ++segments) {
@@ -173,6 +181,17 @@ JpegOutline OutlineJpeg(const std::string& path) {
   return out;
 }
 
+}  // namespace
+
+JpegOutline OutlineJpeg(const std::string& path) {
+  MarkerFile file(path);
+  return Walk(file);
+}
+
+JpegOutline OutlineJpeg(const std::vector<uint8_t>& bytes) {
+  MarkerFile file(&bytes);
+  return Walk(file);
+}
 std::string RefusalReason(const JpegOutline& o, bool strict) {
   if (!o.startsWithSoi) return "not a JPEG file";
   const int sof = o.frameMarker;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace iffjpeg_cli {
 
@@ -26,6 +27,8 @@ struct JpegOutline {
 // Walks path's markers; reads at most a bounded number of bytes and
 // segments, whatever the file holds.
 JpegOutline OutlineJpeg(const std::string& path);
+// The same walk over a file held in memory.
+JpegOutline OutlineJpeg(const std::vector<uint8_t>& bytes);
 
 // The reason a file with this outline is refused, as the tool prints it
 // ("not a JPEG file", "unsupported JPEG: progressive (...)", ...), or an

@@ -17,6 +17,8 @@ class OutputFile {
   ~OutputFile();
 
   Status Create(const std::string& path);
+  // Standard output instead of a file; it stays whatever happens.
+  Status CreateStdout();
   Status Write(const void* data, std::size_t size);
   Status SeekTo(long offset);
   // Flushes and closes; the file stays.
@@ -27,6 +29,7 @@ class OutputFile {
   std::string path_;
   std::FILE* file_ = nullptr;
   bool committed_ = false;
+  bool stdout_ = false;
 };
 
 // The text of errno, for messages.

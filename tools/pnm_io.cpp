@@ -76,9 +76,10 @@ class PnmSource : public LineSource {
 
 class PnmSink : public LineSink {
  public:
+  // path "-": standard output.
   Status Create(const std::string& path, const ImageShape& shape) {
     shape_ = shape;
-    Status s = file_.Create(path);
+    Status s = path == "-" ? file_.CreateStdout() : file_.Create(path);
     if (!s.ok()) return s;
     std::string header = std::string(shape.channels == 1 ? "P5" : "P6") + "\n" +
                          std::to_string(shape.width) + " " + std::to_string(shape.height) +
@@ -108,6 +109,14 @@ Status CreatePnmSink(const std::string& path, const ImageShape& shape,
   Status s = sink->Create(path, shape);
   if (s.ok()) *out = std::move(sink);
   return s;
+}
+
+}  // namespace iffjpeg_cli
+
+namespace iffjpeg_cli {
+
+Status CreatePnmStdoutSink(const ImageShape& shape, std::unique_ptr<LineSink>* out) {
+  return CreatePnmSink("-", shape, out);
 }
 
 }  // namespace iffjpeg_cli

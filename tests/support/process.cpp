@@ -23,10 +23,11 @@ std::string Slurp(const std::string& path) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const std::vector<std::string>& extraEnv) {
+                         const std::vector<std::string>& extraEnv, const std::string& stdinPath) {
   ProcessResult result;
   TempDir capture;
   std::string outPath = capture / "out", errPath = capture / "err";
+  std::string inPath = stdinPath.empty() ? "/dev/null" : stdinPath;
   // Everything the child needs is prepared before fork.
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -34,7 +35,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
+    int in = open(inPath.c_str(), O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(127);

@@ -13,10 +13,12 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs argv[0] (searched on PATH) with the arguments, stdin from /dev/null.
-// extraEnv holds "NAME=value" entries added to the environment.
+// Runs argv[0] (searched on PATH) with the arguments, stdin from /dev/null
+// or from the file stdinPath. extraEnv holds "NAME=value" entries added to
+// the environment.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const std::vector<std::string>& extraEnv = {});
+                         const std::vector<std::string>& extraEnv = {},
+                         const std::string& stdinPath = "");
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
