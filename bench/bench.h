@@ -14,6 +14,7 @@ struct Image {
   int32_t height = 0;
   int32_t planes = 0;  // 1 grey, 3 RGB
   std::vector<uint8_t> pixels;
+  std::string name;  // a photograph's file name without extension
 };
 
 // Loads every photograph (.jpg, .png) found in the directories, largest
@@ -35,8 +36,9 @@ bool StbDecode(const std::vector<uint8_t>& jpeg, int planes, std::vector<uint8_t
 // iffjpeg through caller-supplied callbacks on memory.
 // mode is OR-ed into the read mode (IFF_MODE_EXTENDED for progressive files).
 bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode = 0);
-// optimize: Huffman tables built for the image (IFF_CTL_OPTIMIZE).
-bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, bool optimize = false);
+// option: 0, or a writing option set to 1 before the first line
+// (IFF_CTL_OPTIMIZE, IFF_CTL_PROGRESSIVE).
+bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, int32_t option = 0);
 
 // Peak resident memory of a child process running one case (kB), or -1.
 // mode is "decode" (arg: a file) or "encode" (args: width height).

@@ -22,7 +22,7 @@ bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int3
   return IFFClose(h) == 0 && rc == 0;
 }
 
-bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, bool optimize) {
+bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, int32_t option) {
   HostFile host = MemoryHost();
   out.clear();
   host.output = &out;
@@ -34,7 +34,7 @@ bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, bool 
   int32_t h = IFFOpen(&host, IFF_MODE_WRITE | IFF_MODE_CALLBACKS, &info);
   if (h <= 0) return false;
   int32_t rc = IFFControl(h, IFF_CTL_QUALITY, quality, 0, nullptr);
-  if (rc == 0 && optimize) rc = IFFControl(h, IFF_CTL_OPTIMIZE, 1, 0, nullptr);
+  if (rc == 0 && option != 0) rc = IFFControl(h, option, 1, 0, nullptr);
   if (rc == 0) rc = IFFPutLine(h, static_cast<uint32_t>(image.height), image.pixels.data());
   int32_t closeRc = IFFClose(h);
   return rc == 0 && closeRc == 0;

@@ -41,7 +41,7 @@ void CopyCell(const Image& photo, Image& out, int32_t x0, int32_t y0, int32_t w,
 }
 
 Image Synthetic(int32_t width, int32_t height) {
-  Image img{width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+  Image img{width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3), {}};
   uint32_t seed = 12345;
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
@@ -135,7 +135,8 @@ std::vector<Image> LoadPhotographs(const std::vector<std::string>& directories) 
       int w = 0, h = 0, c = 0;
       uint8_t* data = stbi_load(file.string().c_str(), &w, &h, &c, 3);
       if (data == nullptr) continue;
-      Image img{w, h, 3, std::vector<uint8_t>(data, data + static_cast<size_t>(w) * h * 3)};
+      Image img{w, h, 3, std::vector<uint8_t>(data, data + static_cast<size_t>(w) * h * 3),
+                file.stem().string()};
       stbi_image_free(data);
       photos.push_back(std::move(img));
     }
@@ -148,7 +149,7 @@ std::vector<Image> LoadPhotographs(const std::vector<std::string>& directories) 
 
 Image ComposeImage(const std::vector<Image>& photos, int32_t width, int32_t height) {
   if (photos.empty()) return Synthetic(width, height);
-  Image out{width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+  Image out{width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3), {}};
   const Image& largest = photos.front();
   if (largest.width >= width && largest.height >= height) {
     CopyCell(largest, out, 0, 0, width, height);
@@ -169,7 +170,7 @@ Image ComposeImage(const std::vector<Image>& photos, int32_t width, int32_t heig
 }
 
 Image ToGrey(const Image& rgb) {
-  Image grey{rgb.width, rgb.height, 1, std::vector<uint8_t>(rgb.pixels.size() / 3)};
+  Image grey{rgb.width, rgb.height, 1, std::vector<uint8_t>(rgb.pixels.size() / 3), {}};
   for (size_t i = 0; i < grey.pixels.size(); ++i) {
     const uint8_t* p = &rgb.pixels[3 * i];
     grey.pixels[i] = static_cast<uint8_t>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);

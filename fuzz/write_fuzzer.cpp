@@ -1,6 +1,6 @@
 // Writing with parameters and pixels from the input: size, planes, quality,
 // resolution, the writing options (subsampling, restart interval, tables
-// built for the image, metadata items), how the lines are grouped into
+// built for the image, progressive output, metadata items), how the lines are grouped into
 // calls, and a write callback that may store fewer bytes than asked or a
 // close that may fail. A file that lost bytes must never be reported
 // complete; a file reported complete must read back with its geometry and
@@ -33,6 +33,7 @@ struct WriteRequest {
   int32_t subsampling;   // 0: no call
   int32_t restart;       // -1: no call
   bool optimize;
+  bool progressive;            // read back in extended mode
   uint32_t metadataLength[4];  // IFF_CTL_METADATA kinds 1..4; 0: no call
 };
 
@@ -47,6 +48,7 @@ WriteRequest ParseRequest(FuzzInput& in) {
   long budget = (flags & 0x48) == 0x48 ? kMaxLargeWritePixels : kMaxWritePixels;
   r.height = static_cast<int32_t>(std::max<long>(1, std::min<long>(r.height, budget / r.width)));
   r.setQuality = (flags & 2) != 0;
+  r.progressive = (flags & 0x80) != 0;
   r.quality = static_cast<int16_t>(in.U16());
   r.resolutionFlags = (flags & 4) ? (flags >> 4) & 3 : -1;
   r.densities[0] = static_cast<int32_t>(in.U16());
@@ -77,7 +79,8 @@ void SetFailures(FuzzInput& in, FuzzFile& file) {
 std::vector<uint8_t> CheckReadsBack(const FuzzFile& written, const WriteRequest& r) {
   FuzzFile file(written.data);
   IFFImageInfo info{};
-  int32_t h = IFFOpen(file.source(), IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  int32_t mode = IFF_MODE_READ | IFF_MODE_CALLBACKS | (r.progressive ? IFF_MODE_EXTENDED : 0);
+  int32_t h = IFFOpen(file.source(), mode, &info);
   FUZZ_CHECK(h > 0, h, static_cast<long>(written.data.size()));
   FUZZ_CHECK(info.width == r.width && info.height == r.height, info.width, info.height);
   FUZZ_CHECK(info.planes == r.planes, info.planes, r.planes);
@@ -92,7 +95,7 @@ std::vector<uint8_t> CheckReadsBack(const FuzzFile& written, const WriteRequest&
 }
 
 bool HasOptions(const WriteRequest& r) {
-  bool any = r.subsampling != 0 || r.restart >= 0 || r.optimize;
+  bool any = r.subsampling != 0 || r.restart >= 0 || r.optimize || r.progressive;
   for (uint32_t length : r.metadataLength) any = any || length != 0;
   return any;
 }
@@ -106,6 +109,9 @@ void SetOptions(int32_t h, const WriteRequest& r, std::vector<uint8_t>& metadata
   }
   if (r.restart >= 0) FUZZ_CHECK(IFFControl(h, IFF_CTL_RESTART, r.restart, 0, nullptr) == 0, h, 0);
   if (r.optimize) FUZZ_CHECK(IFFControl(h, IFF_CTL_OPTIMIZE, 1, 0, nullptr) == 0, h, 0);
+  if (r.progressive) {
+    FUZZ_CHECK(IFFControl(h, IFF_CTL_PROGRESSIVE, 1, 0, nullptr) == 0, h, 0);
+  }
   static constexpr uint32_t kLimits[4] = {255u * 65519, 65527, 65504, 65533};
   for (int kind = 0; kind < 4; ++kind) {
     uint32_t length = r.metadataLength[kind];

@@ -141,6 +141,7 @@ extern "C" {
 #define IFF_CTL_METADATA 0x5711    /* metadata: read an item, or write a segment (below) */
 #define IFF_CTL_SUBSAMPLING 0x5720 /* writing: chroma sampling (below) */
 #define IFF_CTL_OPTIMIZE 0x5721    /* writing: 1 Huffman tables built for the image, 0 Annex K */
+#define IFF_CTL_PROGRESSIVE 0x5722 /* writing: 1 a progressive file (SOF2), 0 sequential */
 #define IFF_CTL_RESTART 0x5723     /* writing: restart interval in MCUs, 0..65535 (0 none) */
 
 /* Writing options. Each is set on a handle opened with IFF_MODE_WRITE
@@ -165,6 +166,24 @@ extern "C" {
  *    4096 MiB); the tables and the entropy-coded data are written at
  *    IFFClose. An image needing more than both gives 5 at the first
  *    IFFPutLine.
+ *  IFF_CTL_PROGRESSIVE: value 1: a progressive file (SOF2, T.81 Annex G)
+ *    of the same quantized coefficients, and so the same decoded pixels,
+ *    as the sequential file of the same settings; 0, the default,
+ *    sequential. Every Huffman-coded scan gets tables built for it (T.81
+ *    K.2), so IFF_CTL_OPTIMIZE adds nothing to it. The coefficients are
+ *    kept as for IFF_CTL_OPTIMIZE and the scans are written at IFFClose in
+ *    this fixed script (Ss..Se the spectral selection, Al the point
+ *    transform; a refinement sends one more bit of coefficients already
+ *    sent):
+ *      colour, ten scans: DC of Y, Cb, Cr interleaved, Al 1; Y 1..5, Al 2;
+ *        Cr 1..63, Al 1; Cb 1..63, Al 1; Y 6..63, Al 2; Y 1..63 refined to
+ *        Al 1; DC of Y, Cb, Cr refined to Al 0; Cr 1..63, Cb 1..63, then
+ *        Y 1..63, each refined to Al 0;
+ *      greyscale, six scans: DC, Al 1; 1..5, Al 2; 6..63, Al 2; 1..63
+ *        refined to Al 1; DC refined to Al 0; 1..63 refined to Al 0.
+ *    With IFF_CTL_RESTART the interval counts each scan's own MCUs: the
+ *    frame's MCU in the interleaved DC scans, one block in the others
+ *    (T.81 A.2.2). Any value other than 0 or 1 gives 2.
  *  IFF_CTL_METADATA: value 1 ICC profile, 2 EXIF (the TIFF structure,
  *    without the "Exif\0\0" prefix), 3 XMP (the packet, without its
  *    namespace identifier), 4 comment; `unused` = the length in bytes,

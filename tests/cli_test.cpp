@@ -602,6 +602,13 @@ TEST(CliRoundTrip, WritingOptionsReachTheFile) {
   EXPECT_LT(std::filesystem::file_size(dir / "small.jpg"),
             std::filesystem::file_size(dir / "plain.jpg"));
 
+  // Progressive: the same pixels again, in a SOF2 file.
+  ASSERT_EQ(Cli({"encode", dir / "in.ppm", dir / "prog.jpg", "--progressive"}).exitStatus, 0);
+  EXPECT_EQ(Cli({"compare", dir / "plain.jpg", dir / "prog.jpg"}).out,
+            "PSNR inf dB, largest difference 0 (identical)\n");
+  EXPECT_NE(FindSegment(ReadFileBytes((dir / "prog.jpg").c_str()), 0xC2, &payload),
+            std::string::npos);
+
   // "-" writes the same bytes to standard output.
   ProcessResult out = Cli({"encode", dir / "in.ppm", "-"});
   ASSERT_EQ(out.exitStatus, 0) << out.err;

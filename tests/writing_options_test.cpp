@@ -284,6 +284,7 @@ TEST(WritingOptions, RefusedSettingsAndSettingsAfterTheFirstLineChangeNothing) {
       {{IFF_CTL_SUBSAMPLING, 0x421}, IFF_ERR_INVALID},
       {{IFF_CTL_SUBSAMPLING, 0}, IFF_ERR_INVALID},
       {{IFF_CTL_OPTIMIZE, 2}, IFF_ERR_INVALID},
+      {{IFF_CTL_PROGRESSIVE, 2}, IFF_ERR_INVALID},
       {{IFF_CTL_METADATA, 0, 4, big.data()}, IFF_ERR_INVALID},
       {{IFF_CTL_METADATA, 5, 4, big.data()}, IFF_ERR_INVALID},
       {{IFF_CTL_METADATA, 4, -1, big.data()}, IFF_ERR_INVALID},
@@ -303,6 +304,8 @@ TEST(WritingOptions, RefusedSettingsAndSettingsAfterTheFirstLineChangeNothing) {
       {{IFF_CTL_METADATA, 4, 0, nullptr}, 0},
       {{IFF_CTL_RESTART, 0}, 0},
       {{IFF_CTL_OPTIMIZE, 0}, 0},
+      {{IFF_CTL_PROGRESSIVE, 1}, 0},
+      {{IFF_CTL_PROGRESSIVE, 0}, 0},
   };
   std::vector<Setting> settings;
   std::vector<int32_t> codes;
@@ -324,6 +327,7 @@ TEST(WritingOptions, RefusedSettingsAndSettingsAfterTheFirstLineChangeNothing) {
   EXPECT_EQ(IFFControl(h, IFF_CTL_SUBSAMPLING, 0x444, 0, nullptr), IFF_ERR_INVALID);
   EXPECT_EQ(IFFControl(h, IFF_CTL_RESTART, 2, 0, nullptr), IFF_ERR_INVALID);
   EXPECT_EQ(IFFControl(h, IFF_CTL_OPTIMIZE, 1, 0, nullptr), IFF_ERR_INVALID);
+  EXPECT_EQ(IFFControl(h, IFF_CTL_PROGRESSIVE, 1, 0, nullptr), IFF_ERR_INVALID);
   EXPECT_EQ(IFFControl(h, IFF_CTL_METADATA, 4, 3, big.data()), IFF_ERR_INVALID);
   EXPECT_EQ(IFFControl(h, IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, limits), IFF_ERR_INVALID);
   for (int y = 0; y < img.height; ++y) ASSERT_EQ(IFFPutLine(h, 1, img.row(y)), 0);
@@ -457,6 +461,68 @@ TEST(WritingOptions, OptimizedCoefficientsStayWithinTheWholeImageLimits) {
   Written refused =
       Write(img, {{IFF_CTL_OPTIMIZE, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, tooSmall}});
   EXPECT_EQ(refused.close, IFF_ERR_MEMORY);
+}
+
+// The scan headers of a file: (components, Ss, Se, Ah, Al) of each SOS.
+std::vector<std::vector<int>> ScanHeaders(const std::vector<uint8_t>& f) {
+  std::vector<std::vector<int>> out;
+  for (std::size_t p = 2; p + 4 <= f.size(); ++p) {
+    if (f[p] != 0xFF || f[p + 1] != 0xDA) continue;
+    int n = f[p + 4];
+    std::size_t q = p + 5 + 2 * static_cast<std::size_t>(n);
+    if (q + 3 > f.size()) break;
+    out.push_back({n, f[q], f[q + 1], f[q + 2] >> 4, f[q + 2] & 15});
+  }
+  return out;
+}
+
+TEST(WritingOptions, ProgressiveFilesDecodeToThePlainFilesPixels) {
+  struct Case {
+    int channels;
+    int32_t sampling;
+    int width, height;
+    int32_t restart;
+    int quality;
+  };
+  // Widths and heights off the block and MCU grid, restart intervals that
+  // cut end-of-band runs, and quality 100, whose magnitudes reach every
+  // refinement bit.
+  const Case cases[] = {
+      {3, 0x420, 203, 150, 0, 75}, {3, 0x420, 203, 150, 0, 100}, {3, 0x444, 120, 77, 5, 50},
+      {3, 0x411, 130, 40, 3, 75},  {3, 0x422, 1, 1, 0, 75},      {3, 0x440, 9, 17, 1, 95},
+      {1, 0x420, 150, 101, 0, 90}, {1, 0x420, 150, 101, 7, 100}, {1, 0x420, 13, 3, 1, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.channels << " " << std::hex << c.sampling << std::dec << " " << c.width << "x"
+                 << c.height << " restart " << c.restart << " q" << c.quality);
+    Image img = MakeTestImage(c.width, c.height, c.channels, 21);
+    std::vector<Setting> settings = {{IFF_CTL_SUBSAMPLING, c.sampling},
+                                     {IFF_CTL_RESTART, c.restart}};
+    Written plain = Write(img, settings, c.quality);
+    settings.push_back({IFF_CTL_PROGRESSIVE, 1});
+    Written progressive = Write(img, settings, c.quality);
+    ASSERT_EQ(progressive.close, 0);
+    std::vector<Segment> segments = Segments(progressive.bytes);
+    ASSERT_NE(Find(segments, 0xC2), nullptr);
+    std::vector<std::vector<int>> scans = ScanHeaders(progressive.bytes);
+    ASSERT_EQ(scans.size(), c.channels == 3 ? 10u : 6u);
+    EXPECT_EQ(scans[0], (std::vector<int>{c.channels, 0, 0, 0, 1}));
+    EXPECT_EQ(scans.back(), (std::vector<int>{1, 1, 63, 1, 0}));
+    if (c.restart != 0) {
+      EXPECT_FALSE(RestartMarkers(progressive.bytes).empty());
+    }
+
+    DecodeResult own = DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED);
+    EXPECT_GT(own.openResult, 0);
+    for (int32_t code : own.lineCodes) EXPECT_EQ(code, 0);
+    EXPECT_EQ(own.closeResult, 0);
+    EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
+    Image stbPlain, stbProgressive;
+    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
+    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
+    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+  }
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ constexpr const char kHelp[] =
     "  --subsample S     chroma sampling: 420 (default), 422, 440, 444, 411\n"
     "  --restart N       a restart marker every N MCUs (0 to 65535; 0 none)\n"
     "  --optimize        Huffman tables built for the image (smaller file)\n"
+    "  --progressive     a progressive file (smaller; tables built per scan)\n"
     "  --comment TEXT    a COM segment with TEXT\n"
     "  --icc FILE        embed FILE as the ICC profile\n"
     "  --exif FILE       embed FILE (a TIFF structure) as the EXIF segment\n"
@@ -129,6 +130,10 @@ int RunEncode(const Args& args) {
     }
     if (args[i] == "--optimize") {
       settings.optimize = true;
+      continue;
+    }
+    if (args[i] == "--progressive") {
+      settings.progressive = true;
       continue;
     }
     m = MatchOption(args, &i, "--comment", &value);

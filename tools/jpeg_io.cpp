@@ -184,7 +184,8 @@ class JpegSink : public LineSink {
     }
     const int32_t options[][2] = {{IFF_CTL_SUBSAMPLING, settings.subsampling},
                                   {IFF_CTL_RESTART, settings.restart},
-                                  {IFF_CTL_OPTIMIZE, settings.optimize ? 1 : 0}};
+                                  {IFF_CTL_OPTIMIZE, settings.optimize ? 1 : 0},
+                                  {IFF_CTL_PROGRESSIVE, settings.progressive ? 1 : 0}};
     for (const auto& [code, value] : options) {
       if (value == 0) continue;
       int32_t rc = IFFControl(handle_, code, value, 0, nullptr);

@@ -140,9 +140,10 @@ struct JpegSettings {
   int32_t quality = 0;  // 0: the driver's default
   int32_t dpiX = 0;     // 0: leave the resolution alone
   int32_t dpiY = 0;
-  int32_t subsampling = 0;  // IFF_CTL_SUBSAMPLING's value; 0: the default
-  int32_t restart = 0;      // restart interval in MCUs; 0: none
-  bool optimize = false;    // Huffman tables built for the image
+  int32_t subsampling = 0;   // IFF_CTL_SUBSAMPLING's value; 0: the default
+  int32_t restart = 0;       // restart interval in MCUs; 0: none
+  bool optimize = false;     // Huffman tables built for the image
+  bool progressive = false;  // a progressive file
   // Metadata segments; empty: none.
   std::vector<uint8_t> icc, exif, xmp, comment;
 };

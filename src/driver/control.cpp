@@ -249,6 +249,10 @@ int32_t Control(IFFHandle& handle, int32_t code, int32_t value, int32_t length, 
       if (!SettingsOpen(handle) || (value & 0xFFFF) > 1) return kErrInvalid;
       handle.encoder.optimizeCoding = value & 0xFFFF;
       return kOk;
+    case IFF_CTL_PROGRESSIVE:
+      if (!SettingsOpen(handle) || (value & 0xFFFF) > 1) return kErrInvalid;
+      handle.encoder.progressiveCoding = value & 0xFFFF;
+      return kOk;
     case IFF_CTL_METADATA:
       // Reading: length is the capacity of the buffer; writing: the length
       // of the item.

@@ -4,6 +4,7 @@
 
 #include "common/result_codes.h"
 #include "decoder/coefficient_controller.h"
+#include "encoder/progressive_scans.h"
 #include "entropy/huffman_encoder.h"
 #include "entropy/huffman_optimizer.h"
 #include "format/marker_writer.h"
@@ -133,8 +134,16 @@ int32_t RequestCoefficientStore(EncoderState& enc) {
   enc.pool.virtualBudget = memoryLimit;
   s->entropyMcu = enc.methods->encodeMcu;
   enc.methods->encodeMcu = StoreMcu;
-  enc.methods->finishEntropy = FinishOptimizedScan;
+  enc.methods->finishEntropy = enc.progressiveCoding ? FinishProgressiveScans : FinishOptimizedScan;
   return kOk;
+}
+
+const CoefBlock* StoredBlockRow(EncoderState& enc, int32_t c, int32_t blockRow) {
+  // The scan that stored the MCUs held every frame component in order.
+  int32_t h = enc.scanComponents[c]->mcuHeight;
+  BlockArray rows = enc.memory->accessVirtualBlockArray(enc.store->arrays[c],
+                                                        blockRow - blockRow % h, false, enc.pool);
+  return rows == nullptr ? nullptr : rows[blockRow % h];
 }
 
 int32_t CheckCoefficientStore(EncoderState& enc) {

@@ -1,6 +1,7 @@
 // The whole image's quantized coefficients, for files whose Huffman tables
-// are built for the image (IFF_CTL_OPTIMIZE): the MCUs are kept in virtual
-// block arrays as the lines come, counted and coded at IFFClose.
+// are built for the image (IFF_CTL_OPTIMIZE) and progressive files
+// (IFF_CTL_PROGRESSIVE): the MCUs are kept in virtual block arrays as the
+// lines come, counted and coded at IFFClose.
 #pragma once
 
 #include <cstdint>
@@ -30,5 +31,10 @@ struct CoefficientStore {
 // realizeVirtualArrays, which CheckCoefficientStore then confirms (5).
 int32_t RequestCoefficientStore(EncoderState& enc);
 int32_t CheckCoefficientStore(EncoderState& enc);
+
+// Block row `blockRow` of frame component c as stored (its blocks as the
+// padded component plane holds them), or null when the array cannot be
+// reached. For the progressive scans, which walk the planes their own way.
+const CoefBlock* StoredBlockRow(EncoderState& enc, int32_t c, int32_t blockRow);
 
 }  // namespace iffjpeg

@@ -103,13 +103,13 @@ int32_t StartScan(IFFHandle& handle, EncoderState& enc) {
   if (rc != 0) return rc;
   rc = AllocateOutputBuffers(enc, f);
   if (rc != 0) return rc;
-  if (enc.optimizeCoding) {
+  if (enc.optimizeCoding || enc.progressiveCoding) {
     rc = RequestCoefficientStore(enc);
     if (rc != 0) return rc;
   }
   enc.memory->realizeVirtualArrays(0, 0, 0, enc.pool);
 
-  if (enc.optimizeCoding) {
+  if (enc.optimizeCoding || enc.progressiveCoding) {
     // Tables, scan header and data follow at the finish, from the store.
     rc = CheckCoefficientStore(enc);
     if (rc != 0) return rc;

@@ -79,6 +79,7 @@ struct EncoderState {
   // tables built for the image (T.81 K.2), the coefficients held in
   // `store` until IFFClose; the limits in MiB as for extended reading.
   int32_t optimizeCoding;
+  int32_t progressiveCoding;  // a progressive file: the scans of progressive_scans.h
   int32_t wholeMemoryMiB;
   int32_t wholeStoreMiB;
   CoefficientStore* store;

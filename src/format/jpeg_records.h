@@ -37,6 +37,15 @@ struct ComponentInfo {
   int32_t paddedHeight;
 };
 
+// A scan's spectral selection and successive approximation (T.81 B.2.3);
+// a sequential scan is 0, 63, 0, 0.
+struct ProgressiveScanParams {
+  int32_t ss;
+  int32_t se;
+  int32_t ah;
+  int32_t al;
+};
+
 // 64 quantizers in zigzag order.
 struct QuantTable {
   uint16_t quantval[64];

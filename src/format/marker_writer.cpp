@@ -133,18 +133,28 @@ void WriteFrameHeader(int32_t markerCode, ByteStream& stream, EncoderState& enc)
   }
 }
 
-void WriteSosSegment(ByteStream& stream, EncoderState& enc) {
+void WriteSosSegment(ByteStream& stream, const ComponentInfo* const* components, int32_t count,
+                     const ProgressiveScanParams& params) {
   PutMarker(stream, kMarkerSos);
-  PutWord(stream, 6 + 2 * enc.componentsInScan);
-  PutByte(stream, enc.componentsInScan);
-  for (int i = 0; i < enc.componentsInScan; ++i) {
-    const ComponentInfo& c = *enc.scanComponents[i];
+  PutWord(stream, 6 + 2 * count);
+  PutByte(stream, count);
+  for (int i = 0; i < count; ++i) {
+    const ComponentInfo& c = *components[i];
+    int32_t dc = params.ss == 0 ? c.dcTableNo : 0;
+    int32_t ac = params.se != 0 ? c.acTableNo : 0;
     PutByte(stream, c.componentId & 0xFF);
-    PutByte(stream, (c.dcTableNo << 4) + c.acTableNo);
+    PutByte(stream, (dc << 4) + ac);
   }
-  PutByte(stream, 0);   // spectral selection start
-  PutByte(stream, 63);  // spectral selection end
-  PutByte(stream, 0);   // successive approximation
+  PutByte(stream, params.ss);
+  PutByte(stream, params.se);
+  PutByte(stream, (params.ah << 4) + params.al);
+}
+
+void WriteRestartInterval(ByteStream& stream, const EncoderState& enc) {
+  if (enc.restartInterval == 0) return;
+  PutMarker(stream, kMarkerDri);
+  PutWord(stream, 4);
+  PutWord(stream, enc.restartInterval);
 }
 
 void WriteFileHeader(EncoderState& enc, ByteStream& stream) {
@@ -166,7 +176,9 @@ void WriteFileHeader(EncoderState& enc, ByteStream& stream) {
     const ComponentInfo& c = enc.components[i];
     if (c.dcTableNo > 1 || c.acTableNo > 1) baseline = false;
   }
-  WriteFrameHeader(baseline ? kMarkerSof0 : kMarkerSof1, stream, enc);
+  int32_t frame = baseline ? kMarkerSof0 : kMarkerSof1;
+  if (enc.progressiveCoding) frame = kMarkerSof2;
+  WriteFrameHeader(frame, stream, enc);
 }
 
 void WriteScanHeader(ByteStream& stream, EncoderState& enc) {
@@ -175,12 +187,8 @@ void WriteScanHeader(ByteStream& stream, EncoderState& enc) {
     WriteHuffmanTable(stream, enc, c.dcTableNo, 0);
     WriteHuffmanTable(stream, enc, c.acTableNo, 1);
   }
-  if (enc.restartInterval != 0) {
-    PutMarker(stream, kMarkerDri);
-    PutWord(stream, 4);
-    PutWord(stream, enc.restartInterval);
-  }
-  WriteSosSegment(stream, enc);
+  WriteRestartInterval(stream, enc);
+  WriteSosSegment(stream, enc.scanComponents, enc.componentsInScan, {0, 63, 0, 0});
 }
 
 }  // namespace iffjpeg

@@ -39,6 +39,11 @@ int32_t WriteQuantTable(EncoderState& enc, ByteStream& stream, int32_t tableNo);
 // One DHT segment (tableClass 0 DC, 1 AC) unless the table was written.
 void WriteHuffmanTable(ByteStream& stream, EncoderState& enc, int32_t tableNo, int32_t tableClass);
 void WriteFrameHeader(int32_t markerCode, ByteStream& stream, EncoderState& enc);
-void WriteSosSegment(ByteStream& stream, EncoderState& enc);
+// SOS for `count` components. A DC-only scan names no AC table and an AC
+// scan no DC table (0 in their place).
+void WriteSosSegment(ByteStream& stream, const ComponentInfo* const* components, int32_t count,
+                     const ProgressiveScanParams& params);
+// DRI, when a restart interval is set.
+void WriteRestartInterval(ByteStream& stream, const EncoderState& enc);
 
 }  // namespace iffjpeg
