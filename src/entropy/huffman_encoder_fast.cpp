@@ -11,12 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_encoder.h"
 #include "stream/byte_stream.h"
-
-#if defined(IFFJPEG_HAVE_SSE2)
-#include <emmintrin.h>
-#endif
 
 namespace iffjpeg {
 namespace {
@@ -82,26 +79,6 @@ class FastBitWriter {
   uint64_t bits_;  // pending bits in the low count_ bits, oldest first
   int32_t count_;
 };
-
-// Bit k set when coefficient k (zigzag order) is not zero.
-inline uint64_t NonZeroMask(const int16_t* block) {
-#if defined(IFFJPEG_HAVE_SSE2)
-  const __m128i zero = _mm_setzero_si128();
-  uint64_t mask = 0;
-  for (int i = 0; i < 4; ++i) {
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
-    __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    uint32_t isZero = static_cast<uint32_t>(_mm_movemask_epi8(zeros));
-    mask |= static_cast<uint64_t>(~isZero & 0xFFFF) << (16 * i);
-  }
-  return mask;
-#else
-  uint64_t mask = 0;
-  for (int k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(block[k] != 0) << k;
-  return mask;
-#endif
-}
 
 // Size category and magnitude bits of a value (T.81 F.1.2.1, F.1.2.2):
 // negative values as value - 1, low s bits.

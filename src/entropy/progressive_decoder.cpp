@@ -4,11 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "common/result_codes.h"
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_decoder.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
@@ -207,36 +204,6 @@ void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
     }
   }
 }
-
-// The non-zero coefficients of a block (zigzag order) as bits of a mask,
-// bit k for position k.
-inline uint64_t NonZeroMask(const int16_t* coef) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  uint64_t zeros = 0;
-  for (int32_t i = 0; i < 4; ++i) {
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i + 8));
-    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
-             << (16 * i);
-  }
-  return ~zeros;
-#else
-  uint64_t mask = 0;
-  for (int32_t k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(coef[k] != 0) << k;
-  return mask;
-#endif
-}
-
-// Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
-inline uint64_t Span(int32_t from, int32_t to) {
-  if (from > to) return 0;
-  uint64_t upTo = to == 63 ? ~uint64_t{0} : (uint64_t{1} << (to + 1)) - 1;
-  return upTo & (~uint64_t{0} << from);
-}
-
-inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
 
 // Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
 // positions of mask, in order: when set, the coefficient's magnitude gains

@@ -2,6 +2,7 @@
 
 #include <bit>
 
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_encoder.h"
 #include "format/marker_codes.h"
 
@@ -60,43 +61,40 @@ void EncodeDcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block, int3
 }
 
 // T.81 G.1.2.2: the band's magnitudes divided by 2^Al, as run/size pairs;
-// a block ending in zeros joins the end-of-band run.
+// a block ending in zeros joins the end-of-band run. Only the coefficients
+// that are not zero after the point transform are visited.
 template <class Sink>
 void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
   const int32_t al = pe.params.al;
-  int32_t run = 0;
-  for (int32_t k = pe.params.ss; k <= pe.params.se; ++k) {
-    int32_t c = block[k];
-    uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
-    if (m == 0) {
-      ++run;
-      continue;
-    }
+  uint64_t coded = MagnitudeMask(block, al) & Span(pe.params.ss, pe.params.se);
+  int32_t next = pe.params.ss;  // the first position after the last coded one
+  for (; coded != 0; coded &= coded - 1) {
+    int32_t k = LowestBit(coded);
+    int32_t run = k - next;
+    next = k + 1;
     EmitEobRun(pe, sink);
     for (; run > 15; run -= 16) sink.acSymbol(kZrl);
+    int32_t c = block[k];
+    uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
     int32_t s = Category(m);
     sink.acSymbol((run << 4) + s);
     sink.bits(s, c < 0 ? ~m : m);
-    run = 0;
   }
-  if (run > 0 && ++pe.eobRun == kMaxEobRun) EmitEobRun(pe, sink);
+  if (next <= pe.params.se && ++pe.eobRun == kMaxEobRun) EmitEobRun(pe, sink);
 }
 
 // T.81 G.1.2.3: coefficients first non-zero at this bit are coded as
 // run/1 with a sign bit; those already non-zero give one correction bit
 // each, sent after the next symbol (or the end-of-band run) that follows.
+// Runs count only the coefficients still zero.
 template <class Sink>
 void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
-  const int32_t ss = pe.params.ss;
-  const int32_t se = pe.params.se;
   const int32_t al = pe.params.al;
-  uint32_t magnitude[64];
-  int32_t lastNew = ss - 1;  // the last coefficient that becomes non-zero here
-  for (int32_t k = ss; k <= se; ++k) {
-    int32_t c = block[k];
-    magnitude[k] = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
-    if (magnitude[k] == 1) lastNew = k;
-  }
+  const uint64_t band = Span(pe.params.ss, pe.params.se);
+  const uint64_t nonZero = MagnitudeMask(block, al) & band;
+  const uint64_t before = MagnitudeMask(block, al + 1) & band;  // non-zero in earlier scans
+  const uint64_t fresh = nonZero & ~before;
+  const int32_t lastFresh = fresh == 0 ? -1 : HighestBit(fresh);
 
   // This block's correction bits sit behind those of the pending run.
   int32_t pendingStart = pe.correctionCount;
@@ -107,30 +105,32 @@ void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
     pending = 0;
   };
   int32_t run = 0;
-  for (int32_t k = ss; k <= se; ++k) {
-    uint32_t m = magnitude[k];
-    if (m == 0) {
-      ++run;
-      continue;
-    }
+  int32_t next = pe.params.ss;
+  for (uint64_t left = nonZero; left != 0; left &= left - 1) {
+    int32_t k = LowestBit(left);
+    run += k - next;
+    next = k + 1;
     // Zero runs are only coded on the way to a newly non-zero coefficient;
     // after the last one they belong to the end of band.
-    while (run > 15 && k <= lastNew) {
+    while (run > 15 && k <= lastFresh) {
       EmitEobRun(pe, sink);
       sink.acSymbol(kZrl);
       run -= 16;
       emitPending();
     }
-    if (m > 1) {
+    int32_t c = block[k];
+    if ((before >> k) & 1) {
+      uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
       pe.correction[pendingStart + pending++] = static_cast<uint8_t>(m & 1);
       continue;
     }
     EmitEobRun(pe, sink);
     sink.acSymbol((run << 4) + 1);
-    sink.bits(1, block[k] < 0 ? 0 : 1);
+    sink.bits(1, c < 0 ? 0 : 1);
     emitPending();
     run = 0;
   }
+  run += pe.params.se + 1 - next;
   if (run > 0 || pending > 0) {
     ++pe.eobRun;
     pe.correctionCount = pendingStart + pending;

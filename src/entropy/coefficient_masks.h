@@ -1,0 +1,82 @@
+// Bit masks over a block's 64 coefficients (zigzag order), bit k for
+// position k: the Huffman coders walk the set bits instead of every
+// position. The SSE2 forms compute exactly the scalar forms' masks (a test
+// compares them on every shift): 16-bit compares, packed to bytes with
+// signed saturation, which keeps 0 and -1 as they are.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace iffjpeg {
+
+// Bit k set when |block[k]| >> shift is not zero (shift 0..14).
+inline uint64_t MagnitudeMaskScalar(const int16_t* block, int32_t shift) {
+  uint64_t mask = 0;
+  for (int32_t k = 0; k < 64; ++k) {
+    int32_t m = std::abs(static_cast<int32_t>(block[k])) >> shift;
+    mask |= static_cast<uint64_t>(m != 0) << k;
+  }
+  return mask;
+}
+
+// Bit k set when block[k] is not zero.
+inline uint64_t NonZeroMaskScalar(const int16_t* block) { return MagnitudeMaskScalar(block, 0); }
+
+inline uint64_t NonZeroMask(const int16_t* block) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
+             << (16 * i);
+  }
+  return ~zeros;
+#else
+  return NonZeroMaskScalar(block);
+#endif
+}
+
+// |c| >> shift is not zero exactly when |c| > 2^shift - 1. The magnitude is
+// taken as max(c, -c) in 16 bits, which is exact for every value but
+// -32768; that one (never a quantized coefficient) is caught by testing
+// c < -(2^shift - 1) as well.
+inline uint64_t MagnitudeMask(const int16_t* block, int32_t shift) {
+#if defined(__SSE2__)
+  if (shift > 14) return MagnitudeMaskScalar(block, shift);
+  const __m128i above = _mm_set1_epi16(static_cast<int16_t>((1 << shift) - 1));
+  const __m128i below = _mm_set1_epi16(static_cast<int16_t>(-((1 << shift) - 1)));
+  uint64_t mask = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+    __m128i ta = _mm_or_si128(_mm_cmpgt_epi16(a, above), _mm_cmplt_epi16(a, below));
+    __m128i tb = _mm_or_si128(_mm_cmpgt_epi16(b, above), _mm_cmplt_epi16(b, below));
+    uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ta, tb)));
+    mask |= static_cast<uint64_t>(bits & 0xFFFF) << (16 * i);
+  }
+  return mask;
+#else
+  return MagnitudeMaskScalar(block, shift);
+#endif
+}
+
+// Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
+inline uint64_t Span(int32_t from, int32_t to) {
+  if (from > to) return 0;
+  uint64_t upTo = to == 63 ? ~uint64_t{0} : (uint64_t{1} << (to + 1)) - 1;
+  return upTo & (~uint64_t{0} << from);
+}
+
+inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
+inline int32_t HighestBit(uint64_t mask) { return 63 - std::countl_zero(mask); }
+
+}  // namespace iffjpeg
