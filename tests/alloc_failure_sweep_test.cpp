@@ -67,16 +67,17 @@ void SweepRead(const std::vector<uint8_t>& jpeg) {
   }
 }
 
-void SweepWrite(const iffjpeg_test::Image& image, int quality) {
+void SweepWrite(const iffjpeg_test::Image& image, int quality, int32_t option = 0) {
   MemoryFile cleanFile;
-  const iffjpeg_test::WriteRun clean = iffjpeg_test::WriteThrough(image, cleanFile, quality);
+  const iffjpeg_test::WriteRun clean =
+      iffjpeg_test::WriteThrough(image, cleanFile, quality, option);
   ASSERT_EQ(clean.open, 0);
   ASSERT_EQ(clean.close, 0);
   for (long n = 1;; ++n) {
     SCOPED_TRACE(testing::Message() << "allocation " << n << " fails");
     MemoryFile file;
     hooks::FailAllocationNumber(n);
-    iffjpeg_test::WriteRun run = iffjpeg_test::WriteThrough(image, file, quality);
+    iffjpeg_test::WriteRun run = iffjpeg_test::WriteThrough(image, file, quality, option);
     Counts counts = Stop();
     EXPECT_FALSE(run.fileLeftOpen);
     if (counts.allocations < n) {
@@ -153,5 +154,9 @@ TEST(AllocationFailureSweep, ReadWithMetadataSegments) {
 TEST(AllocationFailureSweep, WriteGreyscale) { SweepWrite(Picture(45, 27, 1), 75); }
 
 TEST(AllocationFailureSweep, WriteRgbAtQuality90) { SweepWrite(Picture(39, 34, 3), 90); }
+
+TEST(AllocationFailureSweep, WriteProgressive) {
+  SweepWrite(Picture(39, 34, 3), 75, IFF_CTL_PROGRESSIVE);
+}
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "driver/stages.h"
 #include "encoder/compress_defaults.h"
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_encoder.h"
 #include "support/encoder_harness.h"
 #include "support/memory_file.h"
@@ -121,6 +122,24 @@ TEST(HuffmanEncoderFast, SameBytesFlushesAndPendingBits) {
     fast.Finish();
     ASSERT_EQ(reference.Bytes(), fast.Bytes()) << "round " << round;
     ASSERT_EQ(reference.WriteSizes(), fast.WriteSizes()) << "round " << round;
+  }
+}
+
+// The coders' coefficient masks against their scalar forms, on every shift
+// a scan can use, with the extreme values among random ones.
+TEST(CoefficientMasks, SimdMasksMatchTheScalarMasks) {
+  std::mt19937 rng(23);
+  const int16_t extremes[] = {0, 1, -1, 2, -2, 255, -256, 2047, -2048, 32767, -32767, -32768};
+  for (int trial = 0; trial < 2000; ++trial) {
+    Block b = RandomBlock(rng, trial % 4);
+    if (trial % 3 == 0) {
+      for (int16_t& c : b) c = extremes[rng() % std::size(extremes)];
+    }
+    EXPECT_EQ(NonZeroMask(b.data()), NonZeroMaskScalar(b.data()));
+    for (int32_t shift = 0; shift <= 14; ++shift) {
+      ASSERT_EQ(MagnitudeMask(b.data(), shift), MagnitudeMaskScalar(b.data(), shift)) << shift;
+      ASSERT_EQ(BitPlaneMask(b.data(), shift), BitPlaneMaskScalar(b.data(), shift)) << shift;
+    }
   }
 }
 

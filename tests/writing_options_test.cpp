@@ -447,20 +447,22 @@ TEST(WritingOptions, OptimizedFilesDecodeToThePlainFilesPixelsAndAreSmaller) {
   }
 }
 
-TEST(WritingOptions, OptimizedCoefficientsStayWithinTheWholeImageLimits) {
-  // 1024 x 768 at 0x420 keeps 2.25 MiB of coefficients.
+TEST(WritingOptions, StoredCoefficientsStayWithinTheWholeImageLimits) {
+  // 1024 x 768 at 0x420 keeps 2.25 MiB of coefficients: with 1 MiB in
+  // memory they go through the backing store.
   Image img = MakeTestImage(1024, 768, 3, 13);
   int32_t backed[2] = {1, 8};
   int32_t tooSmall[2] = {1, 2};
-  Written plain = Write(img, {});
-  Written stored = Write(img, {{IFF_CTL_OPTIMIZE, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, backed}});
-  ASSERT_EQ(stored.settingCodes, (std::vector<int32_t>{0, 0}));
-  ASSERT_EQ(stored.close, 0);
-  EXPECT_EQ(DecodeWithLibrary(stored.bytes).image.pixels,
-            DecodeWithLibrary(plain.bytes).image.pixels);
-  Written refused =
-      Write(img, {{IFF_CTL_OPTIMIZE, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, tooSmall}});
-  EXPECT_EQ(refused.close, IFF_ERR_MEMORY);
+  const std::vector<uint8_t> plain = DecodeWithLibrary(Write(img, {}).bytes).image.pixels;
+  for (int32_t option : {IFF_CTL_OPTIMIZE, IFF_CTL_PROGRESSIVE}) {
+    SCOPED_TRACE(option);
+    Written stored = Write(img, {{option, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, backed}});
+    ASSERT_EQ(stored.settingCodes, (std::vector<int32_t>{0, 0}));
+    ASSERT_EQ(stored.close, 0);
+    EXPECT_EQ(DecodeWithLibrary(stored.bytes, IFF_MODE_EXTENDED).image.pixels, plain);
+    Written refused = Write(img, {{option, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, tooSmall}});
+    EXPECT_EQ(refused.close, IFF_ERR_MEMORY);
+  }
 }
 
 // The scan headers of a file: (components, Ss, Se, Ah, Al) of each SOS.

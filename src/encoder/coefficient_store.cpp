@@ -53,6 +53,13 @@ void StoreMcu(ByteStream& stream, BitWriter&, EncoderState& enc, int16_t* mcu) {
     stream.lineCode = kErrMemory;
   }
   ++s.mcusStored;
+  // A progressive file's symbols are counted a row at a time, while the
+  // row's blocks are still in the cache.
+  if (s.progressive != nullptr && s.failed == kOk && s.mcusStored % enc.mcusPerRow == 0 &&
+      !CountStoredRows(enc, s.mcusStored / enc.mcusPerRow)) {
+    s.failed = kErrMemory;
+    stream.lineCode = kErrMemory;
+  }
 }
 
 // Counts every stored MCU's symbols per table, with the DC predictions
@@ -132,6 +139,10 @@ int32_t RequestCoefficientStore(EncoderState& enc) {
     if (s->arrays[ci] == nullptr) return kErrMemory;
   }
   enc.pool.virtualBudget = memoryLimit;
+  if (enc.progressiveCoding) {
+    int32_t rc = PrepareProgressiveScans(enc);
+    if (rc != kOk) return rc;
+  }
   s->entropyMcu = enc.methods->encodeMcu;
   enc.methods->encodeMcu = StoreMcu;
   enc.methods->finishEntropy = enc.progressiveCoding ? FinishProgressiveScans : FinishOptimizedScan;

@@ -14,14 +14,17 @@ namespace iffjpeg {
 
 using EncodeMcuFn = void (*)(ByteStream& stream, BitWriter& bits, EncoderState& enc, int16_t* mcu);
 
+struct ProgressiveCounts;
+
 struct CoefficientStore {
   // One array per scan component, its blocks as the MCUs place them: MCU
   // (row r, column c) holds block rows r*mcuHeight.. and block columns
   // c*mcuWidth.. of its component.
   VirtualBlockArray* arrays[kMaxScanComponents];
   int32_t mcusStored;
-  int32_t failed;          // 5 once an array could not be reached
-  EncodeMcuFn entropyMcu;  // the Huffman encoder the MCUs go through at the end
+  int32_t failed;                  // 5 once an array could not be reached
+  EncodeMcuFn entropyMcu;          // the Huffman encoder the MCUs go through at the end
+  ProgressiveCounts* progressive;  // progressive files: the scans' counts
 };
 
 // Requests the scan's arrays and installs the storing entropy entries in

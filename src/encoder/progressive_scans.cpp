@@ -29,131 +29,141 @@ constexpr ScriptScan kGreyScript[] = {
 
 constexpr int32_t kMaxMcuHeight = 4;
 
-// Restart intervals count the scan's own MCUs (T.81 B.2.4.4): a block for
-// a lone component, the frame's MCU for an interleaved scan.
-struct RestartCounter {
-  int32_t interval;
-  int32_t left;
-  int32_t number;
-  void beforeMcu(ProgressiveEncoder& pe) {
-    if (interval == 0) return;
-    if (left == 0) {
-      RestartProgressiveEncoding(pe, number);
-      number = (number + 1) & 7;
-      left = interval;
-    }
-    --left;
-  }
+constexpr int32_t kMaxScriptScans = static_cast<int32_t>(std::size(kColourScript));
+
+}  // namespace
+
+// The symbol counts of every Huffman-coded scan, gathered as the MCU rows
+// are stored, while their blocks are still in the cache: each scan's
+// counter walks the new rows in that scan's own order.
+struct ProgressiveCounts {
+  int32_t scanCount;
+  const ScriptScan* scans;
+  int32_t rowsCounted;  // MCU rows every counter has taken
+  ProgressiveEncoder counters[kMaxScriptScans];
+  SymbolCounts counts[kMaxScriptScans][kNumTables];
 };
 
-// A lone component's blocks over its true size, row by row (T.81 A.2.2).
-bool WalkComponent(EncoderState& enc, int32_t c, ProgressiveEncoder& pe) {
+namespace {
+
+bool HuffmanCoded(const ScriptScan& scan) {
+  // A DC refinement scan is raw bits: no tables (T.81 G.1.2.1).
+  return !(scan.params.ss == 0 && scan.params.ah != 0);
+}
+
+// The blocks of a lone component in MCU row r: its block rows r x V up to
+// its true size, row by row (T.81 A.2.2).
+bool WalkComponentRows(EncoderState& enc, int32_t c, ProgressiveEncoder& pe, int32_t r) {
   const ComponentInfo& comp = enc.components[c];
   const int32_t wide = ceilDiv(comp.trueWidth, 8);
   const int32_t high = ceilDiv(comp.trueHeight, 8);
-  RestartCounter restart{enc.restartInterval, enc.restartInterval, 0};
-  for (int32_t by = 0; by < high; ++by) {
+  for (int32_t by = r * comp.mcuHeight; by < (r + 1) * comp.mcuHeight && by < high; ++by) {
     const CoefBlock* row = StoredBlockRow(enc, c, by);
     if (row == nullptr) return false;
-    for (int32_t bx = 0; bx < wide; ++bx) {
-      restart.beforeMcu(pe);
-      EncodeProgressiveBlock(pe, row[bx], 0);
-    }
+    EncodeProgressiveRow(pe, row, wide);
   }
   return true;
 }
 
-// The frame's MCUs, each component's H x V blocks in turn (T.81 A.2.3).
-bool WalkInterleaved(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe) {
-  RestartCounter restart{enc.restartInterval, enc.restartInterval, 0};
+// The frame's MCUs in row r, each component's H x V blocks in turn (T.81
+// A.2.3).
+bool WalkInterleavedRow(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe,
+                        int32_t r) {
   const CoefBlock* rows[kMaxScanComponents][kMaxMcuHeight];
-  for (int32_t r = 0; r < enc.mcuRows; ++r) {
+  for (int32_t i = 0; i < scan.count; ++i) {
+    const ComponentInfo& comp = enc.components[scan.components[i]];
+    for (int32_t y = 0; y < comp.mcuHeight && y < kMaxMcuHeight; ++y) {
+      rows[i][y] = StoredBlockRow(enc, scan.components[i], r * comp.mcuHeight + y);
+      if (rows[i][y] == nullptr) return false;
+    }
+  }
+  for (int32_t col = 0; col < enc.mcusPerRow; ++col) {
+    const int16_t* blocks[kMaxBlocksInMcu];
+    int32_t members[kMaxBlocksInMcu];
+    int32_t n = 0;
     for (int32_t i = 0; i < scan.count; ++i) {
       const ComponentInfo& comp = enc.components[scan.components[i]];
       for (int32_t y = 0; y < comp.mcuHeight && y < kMaxMcuHeight; ++y) {
-        rows[i][y] = StoredBlockRow(enc, scan.components[i], r * comp.mcuHeight + y);
-        if (rows[i][y] == nullptr) return false;
-      }
-    }
-    for (int32_t col = 0; col < enc.mcusPerRow; ++col) {
-      restart.beforeMcu(pe);
-      for (int32_t i = 0; i < scan.count; ++i) {
-        const ComponentInfo& comp = enc.components[scan.components[i]];
-        for (int32_t y = 0; y < comp.mcuHeight && y < kMaxMcuHeight; ++y) {
-          const CoefBlock* blocks = rows[i][y] + col * comp.mcuWidth;
-          for (int32_t x = 0; x < comp.mcuWidth; ++x) EncodeProgressiveBlock(pe, blocks[x], i);
+        const CoefBlock* row = rows[i][y] + col * comp.mcuWidth;
+        for (int32_t x = 0; x < comp.mcuWidth && n < kMaxBlocksInMcu; ++x) {
+          blocks[n] = row[x];
+          members[n++] = i;
         }
       }
     }
+    EncodeProgressiveMcu(pe, blocks, members, n);
   }
   return true;
 }
 
-bool WalkScan(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe) {
+bool WalkRow(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe, int32_t r) {
+  return scan.count == 1 ? WalkComponentRows(enc, scan.components[0], pe, r)
+                         : WalkInterleavedRow(enc, scan, pe, r);
+}
+
+void StartScan(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe) {
+  pe.params = scan.params;
+  pe.restartInterval = enc.restartInterval;
   StartProgressiveEncoding(pe);
-  bool ok =
-      scan.count == 1 ? WalkComponent(enc, scan.components[0], pe) : WalkInterleaved(enc, scan, pe);
-  if (ok) FinishProgressiveEncoding(pe);
-  return ok;
+}
+
+// Counts the symbols of MCU rows up to `rows` in every Huffman-coded scan.
+bool CountRows(EncoderState& enc, ProgressiveCounts& pc, int32_t rows) {
+  for (; pc.rowsCounted < rows; ++pc.rowsCounted) {
+    for (int32_t i = 0; i < pc.scanCount; ++i) {
+      if (!HuffmanCoded(pc.scans[i])) continue;
+      if (!WalkRow(enc, pc.scans[i], pc.counters[i], pc.rowsCounted)) return false;
+    }
+  }
+  return true;
 }
 
 // The table a scan component's symbols are coded with: its DC table in a
 // DC scan, else its AC table.
-HuffTable& ScanTable(EncoderState& enc, const ComponentInfo& comp, bool dcScan) {
-  return dcScan ? *enc.dcHuffTables[comp.dcTableNo] : *enc.acHuffTables[comp.acTableNo];
+int32_t TableNumber(const ComponentInfo& comp, bool dcScan) {
+  return dcScan ? comp.dcTableNo : comp.acTableNo;
 }
 
-// Counts the scan's symbols, builds its tables from the counts and writes
-// them (T.81 K.2); the coder then uses them.
-int32_t BuildScanTables(ByteStream& stream, EncoderState& enc, const ScriptScan& scan,
-                        const ComponentInfo* const* comps, ProgressiveEncoder& pe) {
+// Builds the scan's tables from its counts and writes them (T.81 K.2);
+// the coder then uses them.
+void BuildScanTables(ByteStream& stream, EncoderState& enc, const ScriptScan& scan,
+                     const SymbolCounts* counts, const ComponentInfo* const* comps,
+                     ProgressiveEncoder& pe) {
   const bool dcScan = scan.params.ss == 0;
-  auto* counts = static_cast<SymbolCounts*>(
-      enc.memory->allocSmall(kNumTables * sizeof(SymbolCounts), enc.pool));
-  if (counts == nullptr) return kErrMemory;
-  std::memset(counts, 0, kNumTables * sizeof(SymbolCounts));
   for (int32_t i = 0; i < scan.count; ++i) {
-    pe.dcCounts[i] = &counts[comps[i]->dcTableNo];
-  }
-  pe.acCounts = &counts[comps[0]->acTableNo];
-  pe.counting = true;
-  if (!WalkScan(enc, scan, pe)) {
-    enc.memory->freeSmall(counts, enc.pool);
-    return kErrMemory;
-  }
-  for (int32_t i = 0; i < scan.count; ++i) {
-    int32_t tableNo = dcScan ? comps[i]->dcTableNo : comps[i]->acTableNo;
-    HuffTable& table = ScanTable(enc, *comps[i], dcScan);
+    int32_t tableNo = TableNumber(*comps[i], dcScan);
+    HuffTable& table = dcScan ? *enc.dcHuffTables[tableNo] : *enc.acHuffTables[tableNo];
     BuildOptimalTable(counts[tableNo], table);
     buildEncodingTable(table);
     pe.dcTables[i] = &table;
     pe.acTable = &table;
   }
   for (int32_t i = 0; i < scan.count; ++i) {
-    WriteHuffmanTable(stream, enc, dcScan ? comps[i]->dcTableNo : comps[i]->acTableNo,
-                      dcScan ? 0 : 1);
+    WriteHuffmanTable(stream, enc, TableNumber(*comps[i], dcScan), dcScan ? 0 : 1);
   }
-  enc.memory->freeSmall(counts, enc.pool);
-  return kOk;
 }
 
-int32_t CodeScan(ByteStream& stream, BitWriter& bits, EncoderState& enc, const ScriptScan& scan,
-                 bool first) {
+int32_t CodeScan(ByteStream& stream, BitWriter& bits, EncoderState& enc, int32_t index) {
+  ProgressiveCounts& pc = *enc.store->progressive;
+  const ScriptScan& scan = pc.scans[index];
   const ComponentInfo* comps[kMaxScanComponents];
   for (int32_t i = 0; i < scan.count; ++i) comps[i] = &enc.components[scan.components[i]];
   ProgressiveEncoder pe{};
-  pe.params = scan.params;
-  // A DC refinement scan is raw bits: no tables (T.81 G.1.2.1).
-  if (!(scan.params.ss == 0 && scan.params.ah != 0)) {
-    int32_t rc = BuildScanTables(stream, enc, scan, comps, pe);
-    if (rc != kOk) return rc;
+  if (HuffmanCoded(scan)) {
+    FinishProgressiveEncoding(pc.counters[index]);  // the last run counted
+    BuildScanTables(stream, enc, scan, pc.counts[index], comps, pe);
   }
-  if (first) WriteRestartInterval(stream, enc);
+  if (index == 0) WriteRestartInterval(stream, enc);
   WriteSosSegment(stream, comps, scan.count, scan.params);
   pe.counting = false;
   pe.stream = &stream;
   pe.writer = &bits;
-  return WalkScan(enc, scan, pe) ? kOk : kErrMemory;
+  StartScan(enc, scan, pe);
+  for (int32_t r = 0; r < enc.mcuRows; ++r) {
+    if (!WalkRow(enc, scan, pe, r)) return kErrMemory;
+  }
+  FinishProgressiveEncoding(pe);
+  return kOk;
 }
 
 }  // namespace
@@ -172,13 +182,41 @@ int32_t ProgressiveScript(int32_t numComponents, const ScriptScan** scans) {
   }
 }
 
-int32_t FinishProgressiveScans(ByteStream& stream, BitWriter& bits, EncoderState& enc) {
-  if (enc.store->failed != kOk) return enc.store->failed;
+int32_t PrepareProgressiveScans(EncoderState& enc) {
   const ScriptScan* scans = nullptr;
   int32_t count = ProgressiveScript(enc.numComponents, &scans);
   if (count == 0) return kErrInvalid;
+  auto* pc =
+      static_cast<ProgressiveCounts*>(enc.memory->allocSmall(sizeof(ProgressiveCounts), enc.pool));
+  if (pc == nullptr) return kErrMemory;
+  std::memset(static_cast<void*>(pc), 0, sizeof *pc);
+  pc->scanCount = count;
+  pc->scans = scans;
   for (int32_t i = 0; i < count; ++i) {
-    int32_t rc = CodeScan(stream, bits, enc, scans[i], i == 0);
+    const ScriptScan& scan = scans[i];
+    ProgressiveEncoder& pe = pc->counters[i];
+    pe.counting = true;
+    for (int32_t c = 0; c < scan.count; ++c) {
+      pe.dcCounts[c] = &pc->counts[i][enc.components[scan.components[c]].dcTableNo];
+    }
+    pe.acCounts = &pc->counts[i][enc.components[scan.components[0]].acTableNo];
+    StartScan(enc, scan, pe);
+  }
+  enc.store->progressive = pc;
+  return kOk;
+}
+
+bool CountStoredRows(EncoderState& enc, int32_t rows) {
+  return CountRows(enc, *enc.store->progressive, rows);
+}
+
+int32_t FinishProgressiveScans(ByteStream& stream, BitWriter& bits, EncoderState& enc) {
+  if (enc.store->failed != kOk) return enc.store->failed;
+  ProgressiveCounts& pc = *enc.store->progressive;
+  // Rows never stored (a file closed early) read as zero blocks.
+  if (!CountRows(enc, pc, enc.mcuRows)) return kErrMemory;
+  for (int32_t i = 0; i < pc.scanCount; ++i) {
+    int32_t rc = CodeScan(stream, bits, enc, i);
     if (rc != kOk) return rc;
   }
   return kOk;

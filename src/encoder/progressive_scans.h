@@ -29,6 +29,15 @@ struct ScriptScan {
 // Sets *scans and returns the number of scans.
 int32_t ProgressiveScript(int32_t numComponents, const ScriptScan** scans);
 
+// Sets up the symbol counters of the script's scans in the coefficient
+// store (which must exist). kErrMemory when they cannot be had, kErrInvalid
+// for a frame of neither 1 nor 3 components.
+int32_t PrepareProgressiveScans(EncoderState& enc);
+
+// Counts the symbols of the stored MCU rows below `rows` not yet counted,
+// in every scan. False when the store cannot be read.
+bool CountStoredRows(EncoderState& enc, int32_t rows);
+
 // At IFFClose: every scan of the script from the coefficient store, with
 // its tables, the DRI before the first scan when a restart interval is set.
 // 0, or kErrMemory when the store cannot be read.

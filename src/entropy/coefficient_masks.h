@@ -69,6 +69,40 @@ inline uint64_t MagnitudeMask(const int16_t* block, int32_t shift) {
 #endif
 }
 
+// Bit k set when bit `shift` of |block[k]| is set (shift 0..14): the
+// correction bits of a refinement scan (T.81 G.1.2.3).
+inline uint64_t BitPlaneMaskScalar(const int16_t* block, int32_t shift) {
+  uint64_t mask = 0;
+  for (int32_t k = 0; k < 64; ++k) {
+    int32_t m = std::abs(static_cast<int32_t>(block[k])) >> shift;
+    mask |= static_cast<uint64_t>(m & 1) << k;
+  }
+  return mask;
+}
+
+// max(c, -c) is |c| read as unsigned 16 bits for every value, -32768
+// (which wraps to itself, 0x8000) included.
+inline uint64_t BitPlaneMask(const int16_t* block, int32_t shift) {
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t mask = 0;
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+    a = _mm_and_si128(_mm_srl_epi16(_mm_max_epi16(a, _mm_sub_epi16(zero, a)), count), one);
+    b = _mm_and_si128(_mm_srl_epi16(_mm_max_epi16(b, _mm_sub_epi16(zero, b)), count), one);
+    __m128i set = _mm_packs_epi16(_mm_cmpeq_epi16(a, one), _mm_cmpeq_epi16(b, one));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(set)) & 0xFFFF)
+            << (16 * i);
+  }
+  return mask;
+#else
+  return BitPlaneMaskScalar(block, shift);
+#endif
+}
+
 // Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
 inline uint64_t Span(int32_t from, int32_t to) {
   if (from > to) return 0;
@@ -77,6 +111,19 @@ inline uint64_t Span(int32_t from, int32_t to) {
 }
 
 inline int32_t LowestBit(uint64_t mask) { return std::countr_zero(mask); }
+
+// The set bits of a mask, without a library call where the target has no
+// population-count instruction.
+inline int32_t BitCount(uint64_t mask) {
+#if defined(__POPCNT__)
+  return std::popcount(mask);
+#else
+  mask -= (mask >> 1) & 0x5555555555555555u;
+  mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+  mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<int32_t>((mask * 0x0101010101010101u) >> 56);
+#endif
+}
 inline int32_t HighestBit(uint64_t mask) { return 63 - std::countl_zero(mask); }
 
 }  // namespace iffjpeg

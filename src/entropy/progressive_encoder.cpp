@@ -16,24 +16,95 @@ constexpr int32_t kZrl = 0xF0;
 // The size category of a magnitude (T.81 F.1.2.1, G.1.2.2).
 inline int32_t Category(uint32_t m) { return m == 0 ? 0 : 32 - std::countl_zero(m); }
 
-// Where the symbols and bits of a scan go: to the counts its tables are
-// built from, or through the tables into the stream.
+inline uint64_t LowBits(uint64_t value, int32_t n) { return value & ((uint64_t{1} << n) - 1); }
+
+// The symbols and bits of a scan go either to the counts its tables are
+// built from, or through the tables into the stream. A symbol comes with
+// the bits that follow it (at most 16), so that the coder adds both at once.
 struct CountingSink {
+  static constexpr bool kCodes = false;
   ProgressiveEncoder& pe;
-  void dcSymbol(int32_t ci, int32_t symbol) { ++pe.dcCounts[ci]->count[symbol]; }
-  void acSymbol(int32_t symbol) { ++pe.acCounts->count[symbol]; }
-  void bits(int32_t, uint32_t) {}
+  void dcSymbol(int32_t ci, int32_t symbol, int32_t, uint32_t) { ++pe.dcCounts[ci]->count[symbol]; }
+  void acSymbol(int32_t symbol, int32_t = 0, uint32_t = 0) { ++pe.acCounts->count[symbol]; }
+  void bits(int32_t, uint64_t) {}
 };
 
-struct CodingSink {
-  ProgressiveEncoder& pe;
-  void symbol(const HuffTable& table, int32_t s) {
-    emitBits(*pe.stream, *pe.writer, table.encode.sizeOfSymbol[s], table.encode.codeOfSymbol[s]);
+// Four bytes of coded data, each 0xFF followed by a stuffed 0 (T.81
+// F.1.2.3).
+inline void PutDataWord(ByteStream& stream, uint32_t word) {
+  for (int32_t shift = 24; shift >= 0; shift -= 8) {
+    int32_t byte = static_cast<int32_t>((word >> shift) & 0xFF);
+    PutByte(stream, byte);
+    if (byte == 0xFF) PutByte(stream, 0);
   }
-  void dcSymbol(int32_t ci, int32_t s) { symbol(*pe.dcTables[ci], s); }
-  void acSymbol(int32_t s) { symbol(*pe.acTable, s); }
-  void bits(int32_t n, uint32_t value) { emitBits(*pe.stream, *pe.writer, n, value); }
+}
+
+// Bits gather in a 64-bit word and leave it 32 at a time: the bit writer
+// stays empty until the scan or interval ends, when the last few bits go
+// through it to be padded.
+struct CodingSink {
+  static constexpr bool kCodes = true;
+  ProgressiveEncoder& pe;
+  void bits(int32_t n, uint64_t value) {  // n <= 32
+    pe.pendingBits = (pe.pendingBits << n) | LowBits(value, n);
+    pe.pendingCount += n;
+    if (pe.pendingCount >= 32) {
+      pe.pendingCount -= 32;
+      PutDataWord(*pe.stream, static_cast<uint32_t>(pe.pendingBits >> pe.pendingCount));
+    }
+  }
+  void symbol(const HuffTable& table, int32_t s, int32_t n, uint32_t extra) {
+    bits(table.encode.sizeOfSymbol[s] + n,
+         (uint64_t{table.encode.codeOfSymbol[s]} << n) | LowBits(extra, n));
+  }
+  void dcSymbol(int32_t ci, int32_t s, int32_t n, uint32_t extra) {
+    symbol(*pe.dcTables[ci], s, n, extra);
+  }
+  void acSymbol(int32_t s, int32_t n = 0, uint32_t extra = 0) { symbol(*pe.acTable, s, n, extra); }
 };
+
+// Ends the coded data of a scan or interval: whole bytes out, the rest
+// padded with 1-bits by the bit writer.
+void CompleteData(ProgressiveEncoder& pe) {
+  for (; pe.pendingCount >= 8; pe.pendingCount -= 8) {
+    int32_t byte = static_cast<int32_t>((pe.pendingBits >> (pe.pendingCount - 8)) & 0xFF);
+    PutByte(*pe.stream, byte);
+    if (byte == 0xFF) PutByte(*pe.stream, 0);
+  }
+  emitBits(*pe.stream, *pe.writer, pe.pendingCount,
+           static_cast<uint32_t>(LowBits(pe.pendingBits, pe.pendingCount)));
+  completeLastByte(*pe.stream, *pe.writer);
+  pe.pendingBits = 0;
+  pe.pendingCount = 0;
+}
+
+// n bits (at most 63), the oldest first from bit n - 1.
+template <class Sink>
+void EmitWord(Sink sink, uint64_t word, int32_t n) {
+  if (n > 32) {
+    sink.bits(n - 32, word >> 32);
+    n = 32;
+  }
+  sink.bits(n, word);
+}
+
+// The correction bits of a block join those of the run it ends in, packed
+// from the most significant bit of each word.
+void AppendCorrections(ProgressiveEncoder& pe, uint64_t word, int32_t n) {
+  if (n == 0) return;
+  word = LowBits(word, n);
+  const int32_t at = pe.correctionCount;
+  const int32_t w = at >> 6;
+  const int32_t room = 64 - (at & 63);
+  if (room == 64) pe.correctionWords[w] = 0;
+  if (n <= room) {
+    pe.correctionWords[w] |= word << (room - n);
+  } else {
+    pe.correctionWords[w] |= word >> (n - room);
+    pe.correctionWords[w + 1] = word << (64 - (n - room));
+  }
+  pe.correctionCount += n;
+}
 
 // EOBn with the run's low n bits (T.81 G.1.2.2, Table G.1), then the
 // correction bits of the blocks in the run (G.1.2.3).
@@ -41,9 +112,17 @@ template <class Sink>
 void EmitEobRun(ProgressiveEncoder& pe, Sink sink) {
   if (pe.eobRun == 0) return;
   int32_t n = Category(static_cast<uint32_t>(pe.eobRun)) - 1;
-  sink.acSymbol(n << 4);
-  if (n > 0) sink.bits(n, static_cast<uint32_t>(pe.eobRun));
-  for (int32_t i = 0; i < pe.correctionCount; ++i) sink.bits(1, pe.correction[i]);
+  sink.acSymbol(n << 4, n, static_cast<uint32_t>(pe.eobRun));
+  if constexpr (Sink::kCodes) {
+    const int32_t full = pe.correctionCount >> 6;
+    for (int32_t i = 0; i < full; ++i) {
+      sink.bits(32, pe.correctionWords[i] >> 32);
+      sink.bits(32, pe.correctionWords[i]);
+    }
+    if (int32_t rest = pe.correctionCount & 63; rest != 0) {
+      EmitWord(sink, pe.correctionWords[full] >> (64 - rest), rest);
+    }
+  }
   pe.eobRun = 0;
   pe.correctionCount = 0;
 }
@@ -56,8 +135,7 @@ void EncodeDcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block, int3
   int32_t diff = value - pe.lastDc[ci];
   pe.lastDc[ci] = value;
   int32_t s = Category(static_cast<uint32_t>(diff < 0 ? -diff : diff));
-  sink.dcSymbol(ci, s);
-  if (s > 0) sink.bits(s, static_cast<uint32_t>(diff < 0 ? diff - 1 : diff));
+  sink.dcSymbol(ci, s, s, static_cast<uint32_t>(diff < 0 ? diff - 1 : diff));
 }
 
 // T.81 G.1.2.2: the band's magnitudes divided by 2^Al, as run/size pairs;
@@ -77,8 +155,7 @@ void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
     int32_t c = block[k];
     uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
     int32_t s = Category(m);
-    sink.acSymbol((run << 4) + s);
-    sink.bits(s, c < 0 ? ~m : m);
+    sink.acSymbol((run << 4) + s, s, c < 0 ? ~m : m);
   }
   if (next <= pe.params.se && ++pe.eobRun == kMaxEobRun) EmitEobRun(pe, sink);
 }
@@ -86,81 +163,167 @@ void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
 // T.81 G.1.2.3: coefficients first non-zero at this bit are coded as
 // run/1 with a sign bit; those already non-zero give one correction bit
 // each, sent after the next symbol (or the end-of-band run) that follows.
-// Runs count only the coefficients still zero.
+// Runs count only the coefficients still zero, and a ZRL is only coded on
+// the way to a newly non-zero coefficient. The block is taken a stretch at
+// a time, from one newly non-zero coefficient to the next: a stretch whose
+// zeros cannot make a ZRL passes its correction bits on at once; only one
+// that can is walked coefficient by coefficient.
 template <class Sink>
 void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
   const int32_t al = pe.params.al;
   const uint64_t band = Span(pe.params.ss, pe.params.se);
   const uint64_t nonZero = MagnitudeMask(block, al) & band;
   const uint64_t before = MagnitudeMask(block, al + 1) & band;  // non-zero in earlier scans
-  const uint64_t fresh = nonZero & ~before;
-  const int32_t lastFresh = fresh == 0 ? -1 : HighestBit(fresh);
+  const uint64_t zeros = band & ~nonZero;
+  const uint64_t corrections = Sink::kCodes ? BitPlaneMask(block, al) & before : 0;
 
-  // This block's correction bits sit behind those of the pending run.
-  int32_t pendingStart = pe.correctionCount;
-  int32_t pending = 0;
+  // This block's correction bits not yet sent, the oldest highest.
+  uint64_t pending = 0;
+  int32_t pendingCount = 0;
   auto emitPending = [&] {
-    for (int32_t i = 0; i < pending; ++i) sink.bits(1, pe.correction[pendingStart + i]);
-    pendingStart = pe.correctionCount;
+    if (pendingCount == 0) return;
+    EmitWord(sink, pending, pendingCount);
     pending = 0;
+    pendingCount = 0;
   };
-  int32_t run = 0;
-  int32_t next = pe.params.ss;
-  for (uint64_t left = nonZero; left != 0; left &= left - 1) {
-    int32_t k = LowestBit(left);
-    run += k - next;
-    next = k + 1;
-    // Zero runs are only coded on the way to a newly non-zero coefficient;
-    // after the last one they belong to the end of band.
-    while (run > 15 && k <= lastFresh) {
+  auto takeCorrections = [&](uint64_t positions) {
+    if constexpr (Sink::kCodes) {
+      for (; positions != 0; positions &= positions - 1) {
+        pending = (pending << 1) | ((corrections >> LowestBit(positions)) & 1);
+        ++pendingCount;
+      }
+    } else {
+      pendingCount += BitCount(positions);
+    }
+  };
+  auto emitZrls = [&](int32_t& run) {
+    for (; run > 15; run -= 16) {
       EmitEobRun(pe, sink);
       sink.acSymbol(kZrl);
-      run -= 16;
       emitPending();
     }
-    int32_t c = block[k];
-    if ((before >> k) & 1) {
-      uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
-      pe.correction[pendingStart + pending++] = static_cast<uint8_t>(m & 1);
-      continue;
+  };
+
+  int32_t run = 0;
+  int32_t next = pe.params.ss;
+  for (uint64_t fresh = nonZero & ~before; fresh != 0; fresh &= fresh - 1) {
+    const int32_t k = LowestBit(fresh);
+    const uint64_t stretch = Span(next, k - 1);
+    // The stretch holds k - next coefficients, zero or already non-zero.
+    const uint64_t old = before & stretch;
+    const int32_t stretchZeros = k - next - (old == 0 ? 0 : BitCount(old));
+    if (run + stretchZeros <= 15) {
+      run += stretchZeros;
+      takeCorrections(old);
+    } else {
+      // Between two coefficients already non-zero there are only zeros.
+      int32_t at = next;
+      for (uint64_t left = old; left != 0; left &= left - 1) {
+        const int32_t j = LowestBit(left);
+        run += j - at;
+        at = j + 1;
+        emitZrls(run);
+        takeCorrections(uint64_t{1} << j);
+      }
+      run += k - at;
+      emitZrls(run);
     }
     EmitEobRun(pe, sink);
-    sink.acSymbol((run << 4) + 1);
-    sink.bits(1, c < 0 ? 0 : 1);
+    sink.acSymbol((run << 4) + 1, 1, block[k] < 0 ? 0 : 1);
     emitPending();
     run = 0;
+    next = k + 1;
   }
-  run += pe.params.se + 1 - next;
-  if (run > 0 || pending > 0) {
+  // After the last newly non-zero coefficient everything joins the end of
+  // band.
+  const uint64_t tail = Span(next, pe.params.se);
+  takeCorrections(before & tail);
+  if ((zeros & tail) != 0 || pendingCount > 0) {
     ++pe.eobRun;
-    pe.correctionCount = pendingStart + pending;
+    AppendCorrections(pe, pending, pendingCount);
     if (pe.eobRun == kMaxEobRun || pe.correctionCount > kMaxCorrectionBits - 63) {
       EmitEobRun(pe, sink);
     }
   }
 }
 
-template <class Sink>
-void EncodeBlock(ProgressiveEncoder& pe, Sink sink, const int16_t* block, int32_t ci) {
-  const ProgressiveScanParams& p = pe.params;
-  if (p.ss == 0) {
-    if (p.ah == 0) {
-      EncodeDcFirst(pe, sink, block, ci);
-    } else {
-      sink.bits(1, static_cast<uint32_t>(block[0] >> p.al) & 1);  // G.1.2.1
-    }
-  } else if (p.ah == 0) {
+enum class ScanKind { kDcFirst, kDcRefine, kAcFirst, kAcRefine };
+
+ScanKind KindOf(const ProgressiveScanParams& p) {
+  if (p.ss == 0) return p.ah == 0 ? ScanKind::kDcFirst : ScanKind::kDcRefine;
+  return p.ah == 0 ? ScanKind::kAcFirst : ScanKind::kAcRefine;
+}
+
+template <ScanKind kKind, class Sink>
+inline void EncodeBlock(ProgressiveEncoder& pe, Sink sink, const int16_t* block, int32_t ci) {
+  if constexpr (kKind == ScanKind::kDcFirst) {
+    EncodeDcFirst(pe, sink, block, ci);
+  } else if constexpr (kKind == ScanKind::kDcRefine) {
+    sink.bits(1, static_cast<uint32_t>(block[0] >> pe.params.al) & 1);  // G.1.2.1
+  } else if constexpr (kKind == ScanKind::kAcFirst) {
     EncodeAcFirst(pe, sink, block);
   } else {
     EncodeAcRefine(pe, sink, block);
   }
 }
 
-void FlushRun(ProgressiveEncoder& pe) {
+// Ends a restart interval: the pending run goes out, the data are
+// completed, RSTn follows and the predictions restart (T.81 G.1.2,
+// F.1.2.3).
+template <class Sink>
+void Restart(ProgressiveEncoder& pe, Sink sink) {
+  EmitEobRun(pe, sink);
+  if constexpr (Sink::kCodes) {
+    CompleteData(pe);
+    PutByte(*pe.stream, 0xFF);
+    PutByte(*pe.stream, kMarkerRst0 + pe.restartNumber);
+  }
+  pe.restartNumber = (pe.restartNumber + 1) & 7;
+  pe.restartsLeft = pe.restartInterval;
+  for (int32_t& v : pe.lastDc) v = 0;
+}
+
+template <class Sink>
+inline void BeforeMcu(ProgressiveEncoder& pe, Sink sink) {
+  if (pe.restartInterval == 0) return;
+  if (pe.restartsLeft == 0) Restart(pe, sink);
+  --pe.restartsLeft;
+}
+
+template <ScanKind kKind, class Sink>
+void EncodeRow(ProgressiveEncoder& pe, Sink sink, const CoefBlock* row, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    BeforeMcu(pe, sink);
+    EncodeBlock<kKind>(pe, sink, row[i], 0);
+  }
+}
+
+template <ScanKind kKind, class Sink>
+void EncodeMcu(ProgressiveEncoder& pe, Sink sink, const int16_t* const* blocks,
+               const int32_t* components, int32_t count) {
+  BeforeMcu(pe, sink);
+  for (int32_t i = 0; i < count; ++i) EncodeBlock<kKind>(pe, sink, blocks[i], components[i]);
+}
+
+// Calls f with the sink and the scan kind as compile-time choices.
+template <class F>
+void Dispatch(ProgressiveEncoder& pe, F f) {
+  auto withSink = [&](auto sink) {
+    switch (KindOf(pe.params)) {
+      case ScanKind::kDcFirst:
+        return f(sink, std::integral_constant<ScanKind, ScanKind::kDcFirst>{});
+      case ScanKind::kDcRefine:
+        return f(sink, std::integral_constant<ScanKind, ScanKind::kDcRefine>{});
+      case ScanKind::kAcFirst:
+        return f(sink, std::integral_constant<ScanKind, ScanKind::kAcFirst>{});
+      case ScanKind::kAcRefine:
+        return f(sink, std::integral_constant<ScanKind, ScanKind::kAcRefine>{});
+    }
+  };
   if (pe.counting) {
-    EmitEobRun(pe, CountingSink{pe});
+    withSink(CountingSink{pe});
   } else {
-    EmitEobRun(pe, CodingSink{pe});
+    withSink(CodingSink{pe});
   }
 }
 
@@ -170,33 +333,33 @@ void StartProgressiveEncoding(ProgressiveEncoder& pe) {
   for (int32_t& v : pe.lastDc) v = 0;
   pe.eobRun = 0;
   pe.correctionCount = 0;
+  pe.restartsLeft = pe.restartInterval;
+  pe.restartNumber = 0;
+  pe.pendingBits = 0;
+  pe.pendingCount = 0;
   if (!pe.counting) {
     pe.writer->bitAccumulator = 0;
     pe.writer->bitCount = 0;
   }
 }
 
-void EncodeProgressiveBlock(ProgressiveEncoder& pe, const int16_t* block, int32_t ci) {
-  if (pe.counting) {
-    EncodeBlock(pe, CountingSink{pe}, block, ci);
-  } else {
-    EncodeBlock(pe, CodingSink{pe}, block, ci);
-  }
+void EncodeProgressiveRow(ProgressiveEncoder& pe, const CoefBlock* row, int32_t count) {
+  Dispatch(pe, [&](auto sink, auto kind) { EncodeRow<kind()>(pe, sink, row, count); });
 }
 
-void RestartProgressiveEncoding(ProgressiveEncoder& pe, int32_t restartNumber) {
-  FlushRun(pe);
-  if (!pe.counting) {
-    completeLastByte(*pe.stream, *pe.writer);
-    PutByte(*pe.stream, 0xFF);
-    PutByte(*pe.stream, kMarkerRst0 + (restartNumber & 7));
-  }
-  for (int32_t& v : pe.lastDc) v = 0;
+void EncodeProgressiveMcu(ProgressiveEncoder& pe, const int16_t* const* blocks,
+                          const int32_t* components, int32_t count) {
+  Dispatch(pe,
+           [&](auto sink, auto kind) { EncodeMcu<kind()>(pe, sink, blocks, components, count); });
 }
 
 void FinishProgressiveEncoding(ProgressiveEncoder& pe) {
-  FlushRun(pe);
-  if (!pe.counting) completeLastByte(*pe.stream, *pe.writer);
+  if (pe.counting) {
+    EmitEobRun(pe, CountingSink{pe});
+    return;
+  }
+  EmitEobRun(pe, CodingSink{pe});
+  CompleteData(pe);
 }
 
 }  // namespace iffjpeg

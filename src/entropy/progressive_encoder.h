@@ -10,6 +10,7 @@
 #include "encoder/compress_fields.h"
 #include "entropy/huffman_optimizer.h"
 #include "format/jpeg_records.h"
+#include "memory/memory_manager.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -29,21 +30,31 @@ struct ProgressiveEncoder {
   ByteStream* stream;
   BitWriter* writer;
   bool counting;
-  // Coding state.
+  // Restart interval in the scan's MCUs (0 none), set by the caller; the
+  // rest is the coder's own.
+  int32_t restartInterval;
+  int32_t restartsLeft;
+  int32_t restartNumber;
   int32_t lastDc[kMaxScanComponents];
   int32_t eobRun;
   int32_t correctionCount;
-  uint8_t correction[kMaxCorrectionBits];
+  // The correction bits waiting behind the run, packed from the top bit.
+  uint64_t correctionWords[(kMaxCorrectionBits + 63) / 64];
+  // Bits not yet handed to the bit writer, the last pendingCount of them.
+  uint64_t pendingBits;
+  int32_t pendingCount;
 };
 
-// Clears the predictions, the run and the correction bits; coding resets
-// the bit writer too.
+// Clears the predictions, the run, the correction bits and the restart
+// count; coding resets the bit writer too.
 void StartProgressiveEncoding(ProgressiveEncoder& pe);
-// Codes (or counts) one block of scan component ci.
-void EncodeProgressiveBlock(ProgressiveEncoder& pe, const int16_t* block, int32_t ci);
-// Ends a restart interval: the pending run goes out, the last byte is
-// completed, RSTn follows and the predictions restart (T.81 G.1.2, F.1.2.3).
-void RestartProgressiveEncoding(ProgressiveEncoder& pe, int32_t restartNumber);
+// Codes (or counts) `count` blocks of a lone component's scan, each its own
+// MCU, with the restart step before each.
+void EncodeProgressiveRow(ProgressiveEncoder& pe, const CoefBlock* row, int32_t count);
+// One MCU of an interleaved scan: its blocks in coding order and, for each,
+// its component's position in the scan; the restart step comes first.
+void EncodeProgressiveMcu(ProgressiveEncoder& pe, const int16_t* const* blocks,
+                          const int32_t* components, int32_t count);
 // Ends the scan: the pending run, then the last byte completed.
 void FinishProgressiveEncoding(ProgressiveEncoder& pe);
 

@@ -26,7 +26,7 @@ ReadRun ReadBytes(const std::vector<uint8_t>& jpeg, int32_t maxLines) {
   return ReadThrough(file, maxLines);
 }
 
-WriteRun WriteThrough(const Image& image, MemoryFile& file, int quality) {
+WriteRun WriteThrough(const Image& image, MemoryFile& file, int quality, int32_t option) {
   WriteRun run;
   IFFImageInfo info{};
   info.width = image.width;
@@ -40,6 +40,7 @@ WriteRun WriteThrough(const Image& image, MemoryFile& file, int quality) {
     return run;
   }
   if (quality != 75) run.quality = IFFControl(h, IFF_CTL_QUALITY, quality, 0, nullptr);
+  if (option != 0) IFFControl(h, option, 1, 0, nullptr);
   for (int y = 0; y < image.height; ++y) {
     int32_t rc = IFFPutLine(h, 1, image.row(y));
     run.codes.push_back(rc);

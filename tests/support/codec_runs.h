@@ -40,7 +40,8 @@ struct WriteRun {
 // Writes image line by line (quality set through IFFControl when not 75)
 // and closes. A line whose call fails is put once more, as a host would
 // retry it; when that fails too, no further line is put.
-WriteRun WriteThrough(const Image& image, MemoryFile& file, int quality = 75);
+// option: 0, or a writing option set to 1 before the first line.
+WriteRun WriteThrough(const Image& image, MemoryFile& file, int quality = 75, int32_t option = 0);
 
 // An image of uniformly random samples: the costliest to code, so that
 // written files reach several flushes of the stream buffer.
