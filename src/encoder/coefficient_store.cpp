@@ -44,10 +44,28 @@ bool MoveMcu(EncoderState& enc, int32_t index, int16_t* mcu, bool store) {
   return true;
 }
 
+// Counts the MCU's symbols per table (tables built for the image), with
+// the DC predictions reset where the Huffman encoder resets them (each
+// restart interval): done as the MCU is stored, while it is at hand.
+void CountMcu(EncoderState& enc, CoefficientStore& s, const int16_t* mcu) {
+  if (enc.restartInterval != 0 && s.mcusStored % enc.restartInterval == 0) {
+    for (int32_t& v : s.lastDc) v = 0;
+  }
+  for (int b = 0; b < enc.blocksInMcu; ++b) {
+    const int16_t* block = mcu + 64 * b;
+    int ci = enc.mcuMembership[b];
+    const ComponentInfo& comp = *enc.scanComponents[ci];
+    CountBlockSymbols(block, block[0] - s.lastDc[ci], s.dcCounts[comp.dcTableNo],
+                      s.acCounts[comp.acTableNo]);
+    s.lastDc[ci] = block[0];
+  }
+}
+
 // The line that completed the MCU reports a lost array once; IFFClose
 // reports it again.
 void StoreMcu(ByteStream& stream, BitWriter&, EncoderState& enc, int16_t* mcu) {
   CoefficientStore& s = *enc.store;
+  if (s.dcCounts != nullptr) CountMcu(enc, s, mcu);
   if (s.failed == kOk && !MoveMcu(enc, s.mcusStored, mcu, true)) {
     s.failed = kErrMemory;
     stream.lineCode = kErrMemory;
@@ -62,48 +80,19 @@ void StoreMcu(ByteStream& stream, BitWriter&, EncoderState& enc, int16_t* mcu) {
   }
 }
 
-// Counts every stored MCU's symbols per table, with the DC predictions
-// reset where the Huffman encoder resets them (each restart interval).
-int32_t CountSymbols(EncoderState& enc, SymbolCounts* dc, SymbolCounts* ac) {
-  int16_t mcu[kMaxBlocksInMcu * 64];
-  int32_t lastDc[kMaxScanComponents] = {};
-  for (int32_t m = 0; m < enc.store->mcusStored; ++m) {
-    if (enc.restartInterval != 0 && m % enc.restartInterval == 0) {
-      for (int32_t& v : lastDc) v = 0;
-    }
-    if (!MoveMcu(enc, m, mcu, false)) return kErrMemory;
-    for (int b = 0; b < enc.blocksInMcu; ++b) {
-      const int16_t* block = mcu + 64 * b;
-      int ci = enc.mcuMembership[b];
-      const ComponentInfo& comp = *enc.scanComponents[ci];
-      CountBlockSymbols(block, block[0] - lastDc[ci], dc[comp.dcTableNo], ac[comp.acTableNo]);
-      lastDc[ci] = block[0];
-    }
-  }
-  return kOk;
-}
-
 // At IFFClose: the tables from the counts, the scan header, then every
 // stored MCU through the Huffman encoder.
 int32_t FinishOptimizedScan(ByteStream& stream, BitWriter& bits, EncoderState& enc) {
   CoefficientStore& s = *enc.store;
   if (s.failed != kOk) return s.failed;
-  auto* dc = static_cast<SymbolCounts*>(
-      enc.memory->allocSmall(2 * kNumTables * sizeof(SymbolCounts), enc.pool));
-  if (dc == nullptr) return kErrMemory;
-  SymbolCounts* ac = dc + kNumTables;
-  std::memset(dc, 0, 2 * kNumTables * sizeof(SymbolCounts));
-  int32_t rc = CountSymbols(enc, dc, ac);
-  if (rc != kOk) return rc;
   for (int ci = 0; ci < enc.componentsInScan; ++ci) {
     const ComponentInfo& comp = *enc.scanComponents[ci];
-    BuildOptimalTable(dc[comp.dcTableNo], *enc.dcHuffTables[comp.dcTableNo]);
-    BuildOptimalTable(ac[comp.acTableNo], *enc.acHuffTables[comp.acTableNo]);
+    BuildOptimalTable(s.dcCounts[comp.dcTableNo], *enc.dcHuffTables[comp.dcTableNo]);
+    BuildOptimalTable(s.acCounts[comp.acTableNo], *enc.acHuffTables[comp.acTableNo]);
   }
-  enc.memory->freeSmall(dc, enc.pool);
 
   WriteScanHeader(stream, enc);
-  rc = startHuffmanEncoding(stream, bits, enc);
+  int32_t rc = startHuffmanEncoding(stream, bits, enc);
   if (rc != kOk) return rc;
   int16_t mcu[kMaxBlocksInMcu * 64];
   for (int32_t m = 0; m < s.mcusStored; ++m) {
@@ -142,6 +131,12 @@ int32_t RequestCoefficientStore(EncoderState& enc) {
   if (enc.progressiveCoding) {
     int32_t rc = PrepareProgressiveScans(enc);
     if (rc != kOk) return rc;
+  } else {
+    s->dcCounts = static_cast<SymbolCounts*>(
+        enc.memory->allocSmall(2 * kNumTables * sizeof(SymbolCounts), enc.pool));
+    if (s->dcCounts == nullptr) return kErrMemory;
+    std::memset(s->dcCounts, 0, 2 * kNumTables * sizeof(SymbolCounts));
+    s->acCounts = s->dcCounts + kNumTables;
   }
   s->entropyMcu = enc.methods->encodeMcu;
   enc.methods->encodeMcu = StoreMcu;

@@ -8,6 +8,7 @@
 
 #include "encoder/compress_fields.h"
 #include "encoder/encoder_state.h"
+#include "entropy/huffman_optimizer.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -22,9 +23,15 @@ struct CoefficientStore {
   // c*mcuWidth.. of its component.
   VirtualBlockArray* arrays[kMaxScanComponents];
   int32_t mcusStored;
-  int32_t failed;                  // 5 once an array could not be reached
-  EncodeMcuFn entropyMcu;          // the Huffman encoder the MCUs go through at the end
-  ProgressiveCounts* progressive;  // progressive files: the scans' counts
+  int32_t failed;          // 5 once an array could not be reached
+  EncodeMcuFn entropyMcu;  // the Huffman encoder the MCUs go through at the end
+  // Tables built for the image: the symbol counts per table, counted as the
+  // MCUs are stored, and the DC predictions of the count. Progressive
+  // files: the counts of every scan instead.
+  SymbolCounts* dcCounts;
+  SymbolCounts* acCounts;
+  int32_t lastDc[kMaxScanComponents];
+  ProgressiveCounts* progressive;
 };
 
 // Requests the scan's arrays and installs the storing entropy entries in

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "entropy/coefficient_masks.h"
+
 namespace iffjpeg {
 namespace {
 
@@ -24,18 +26,17 @@ constexpr int kMaxRawLength = kSymbols;
 void CountBlockSymbols(const int16_t* block, int32_t dcDifference, SymbolCounts& dc,
                        SymbolCounts& ac) {
   ++dc.count[Category(dcDifference)];
-  int32_t run = 0;
-  for (int k = 1; k < 64; ++k) {
-    int32_t c = block[k];
-    if (c == 0) {
-      ++run;
-      continue;
-    }
+  // Only the non-zero AC coefficients are visited; the zeros between them
+  // are the runs.
+  int32_t next = 1;
+  for (uint64_t nonZero = NonZeroMask(block) & ~uint64_t{1}; nonZero != 0; nonZero &= nonZero - 1) {
+    int32_t k = LowestBit(nonZero);
+    int32_t run = k - next;
+    next = k + 1;
     for (; run > 15; run -= 16) ++ac.count[0xF0];
-    ++ac.count[run * 16 + Category(c)];
-    run = 0;
+    ++ac.count[run * 16 + Category(block[k])];
   }
-  if (run > 0) ++ac.count[0x00];
+  if (next <= 63) ++ac.count[0x00];
 }
 
 void BuildOptimalTable(const SymbolCounts& counts, HuffTable& table) {

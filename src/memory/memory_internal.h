@@ -32,6 +32,8 @@ void FreeSmall(void* object, MemoryPool& pool);
 SampleArray AllocSampleArray(int32_t samplesPerRow, int32_t numRows, MemoryPool& pool);
 void FreeSampleArray(SampleArray array, MemoryPool& pool);
 BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
+// The same, every block zero (a virtual array's first window).
+BlockArray AllocZeroedBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
 void FreeBlockArray(BlockArray array, MemoryPool& pool);
 
 // The backing store of a virtual array whose rows do not all fit in memory:

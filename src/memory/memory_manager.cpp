@@ -67,7 +67,7 @@ void ReleaseChunks(void** rows, const ArrayHeader* header) {
 // one small object, then the rows in chunks. Returns the row pointers, or
 // null; *header is set whenever the header was obtained.
 void** AllocRows(std::size_t rowBytes, int32_t numRows, void*& listHead, MemoryPool& pool,
-                 ArrayHeader** headerOut) {
+                 ArrayHeader** headerOut, bool zeroed) {
   *headerOut = nullptr;
   if (numRows < 0) numRows = 0;
   auto* header = static_cast<ArrayHeader*>(
@@ -82,8 +82,9 @@ void** AllocRows(std::size_t rowBytes, int32_t numRows, void*& listHead, MemoryP
   while (header->rowsAllocated < numRows) {
     int32_t n = numRows - header->rowsAllocated;
     if (n > header->rowsPerChunk) n = header->rowsPerChunk;
-    auto* chunk =
-        static_cast<uint8_t*>(platform::SystemAlloc(static_cast<std::size_t>(n) * rowBytes));
+    std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
+    auto* chunk = static_cast<uint8_t*>(zeroed ? platform::SystemAllocZeroed(bytes)
+                                               : platform::SystemAlloc(bytes));
     if (chunk == nullptr) return nullptr;
     for (int32_t i = 0; i < n; ++i) rows[header->rowsAllocated + i] = chunk + i * rowBytes;
     header->rowsAllocated += n;
@@ -107,7 +108,7 @@ void FreeSmall(void* object, MemoryPool& pool) { FreeObject(object, pool.smallOb
 SampleArray AllocSampleArray(int32_t samplesPerRow, int32_t numRows, MemoryPool& pool) {
   ArrayHeader* header;
   void** rows = AllocRows(static_cast<std::size_t>(samplesPerRow > 0 ? samplesPerRow : 0), numRows,
-                          pool.sampleArrays, pool, &header);
+                          pool.sampleArrays, pool, &header, false);
   // A partly filled array stays registered; freeAll releases its chunks.
   return reinterpret_cast<SampleArray>(rows);
 }
@@ -120,11 +121,14 @@ void FreeSampleArray(SampleArray array, MemoryPool& pool) {
   FreeSmall(header, pool);
 }
 
-BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool) {
+namespace {
+
+BlockArray AllocBlockArrayFilled(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool,
+                                 bool zeroed) {
   ArrayHeader* header;
   std::size_t rowBytes =
       static_cast<std::size_t>(blocksPerRow > 0 ? blocksPerRow : 0) * sizeof(CoefBlock);
-  void** rows = AllocRows(rowBytes, numRows, pool.blockArrays, pool, &header);
+  void** rows = AllocRows(rowBytes, numRows, pool.blockArrays, pool, &header, zeroed);
   if (rows == nullptr && header != nullptr) {
     // Take the header off both lists, releasing the chunks it already got.
     UnlinkArray(header, pool.blockArrays);
@@ -132,6 +136,16 @@ BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& po
     FreeSmall(header, pool);
   }
   return reinterpret_cast<BlockArray>(rows);
+}
+
+}  // namespace
+
+BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool) {
+  return AllocBlockArrayFilled(blocksPerRow, numRows, pool, false);
+}
+
+BlockArray AllocZeroedBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool) {
+  return AllocBlockArrayFilled(blocksPerRow, numRows, pool, true);
 }
 
 void FreeBlockArray(BlockArray array, MemoryPool& pool) {

@@ -160,9 +160,9 @@ bool RealizeOne(VirtualArrayControl& c, int64_t maxUnits, bool blocks, MemoryPoo
     if (!OpenBackingStore(c.store, totalBytes)) return false;
     usesStore = true;
   }
-  void** buffer = blocks
-                      ? reinterpret_cast<void**>(AllocBlockArray(c.rowWidth, rowsInMemory, pool))
-                      : reinterpret_cast<void**>(AllocSampleArray(c.rowWidth, rowsInMemory, pool));
+  void** buffer =
+      blocks ? reinterpret_cast<void**>(AllocZeroedBlockArray(c.rowWidth, rowsInMemory, pool))
+             : reinterpret_cast<void**>(AllocSampleArray(c.rowWidth, rowsInMemory, pool));
   if (buffer == nullptr) {
     if (usesStore) c.store.close(c.store);
     return false;
@@ -174,7 +174,7 @@ bool RealizeOne(VirtualArrayControl& c, int64_t maxUnits, bool blocks, MemoryPoo
   c.firstRowInMemory = 0;
   c.dirty = 0;
   c.rowsInStore = 0;
-  ZeroRows(c, 0, rowsInMemory);
+  if (!blocks) ZeroRows(c, 0, rowsInMemory);  // block buffers come zeroed
   return true;
 }
 

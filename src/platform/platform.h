@@ -21,7 +21,10 @@ void* HeapAllocUncleared(std::size_t bytes);
 void HeapFree(void* block);
 
 // Runtime heap (malloc/free): memory manager and colour tables.
+// SystemAllocZeroed gives zero-filled memory, which for large blocks the
+// system hands out already cleared, page by page as it is touched.
 void* SystemAlloc(std::size_t bytes);
+void* SystemAllocZeroed(std::size_t bytes);
 void SystemFree(void* block);
 
 // The default file callbacks, in IFFFileOps order.

@@ -12,6 +12,11 @@ void* SystemAlloc(std::size_t bytes) {
   return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
+void* SystemAllocZeroed(std::size_t bytes) {
+  if (AllocationFaulted()) return nullptr;
+  return std::calloc(bytes == 0 ? 1 : bytes, 1);
+}
+
 void SystemFree(void* block) {
   CountRelease(block);
   std::free(block);
