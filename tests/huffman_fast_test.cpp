@@ -97,6 +97,7 @@ class Scan {
     for (int b = 0; b < dec.blocksInMcu; ++b) dec.mcuMembership[b] = membership[b];
     dec.restartInterval = restartInterval;
     dec.mcuRowsInScan = 1 << 20;  // the data ends early whenever it ends
+    dec.mcusPerRow = 1;
     EXPECT_EQ(0, startHuffmanPass(stream_.handle().stream, stream_.handle().bitReader, dec));
   }
 

@@ -1,5 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
+#include <cstring>
+
 #include "common/result_codes.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
@@ -166,50 +168,38 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   return false;
 }
 
-// The combined lookup is derived from the tables above so that it finds
-// exactly what the 8-bit lookahead and the search from length 9 find.
+// The combined lookup holds, for every 10-bit value, the code of at most
+// ten bits it begins with: exactly what the 8-bit lookahead and the search
+// from length 9 find, since canonical codes (T.81 C.2) are prefix-free.
+// It is filled code by code: each code covers a run of values, split where
+// its magnitude bits also fit into runs of one value each.
 void buildCombinedLookup(HuffTable& table) {
   HuffDecodeTables& t = table.decode;
-  constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
-  constexpr int32_t kSpread = 1 << kShift;
-  // An entry for a code of the given length and symbol, read from the
-  // 10-bit value v.
-  auto entryFor = [](int32_t v, int32_t length, int32_t symbol) {
-    int32_t s = symbol & 15;
-    uint64_t entry = static_cast<uint64_t>(length) << kLookAcLengthShift |
-                     static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
-                     static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
-    int32_t taken = length;
-    if (s > 0 && length + s <= kLookAcBits) {
-      int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
-      auto value = static_cast<uint16_t>(extendValue(r, s));
-      entry |= static_cast<uint64_t>(kLookAcFits) | static_cast<uint64_t>(value)
-                                                        << kLookAcValueShift;
-      taken += s;
-    }
-    return static_cast<int64_t>(entry | static_cast<uint64_t>(taken));
-  };
-  for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
-    int64_t* entries = t.lookAc + look * kSpread;
-    int32_t length = t.lookNbits[look];
-    if (length > 0) {
-      // The same code for every extension of these 8 bits.
-      for (int32_t j = 0; j < kSpread; ++j) {
-        entries[j] = entryFor(look * kSpread + j, length, t.lookSym[look]);
+  std::memset(t.lookAc, 0, sizeof t.lookAc);
+  int32_t code = 0;
+  int32_t p = 0;
+  for (int32_t length = 1; length <= kLookAcBits; ++length, code <<= 1) {
+    for (int32_t i = 0; i < table.bits[length] && p < 256; ++i, ++p, ++code) {
+      if (code >= (1 << length)) return;  // no room: never in a table that was read
+      const int32_t symbol = table.huffval[p];
+      const int32_t s = symbol & 15;
+      const int32_t rest = kLookAcBits - length;  // bits after the code
+      int64_t* entries = t.lookAc + (code << rest);
+      const uint64_t base = static_cast<uint64_t>(length) << kLookAcLengthShift |
+                            static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
+                            static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
+      if (s == 0 || s > rest) {
+        const auto entry = static_cast<int64_t>(base | static_cast<uint64_t>(length));
+        for (int32_t j = 0; j < (1 << rest); ++j) entries[j] = entry;
+        continue;
       }
-      continue;
-    }
-    for (int32_t j = 0; j < kSpread; ++j) {
-      // The search from length 9 (decodeSymbolSlow) on the bits at hand;
-      // 0 when the code is longer.
-      int32_t v = look * kSpread + j;
-      entries[j] = 0;
-      for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
-        int32_t code = v >> (kLookAcBits - l);
-        if (code > t.maxCode[l]) continue;
-        int32_t index = t.valPtr[l] + code - t.minCode[l];
-        entries[j] = entryFor(v, l, index < 0 || index > 255 ? 0 : table.huffval[index]);
-        break;
+      const int32_t spread = 1 << (rest - s);
+      for (int32_t r = 0; r < (1 << s); ++r) {
+        auto value = static_cast<uint16_t>(extendValue(r, s));
+        const auto entry = static_cast<int64_t>(base | static_cast<uint64_t>(kLookAcFits) |
+                                                static_cast<uint64_t>(value) << kLookAcValueShift |
+                                                static_cast<uint64_t>(length + s));
+        for (int32_t j = 0; j < spread; ++j) entries[r * spread + j] = entry;
       }
     }
   }
@@ -272,8 +262,18 @@ int32_t selectHuffmanDecoder(DecoderState& dec) {
   return 0;
 }
 
+// Below this many blocks a scan goes through the byte-wise reader: the
+// fast reader's combined lookups (1024 entries per AC table) would cost
+// more to build than they save on so few blocks. Both readers give the same
+// coefficients and codes, line for line.
+constexpr int64_t kFastReaderMinBlocks = 16;
+
 int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
   bits = BitReader{};
+  const int64_t blocks = int64_t{dec.mcusPerRow} * dec.mcuRowsInScan * dec.blocksInMcu;
+  const bool fast = !platform::ScalarKernelsForced() && blocks >= kFastReaderMinBlocks;
+  dec.methods->decodeMcu = fast ? decodeHuffmanMcuFast : decodeHuffmanMcu;
+  dec.methods->decodeMcus = fast ? decodeHuffmanMcusFast : nullptr;
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
@@ -284,7 +284,7 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
     dec.lastDcVal[i] = 0;
   }
   // The fast decoder's combined lookup, once per AC table of the scan.
-  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+  for (int32_t i = 0; fast && i < dec.scanComponentCount; ++i) {
     HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
     bool seen = false;
     for (int32_t j = 0; j < i; ++j)

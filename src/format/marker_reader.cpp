@@ -1,5 +1,6 @@
 #include "format/marker_reader.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "common/result_codes.h"
@@ -77,7 +78,10 @@ int32_t ReadHuffmanTables(ByteStream& stream, DecoderState& dec) {
     if (slot == nullptr) {
       slot = AllocTable<HuffTable>(dec);
       if (slot == nullptr) return kErrMemory;
-      std::memset(slot, 0, sizeof(HuffTable));
+      // Everything but the fast reader's 8 KiB lookup, which is written
+      // whole before it is read (buildCombinedLookup).
+      std::memset(static_cast<void*>(slot), 0,
+                  offsetof(HuffTable, decode) + offsetof(HuffDecodeTables, lookAc));
     }
     std::memcpy(slot->bits, bits, sizeof bits);
     std::memcpy(slot->huffval, huffval, static_cast<std::size_t>(total));
