@@ -36,6 +36,8 @@ bool StbDecode(const std::vector<uint8_t>& jpeg, int planes, std::vector<uint8_t
 // iffjpeg through caller-supplied callbacks on memory.
 // mode is OR-ed into the read mode (IFF_MODE_EXTENDED for progressive files).
 bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode = 0);
+// Decoding at 1/scale (IFF_CTL_SCALE: 1, 2, 4, 8) into a fresh buffer.
+bool IffDecodeScaled(const std::vector<uint8_t>& jpeg, int32_t scale);
 // option: 0, or a writing option set to 1 before the first line
 // (IFF_CTL_OPTIMIZE, IFF_CTL_PROGRESSIVE).
 bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, int32_t option = 0);

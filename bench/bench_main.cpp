@@ -223,6 +223,27 @@ bool EncodeTable(const Options& opt, const std::vector<Image>& photos,
   return ok;
 }
 
+// Reduced decoding (IFF_CTL_SCALE) against the full decode of the same
+// file, interleaved: the 8 MP colour file of the decoding table.
+bool ScaledTable(const Options& opt, const std::vector<Image>& photos) {
+  Size s = opt.smoke ? Size{"odd", 97, 41} : Size{"8 MP", 3264, 2448};
+  Image rgb = ComposeImage(photos, s.width, s.height);
+  std::vector<uint8_t> jpeg = StbEncode(rgb, 90);
+  std::printf("\n### Scaled decoding, colour 4:2:0 (q90), %s (ms; speed-up = full / scaled)\n\n",
+              s.name);
+  std::printf("| scale | full ms | scaled ms | speed-up |\n|---|---:|---:|---:|\n");
+  bool ok = true;
+  for (int32_t scale : {2, 4, 8}) {
+    auto [tf, ts] = Interleaved(
+        RepsFor(opt, int64_t{s.width} * s.height), [&] { return IffDecodeScaled(jpeg, 1); },
+        [&] { return IffDecodeScaled(jpeg, scale); });
+    ok = ok && IffDecodeScaled(jpeg, scale);
+    std::printf("| 1/%d | %.1f | %.1f | %.2f |\n", scale, tf * 1e3, ts * 1e3, tf / ts);
+    std::fflush(stdout);
+  }
+  return ok;
+}
+
 // What tables built for the image and progressive coding save on each
 // photograph (4:2:0, as the default writes it), in bytes and per cent of
 // the default file.
@@ -327,6 +348,7 @@ int main(int argc, char** argv) {
   }
   ok = ProgressiveTable(opt, progressiveDirs) && ok;
   ok = EncodeTable(opt, photos, sizes) && ok;
+  ok = ScaledTable(opt, photos) && ok;
   ok = SizeTable(opt, photos) && ok;
   if (!opt.noMemory) ok = MemoryTable(opt, self) && ok;
   if (!ok) std::fprintf(stderr, "a run failed\n");

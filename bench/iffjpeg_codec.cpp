@@ -22,6 +22,20 @@ bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int3
   return IFFClose(h) == 0 && rc == 0;
 }
 
+bool IffDecodeScaled(const std::vector<uint8_t>& jpeg, int32_t scale) {
+  HostFile host = MemoryHost();
+  host.input = jpeg.data();
+  host.inputSize = jpeg.size();
+  IFFImageInfo info{};
+  int32_t h = IFFOpen(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS, &info);
+  if (h <= 0) return false;
+  int32_t size[2] = {0, 0};
+  int32_t rc = IFFControl(h, IFF_CTL_SCALE, scale, 0, size);
+  std::vector<uint8_t> out(static_cast<size_t>(size[0]) * size[1] * info.planes);
+  if (rc == 0) rc = IFFGetLine(h, static_cast<uint32_t>(size[1]), out.data());
+  return IFFClose(h) == 0 && rc == 0;
+}
+
 bool IffEncode(const Image& image, int quality, std::vector<uint8_t>& out, int32_t option) {
   HostFile host = MemoryHost();
   out.clear();

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <random>
 
+#include "transform/idct_reduced.h"
+
 namespace {
 
 using iffjpeg::CoefBlock;
@@ -85,3 +87,60 @@ TEST(InverseDct, ExtremeCoefficientsAreSafe) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reduced transforms as the plain matrix product they stand for:
+// basis[x][u] = cos((2x + 1) u pi / 2n) in 13-bit fixed point, 1 / sqrt(2)
+// for u = 0, rows then columns in 64 bits, descaled by 2 x 13 + 2 bits.
+int64_t BasisValue(int n, int x, int u) {
+  if (u == 0) return 5793;
+  return static_cast<int64_t>(std::lround(8192.0 * std::cos((2 * x + 1) * u * M_PI / (2 * n))));
+}
+
+void ReferenceReduced(const int16_t* block, int w, int h, uint8_t* out) {
+  int64_t rows[8][8];
+  for (int v = 0; v < h; ++v) {
+    for (int x = 0; x < w; ++x) {
+      rows[v][x] = 0;
+      for (int u = 0; u < w; ++u) rows[v][x] += block[8 * v + u] * BasisValue(w, x, u);
+    }
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int64_t sum = 0;
+      for (int v = 0; v < h; ++v) sum += rows[v][x] * BasisValue(h, y, v);
+      int64_t value = ((sum + (int64_t{1} << 27)) >> 28) + 128;
+      out[8 * y + x] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    }
+  }
+}
+
+}  // namespace
+
+// Every width x height the scaled decoder uses (the square 8 and 1 have
+// their own formulas) against the matrix product, on random and extreme
+// blocks.
+TEST(ReducedInverseDct, SeparableTransformsEqualTheMatrixProduct) {
+  std::mt19937 rng(41);
+  const int sizes[] = {1, 2, 4, 8};
+  for (int trial = 0; trial < 400; ++trial) {
+    int16_t block[64];
+    for (int k = 0; k < 64; ++k) {
+      int limit = trial % 4 == 0 ? 32767 : (k == 0 ? 2047 : 300);
+      block[k] = static_cast<int16_t>(static_cast<int>(rng() % (2 * limit + 1)) - limit);
+      if (trial % 3 == 1 && rng() % 2 == 0) block[k] = 0;
+    }
+    for (int w : sizes) {
+      for (int h : sizes) {
+        if (w == h && (w == 8 || w == 1)) continue;
+        uint8_t got[64] = {}, want[64] = {};
+        iffjpeg::SampleRow rows[8];
+        for (int y = 0; y < 8; ++y) rows[y] = got + 8 * y;
+        iffjpeg::ReducedInverseDctToSamples(block, w, h, rows, 0);
+        ReferenceReduced(block, w, h, want);
+        ASSERT_EQ(0, std::memcmp(got, want, sizeof got)) << w << "x" << h << " trial " << trial;
+      }
+    }
+  }
+}

@@ -6,48 +6,18 @@
 namespace iffjpeg {
 namespace {
 
-// cos((2x + 1) u pi / 2n) in 13-bit fixed point, u = 0 taking 1 / sqrt(2);
-// [x][u] for n = 4 and n = 2.
-constexpr int32_t kHalfRoot2 = 5793;  // 0.70710678
-constexpr int32_t kCos1 = 7568;       // cos(pi / 8)
-constexpr int32_t kCos3 = 3135;       // cos(3 pi / 8)
-constexpr int32_t kBasis4[4][4] = {{kHalfRoot2, kCos1, kHalfRoot2, kCos3},
-                                   {kHalfRoot2, kCos3, -kHalfRoot2, -kCos1},
-                                   {kHalfRoot2, -kCos3, -kHalfRoot2, kCos1},
-                                   {kHalfRoot2, -kCos1, kHalfRoot2, -kCos3}};
-constexpr int32_t kBasis2[2][2] = {{kHalfRoot2, kHalfRoot2}, {kHalfRoot2, -kHalfRoot2}};
+// The n-point transforms below compute out[x] = sum over u of in[u] x
+// basis[x][u], with basis[x][u] = cos((2x + 1) u pi / 2n) in 13-bit fixed
+// point and 1 / sqrt(2) for u = 0 (the 8-point transform's normalization).
+// They are that matrix product exactly: integer sums in 64 bits, only
+// grouped by the basis's symmetry, basis[n - 1 - x][u] = (-1)^u basis[x][u],
+// and for n = 8 by its even terms being the 4-point basis.
 constexpr int kFractionBits = 13;
 // Two passes of 13 fraction bits each, and the 1/4 of the 2-D transform.
 constexpr int kDescaleBits = 2 * kFractionBits + 2;
 
-inline uint8_t ClampSample(int64_t value) {
-  int64_t shifted = value + 128;
-  return static_cast<uint8_t>(shifted < 0 ? 0 : shifted > 255 ? 255 : shifted);
-}
-
-template <int N>
-void Reduced(const int16_t* block, const int32_t (&basis)[N][N], SampleRow const* rows,
-             int32_t column) {
-  int64_t rowPass[N][N];  // [v][x]
-  for (int v = 0; v < N; ++v) {
-    for (int x = 0; x < N; ++x) {
-      int64_t sum = 0;
-      for (int u = 0; u < N; ++u) sum += int64_t{block[8 * v + u]} * basis[x][u];
-      rowPass[v][x] = sum;
-    }
-  }
-  for (int y = 0; y < N; ++y) {
-    uint8_t* out = rows[y] + column;
-    for (int x = 0; x < N; ++x) {
-      int64_t sum = 0;
-      for (int v = 0; v < N; ++v) sum += rowPass[v][x] * basis[y][v];
-      out[x] = ClampSample((sum + (int64_t{1} << (kDescaleBits - 1))) >> kDescaleBits);
-    }
-  }
-}
-
-// cos(k pi / 16) in 13-bit fixed point, k = 0..31, from the seven values of
-// the first quadrant by symmetry.
+// cos(k pi / 16) in 13-bit fixed point, k = 0..31, from the values of the
+// first quadrant by symmetry.
 constexpr int32_t CosSixteenth(int32_t k) {
   constexpr int32_t kQuadrant[9] = {8192, 8035, 7568, 6811, 5793, 4551, 3135, 1598, 0};
   k %= 32;
@@ -55,54 +25,117 @@ constexpr int32_t CosSixteenth(int32_t k) {
   return k <= 8 ? kQuadrant[k] : -kQuadrant[16 - k];
 }
 
-// basis[x][u] of the n-point transform (n = 1, 2, 4, 8) with the 8-point
-// normalization: cos((2x + 1) u pi / 2n), 1 / sqrt(2) for u = 0.
-struct Basis {
-  int32_t t[8][8];
-};
-constexpr Basis MakeBasis(int32_t n) {
-  Basis b{};
-  for (int32_t x = 0; x < n; ++x) {
-    for (int32_t u = 0; u < n; ++u) {
-      b.t[x][u] = u == 0 ? kHalfRoot2 : CosSixteenth((2 * x + 1) * u * (8 / n));
+constexpr int64_t kHalfRoot2 = 5793;  // 1 / sqrt(2)
+constexpr int64_t kCos1 = 7568;       // cos(pi / 8)
+constexpr int64_t kCos3 = 3135;       // cos(3 pi / 8)
+
+inline uint8_t ClampSample(int64_t value) {
+  int64_t shifted = value + 128;
+  return static_cast<uint8_t>(shifted < 0 ? 0 : shifted > 255 ? 255 : shifted);
+}
+
+// in[k * stride], k < N, to out[0..N).
+template <int N>
+void Transform(const int64_t* in, int32_t stride, int64_t* out) {
+  if constexpr (N == 1) {
+    out[0] = in[0] * kHalfRoot2;
+  } else if constexpr (N == 2) {
+    int64_t even = in[0] * kHalfRoot2, odd = in[stride] * kHalfRoot2;
+    out[0] = even + odd;
+    out[1] = even - odd;
+  } else if constexpr (N == 4) {
+    int64_t e0 = (in[0] + in[2 * stride]) * kHalfRoot2;
+    int64_t e1 = (in[0] - in[2 * stride]) * kHalfRoot2;
+    int64_t o0 = in[stride] * kCos1 + in[3 * stride] * kCos3;
+    int64_t o1 = in[stride] * kCos3 - in[3 * stride] * kCos1;
+    out[0] = e0 + o0;
+    out[1] = e1 + o1;
+    out[2] = e1 - o1;
+    out[3] = e0 - o0;
+  } else {
+    static_assert(N == 8);
+    int64_t even[4];
+    Transform<4>(in, 2 * stride, even);
+    for (int32_t x = 0; x < 4; ++x) {
+      int64_t odd = 0;
+      for (int32_t k = 0; k < 4; ++k) {
+        odd += in[(2 * k + 1) * stride] * CosSixteenth((2 * x + 1) * (2 * k + 1));
+      }
+      out[x] = even[x] + odd;
+      out[7 - x] = even[x] - odd;
     }
   }
-  return b;
 }
-constexpr Basis kBases[4] = {MakeBasis(1), MakeBasis(2), MakeBasis(4), MakeBasis(8)};
 
-const Basis& BasisOf(int32_t n) { return kBases[n == 1 ? 0 : n == 2 ? 1 : n == 4 ? 2 : 3]; }
+// W x H samples from the top-left W x H coefficients: rows, then columns.
+template <int W, int H>
+void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
+  int64_t in[W];
+  int64_t rowPass[H][W];  // [v][x]
+  for (int32_t v = 0; v < H; ++v) {
+    bool zero = true;
+    for (int32_t u = 0; u < W; ++u) {
+      in[u] = block[8 * v + u];
+      zero = zero && in[u] == 0;
+    }
+    if (zero) {
+      for (int64_t& value : rowPass[v]) value = 0;
+    } else {
+      Transform<W>(in, 1, rowPass[v]);
+    }
+  }
+  int64_t out[H];
+  for (int32_t x = 0; x < W; ++x) {
+    Transform<H>(&rowPass[0][x], W, out);
+    for (int32_t y = 0; y < H; ++y) {
+      rows[y][column + x] =
+          ClampSample((out[y] + (int64_t{1} << (kDescaleBits - 1))) >> kDescaleBits);
+    }
+  }
+}
+
+using ReducedFn = void (*)(const int16_t*, SampleRow const*, int32_t);
+
+template <int W>
+constexpr ReducedFn Pick(int32_t height) {
+  switch (height) {
+    case 1:
+      return Reduced<W, 1>;
+    case 2:
+      return Reduced<W, 2>;
+    case 4:
+      return Reduced<W, 4>;
+    default:
+      return Reduced<W, 8>;
+  }
+}
+
+ReducedFn Pick(int32_t width, int32_t height) {
+  switch (width) {
+    case 1:
+      return Pick<1>(height);
+    case 2:
+      return Pick<2>(height);
+    case 4:
+      return Pick<4>(height);
+    default:
+      return Pick<8>(height);
+  }
+}
 
 }  // namespace
 
 void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t height,
                                 SampleRow const* rows, int32_t column) {
   if (width == height) return ReducedInverseDctToSamples(block, width, rows, column);
-  const Basis& across = BasisOf(width);
-  const Basis& down = BasisOf(height);
-  int64_t rowPass[8][8];  // [v][x]
-  for (int32_t v = 0; v < height; ++v) {
-    for (int32_t x = 0; x < width; ++x) {
-      int64_t sum = 0;
-      for (int32_t u = 0; u < width; ++u) sum += int64_t{block[8 * v + u]} * across.t[x][u];
-      rowPass[v][x] = sum;
-    }
-  }
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* out = rows[y] + column;
-    for (int32_t x = 0; x < width; ++x) {
-      int64_t sum = 0;
-      for (int32_t v = 0; v < height; ++v) sum += rowPass[v][x] * down.t[y][v];
-      out[x] = ClampSample((sum + (int64_t{1} << (kDescaleBits - 1))) >> kDescaleBits);
-    }
-  }
+  Pick(width, height)(block, rows, column);
 }
 
 void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow const* rows,
                                 int32_t column) {
   if (size == 8) return InverseDctToSamplesScalar(block, rows, column);
-  if (size == 4) return Reduced<4>(block, kBasis4, rows, column);
-  if (size == 2) return Reduced<2>(block, kBasis2, rows, column);
+  if (size == 4) return Reduced<4, 4>(block, rows, column);
+  if (size == 2) return Reduced<2, 2>(block, rows, column);
   // As DcOnlyToSamples: pass 1 keeps dc x 4 in 16 bits, pass 2 descales it.
   using dct::kPass1Bits;
   auto scaled = static_cast<int16_t>(static_cast<int32_t>(block[0]) * (1 << kPass1Bits));
