@@ -178,7 +178,9 @@ void buildCombinedLookup(HuffTable& table) {
     int32_t s = symbol & 15;
     uint64_t entry = static_cast<uint64_t>(length) << kLookAcLengthShift |
                      static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
+                     static_cast<uint64_t>(AcAdvance(symbol)) << kLookAcAdvanceShift |
                      static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
+    if (s == 0 || length + s <= kLookAcBits) entry |= static_cast<uint64_t>(kLookAcValueKnown);
     int32_t taken = length;
     if (s > 0 && length + s <= kLookAcBits) {
       int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
@@ -283,13 +285,17 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;
   }
-  // The fast decoder's combined lookup, once per AC table of the scan.
+  // The fast decoder's combined lookup, once per DC and AC table of the scan.
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    HuffTable* dc = dec.dcHuffTables[dec.scanComponents[i]->dcTableNo];
     HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
-    bool seen = false;
-    for (int32_t j = 0; j < i; ++j)
-      seen = seen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
-    if (!seen) buildCombinedLookup(*ac);
+    bool dcSeen = false, acSeen = false;
+    for (int32_t j = 0; j < i; ++j) {
+      dcSeen = dcSeen || dec.dcHuffTables[dec.scanComponents[j]->dcTableNo] == dc;
+      acSeen = acSeen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
+    }
+    if (!dcSeen) buildCombinedLookup(*dc);
+    if (!acSeen) buildCombinedLookup(*ac);
   }
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
