@@ -496,5 +496,27 @@ TEST(SimdEquality, YccToRgbMatchesTables) {
   }
 }
 
+// The greyscale line through the selected row kernel and through memcpy,
+// at every width up to a few groups, never writing past the line.
+TEST(SimdEquality, GreyRowMatchesCopy) {
+  iffjpeg::DecoderState dec{};
+  constexpr int kWidth = 3 * 64 + 9;
+  std::vector<uint8_t> in(kWidth);
+  for (int i = 0; i < kWidth; ++i) in[i] = static_cast<uint8_t>(i * 37 + 11);
+  iffjpeg::SampleRow row = in.data();
+  iffjpeg::SampleArray input[1] = {&row};
+  for (int width = 1; width <= kWidth; ++width) {
+    std::vector<uint8_t> a(kWidth + 8, 0xEE), b(kWidth + 8, 0xEE);
+    iffjpeg::SampleRow outA = a.data(), outB = b.data();
+    {
+      ScalarGuard guard(true);
+      iffjpeg::ConvertGrey(dec, 0, width, input, &outA);
+    }
+    iffjpeg::ConvertGrey(dec, 0, width, input, &outB);
+    ASSERT_EQ(a, b) << "width " << width;
+    ASSERT_TRUE(std::equal(in.begin(), in.begin() + width, b.begin())) << "width " << width;
+  }
+}
+
 }  // namespace
 }  // namespace iffjpeg_test
