@@ -1,5 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
+#include <algorithm>
+
 #include "common/result_codes.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
@@ -166,54 +168,45 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   return false;
 }
 
-// The combined lookup is derived from the tables above so that it finds
-// exactly what the 8-bit lookahead and the search from length 9 find.
+// The combined lookup holds, for each code of up to ten bits, the entries
+// of every 10-bit value it begins: exactly what the 8-bit lookahead and the
+// search from length 9 find, for the tables huffmanCodesOverflow accepts
+// (at most 256 codes, canonical, T.81 C.2). Built code by code, a run of
+// equal entries at a time, since it is built again for every scan.
 void buildCombinedLookup(HuffTable& table) {
-  HuffDecodeTables& t = table.decode;
-  constexpr int32_t kShift = kLookAcBits - kLookaheadBits;
-  constexpr int32_t kSpread = 1 << kShift;
-  // An entry for a code of the given length and symbol, read from the
-  // 10-bit value v.
-  auto entryFor = [](int32_t v, int32_t length, int32_t symbol) {
-    int32_t s = symbol & 15;
-    uint64_t entry = static_cast<uint64_t>(length) << kLookAcLengthShift |
-                     static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
-                     static_cast<uint64_t>(AcAdvance(symbol)) << kLookAcAdvanceShift |
-                     static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
-    if (s == 0 || length + s <= kLookAcBits) entry |= static_cast<uint64_t>(kLookAcValueKnown);
-    int32_t taken = length;
-    if (s > 0 && length + s <= kLookAcBits) {
-      int32_t r = (v >> (kLookAcBits - length - s)) & kBitMask[s];
-      auto value = static_cast<uint16_t>(extendValue(r, s));
-      entry |= static_cast<uint64_t>(kLookAcFits) | static_cast<uint64_t>(value)
-                                                        << kLookAcValueShift;
-      taken += s;
-    }
-    return static_cast<int64_t>(entry | static_cast<uint64_t>(taken));
-  };
-  for (int32_t look = 0; look < (1 << kLookaheadBits); ++look) {
-    int64_t* entries = t.lookAc + look * kSpread;
-    int32_t length = t.lookNbits[look];
-    if (length > 0) {
-      // The same code for every extension of these 8 bits.
-      for (int32_t j = 0; j < kSpread; ++j) {
-        entries[j] = entryFor(look * kSpread + j, length, t.lookSym[look]);
+  int64_t* lookup = table.decode.lookAc;
+  std::fill(lookup, lookup + (1 << kLookAcBits), int64_t{0});  // longer codes, unused space
+  int32_t code = 0;
+  int32_t p = 0;
+  for (int32_t length = 1; length <= kLookAcBits; ++length) {
+    for (int32_t i = 0; i < table.bits[length] && p < 256; ++i, ++p, ++code) {
+      int32_t symbol = table.huffval[p];
+      int32_t s = symbol & 15;
+      uint64_t base = static_cast<uint64_t>(length) << kLookAcLengthShift |
+                      static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
+                      static_cast<uint64_t>(AcAdvance(symbol)) << kLookAcAdvanceShift |
+                      static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
+      int64_t* first = lookup + (code << (kLookAcBits - length));
+      int32_t span = 1 << (kLookAcBits - length);
+      if (s == 0 || length + s > kLookAcBits) {
+        // No magnitude bits, or not all of them within the ten.
+        uint64_t entry = base | static_cast<uint64_t>(length) |
+                         (s == 0 ? static_cast<uint64_t>(kLookAcValueKnown) : 0);
+        std::fill(first, first + span, static_cast<int64_t>(entry));
+        continue;
       }
-      continue;
-    }
-    for (int32_t j = 0; j < kSpread; ++j) {
-      // The search from length 9 (decodeSymbolSlow) on the bits at hand;
-      // 0 when the code is longer.
-      int32_t v = look * kSpread + j;
-      entries[j] = 0;
-      for (int32_t l = kLookaheadBits + 1; l <= kLookAcBits; ++l) {
-        int32_t code = v >> (kLookAcBits - l);
-        if (code > t.maxCode[l]) continue;
-        int32_t index = t.valPtr[l] + code - t.minCode[l];
-        entries[j] = entryFor(v, l, index < 0 || index > 255 ? 0 : table.huffval[index]);
-        break;
+      // Each of the 2^s magnitudes r after the code, for as many values as
+      // the bits after it leave.
+      int32_t repeat = span >> s;
+      for (int32_t r = 0; r < (1 << s); ++r) {
+        auto value = static_cast<uint16_t>(extendValue(r, s));
+        uint64_t entry = base | static_cast<uint64_t>(kLookAcFits | kLookAcValueKnown) |
+                         static_cast<uint64_t>(value) << kLookAcValueShift |
+                         static_cast<uint64_t>(length + s);
+        std::fill(first + r * repeat, first + (r + 1) * repeat, static_cast<int64_t>(entry));
       }
     }
+    code <<= 1;
   }
 }
 
