@@ -36,6 +36,10 @@ bool StbDecode(const std::vector<uint8_t>& jpeg, int planes, std::vector<uint8_t
 // iffjpeg through caller-supplied callbacks on memory.
 // mode is OR-ed into the read mode (IFF_MODE_EXTENDED for progressive files).
 bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int32_t mode = 0);
+// The same into a buffer allocated for this decode alone and freed after
+// it, as a host allocates its image (and as stb_image allocates its own):
+// the first touch of every page is part of the decode.
+bool IffDecodeFresh(const std::vector<uint8_t>& jpeg, int32_t mode = 0);
 // Decoding at 1/scale (IFF_CTL_SCALE: 1, 2, 4, 8) into a fresh buffer.
 bool IffDecodeScaled(const std::vector<uint8_t>& jpeg, int32_t scale);
 // option: 0, or a writing option set to 1 before the first line
@@ -58,6 +62,14 @@ struct JpegFile {
   int64_t pixels = 0;
 };
 std::vector<JpegFile> LoadProgressiveFiles(const std::vector<std::string>& directories);
+// The named files as they are on disk (those that cannot be read are left
+// out), with their frame's sampling in `layout` ("4:2:0", "4:2:2", "4:4:4",
+// "grey" or the factors themselves).
+struct ShippedFile {
+  JpegFile file;
+  std::string layout;
+};
+std::vector<ShippedFile> LoadShippedFiles(const std::vector<std::string>& paths);
 
 double Seconds();
 

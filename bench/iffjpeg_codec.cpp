@@ -1,6 +1,7 @@
 // iffjpeg driven as a host drives it: the five file callbacks supplied by
 // the caller, over a block of memory (or a stdio file for the memory runs).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "bench.h"
@@ -19,6 +20,20 @@ bool IffDecode(const std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int3
   size_t bytes = static_cast<size_t>(info.width) * info.height * info.planes;
   if (out.size() < bytes) out.resize(bytes);
   int32_t rc = IFFGetLine(h, static_cast<uint32_t>(info.height), out.data());
+  return IFFClose(h) == 0 && rc == 0;
+}
+
+bool IffDecodeFresh(const std::vector<uint8_t>& jpeg, int32_t mode) {
+  HostFile host = MemoryHost();
+  host.input = jpeg.data();
+  host.inputSize = jpeg.size();
+  IFFImageInfo info{};
+  int32_t h = IFFOpen(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS | mode, &info);
+  if (h <= 0) return false;
+  size_t bytes = static_cast<size_t>(info.width) * info.height * info.planes;
+  auto* out = static_cast<uint8_t*>(std::malloc(bytes));
+  int32_t rc = out != nullptr ? IFFGetLine(h, static_cast<uint32_t>(info.height), out) : -1;
+  std::free(out);
   return IFFClose(h) == 0 && rc == 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "bench.h"
 
@@ -62,9 +63,9 @@ void AppendBytes(void* context, void* data, int size) {
   out->insert(out->end(), bytes, bytes + size);
 }
 
-// The frame type of a JPEG file: the SOFn marker code of its first frame
-// header, found by walking the marker segments from SOI (T.81 B.1.1), or 0.
-int FrameMarker(const std::vector<uint8_t>& b) {
+// The frame header of a JPEG file: the offset of its SOFn marker, found by
+// walking the marker segments from SOI (T.81 B.1.1), or 0.
+size_t FrameHeader(const std::vector<uint8_t>& b) {
   if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return 0;
   size_t i = 2;
   while (i + 4 <= b.size()) {
@@ -75,12 +76,57 @@ int FrameMarker(const std::vector<uint8_t>& b) {
       continue;
     }
     if (code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {
-      return code;
+      return i;
     }
     if (code == 0xD9 || code == 0xDA) return 0;
     i += 2 + ((static_cast<size_t>(b[i + 2]) << 8) | b[i + 3]);
   }
   return 0;
+}
+
+// The frame type: the SOFn marker code of the first frame header, or 0.
+int FrameMarker(const std::vector<uint8_t>& b) {
+  size_t at = FrameHeader(b);
+  return at == 0 ? 0 : b[at + 1];
+}
+
+// The sampling of the frame (T.81 B.2.2): the usual names for one
+// component and for three whose second and third are 1x1, else the
+// factors.
+std::string FrameSampling(const std::vector<uint8_t>& b) {
+  size_t at = FrameHeader(b);
+  if (at == 0 || at + 10 > b.size()) return "?";
+  int components = b[at + 9];
+  if (at + 10 + 3 * static_cast<size_t>(components) > b.size()) return "?";
+  if (components == 1) return "grey";
+  std::string factors;
+  bool chromaFull = true;
+  for (int c = 0; c < components; ++c) {
+    int hv = b[at + 10 + 3 * c + 1];
+    if (c > 0 && hv != 0x11) chromaFull = false;
+    if (c > 0) factors += ",";
+    factors += std::to_string(hv >> 4) + "x" + std::to_string(hv & 15);
+  }
+  if (components == 3 && chromaFull) {
+    int hv = b[at + 11];
+    if (hv == 0x11) return "4:4:4";
+    if (hv == 0x21) return "4:2:2";
+    if (hv == 0x22) return "4:2:0";
+  }
+  return factors;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    uint8_t buffer[65536];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+      bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    std::fclose(f);
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -98,14 +144,7 @@ std::vector<JpegFile> LoadProgressiveFiles(const std::vector<std::string>& direc
     for (const auto& path : paths) {
       JpegFile file;
       file.name = path.filename().string();
-      if (FILE* f = std::fopen(path.string().c_str(), "rb")) {
-        uint8_t buffer[65536];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-          file.bytes.insert(file.bytes.end(), buffer, buffer + n);
-        }
-        std::fclose(f);
-      }
+      file.bytes = ReadWholeFile(path.string());
       if (FrameMarker(file.bytes) != 0xC2) continue;
       int w = 0, h = 0, c = 0;
       if (!stbi_info_from_memory(file.bytes.data(), static_cast<int>(file.bytes.size()), &w, &h,
@@ -118,6 +157,25 @@ std::vector<JpegFile> LoadProgressiveFiles(const std::vector<std::string>& direc
   }
   std::stable_sort(files.begin(), files.end(),
                    [](const JpegFile& a, const JpegFile& b) { return a.pixels > b.pixels; });
+  return files;
+}
+
+std::vector<ShippedFile> LoadShippedFiles(const std::vector<std::string>& paths) {
+  std::vector<ShippedFile> files;
+  for (const std::string& path : paths) {
+    ShippedFile shipped;
+    shipped.file.name = std::filesystem::path(path).filename().string();
+    shipped.file.bytes = ReadWholeFile(path);
+    int w = 0, h = 0, c = 0;
+    if (shipped.file.bytes.empty() ||
+        !stbi_info_from_memory(shipped.file.bytes.data(),
+                               static_cast<int>(shipped.file.bytes.size()), &w, &h, &c)) {
+      continue;
+    }
+    shipped.file.pixels = int64_t{w} * h;
+    shipped.layout = FrameSampling(shipped.file.bytes);
+    files.push_back(std::move(shipped));
+  }
   return files;
 }
 

@@ -4,7 +4,7 @@
 # desktop's nature backgrounds, Debian mate-backgrounds, used in place and
 # never copied into this repository), one thread, medians of interleaved runs.
 #
-#   scripts/bench.sh [--reps N]      (extra arguments go to the benchmark)
+#   scripts/bench.sh [--reps N] [--decode-only]   (extra arguments go to the benchmark)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -316,8 +316,12 @@ TEST(HuffmanFastPath, RestartsInAndOutOfSequence) {
 TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
   std::mt19937 rng(11);
   constexpr int kBits = kLookAcBits;
-  for (int round = 0; round < 200; ++round) {
-    HuffTable table = round == 0 ? LuminanceAcTable() : RandomTable(rng, true);
+  // AC tables, then DC tables (the fast decoder looks up both).
+  for (int round = 0; round < 300; ++round) {
+    HuffTable table = round == 0     ? LuminanceAcTable()
+                      : round < 200  ? RandomTable(rng, true)
+                      : round == 200 ? LuminanceDcTable()
+                                     : RandomTable(rng, false);
     buildDecodingTable(table);
     buildCombinedLookup(table);
     const HuffDecodeTables& t = table.decode;
@@ -358,6 +362,10 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
                 static_cast<uint64_t>(CounterStepOffset(s, length)))
           << v;
       ASSERT_EQ(entry & kLookAcTakenMask, length + (fits ? s : 0)) << v;
+      // The sequential decoder's step through the block, and whether the
+      // entry holds the whole value (none is needed for size 0).
+      ASSERT_EQ((entry >> kLookAcAdvanceShift) & 127, AcAdvance(symbol)) << v;
+      ASSERT_EQ((entry & kLookAcValueKnown) != 0, fits || s == 0) << v;
     }
   }
 }

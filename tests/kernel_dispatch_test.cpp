@@ -78,11 +78,13 @@ std::vector<Choice> FastestChoices() {
   const void* idctPairLow = Ptr(InverseDctPairLowToSamplesAvx2);
   const void* fdctPair = Ptr(ForwardDctQuantizePairAvx2);
   const void* ycc = Ptr(YccToRgbRowAvx2);
+  const void* grey = Ptr(GreyRowAvx2);
   const void* rgb = Ptr(RgbToYccRowAvx2);
   const void* span = Ptr(DoubleRowSpanAvx2);
   const void* spanHV = Ptr(DoubleRowHVSpanAvx2);
 #else
   const void *idctPair = none, *idctPairLow = none, *fdctPair = none, *ycc = none, *rgb = none;
+  const void* grey = none;
   const void *span = none, *spanHV = none;
 #endif
 #if defined(IFFJPEG_HAVE_SSE2)
@@ -103,6 +105,7 @@ std::vector<Choice> FastestChoices() {
       {"forwardDctQuantize", Ptr(t.forwardDctQuantize), fdct},
       {"forwardDctQuantizePair", Ptr(t.forwardDctQuantizePair), pick(fdctPair, none, none)},
       {"yccToRgbRow", Ptr(d.yccToRgbRow), pick(ycc, none, none)},
+      {"greyRow", Ptr(d.greyRow), pick(grey, none, none)},
       {"doubleRowSpan", Ptr(d.doubleRowSpan), pick(span, spanSse2, none)},
       {"doubleRowHVSpan", Ptr(d.doubleRowHVSpan), pick(spanHV, spanHVSse2, none)},
       {"rgbToYccRow", Ptr(e.rgbToYccRow), pick(rgb, none, none)},
@@ -126,6 +129,7 @@ std::vector<Choice> ScalarChoices() {
       {"forwardDctQuantize", Ptr(t.forwardDctQuantize), Ptr(ForwardDctQuantizeScalar)},
       {"forwardDctQuantizePair", Ptr(t.forwardDctQuantizePair), nullptr},
       {"yccToRgbRow", Ptr(d.yccToRgbRow), nullptr},
+      {"greyRow", Ptr(d.greyRow), nullptr},
       {"doubleRowSpan", Ptr(d.doubleRowSpan), nullptr},
       {"doubleRowHVSpan", Ptr(d.doubleRowHVSpan), nullptr},
       {"rgbToYccRow", Ptr(e.rgbToYccRow), nullptr},

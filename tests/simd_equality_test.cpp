@@ -217,8 +217,9 @@ TEST(SimdEquality, DecodesEveryLayoutIdentically) {
   for (int quality : {30, 75, 100}) {
     for (auto& layout : layouts) {
       layout.options.quality = quality;
-      for (auto [w, h] :
-           {std::pair{1, 1}, std::pair{17, 9}, std::pair{61, 35}, std::pair{130, 67}}) {
+      // The tall one takes many bands through both sample-row lists.
+      for (auto [w, h] : {std::pair{1, 1}, std::pair{17, 9}, std::pair{61, 35}, std::pair{130, 67},
+                          std::pair{23, 261}}) {
         Image img = MakeTestImage(w, h, layout.channels, static_cast<uint32_t>(w * 31 + h));
         std::vector<uint8_t> jpeg = BuildJpeg(img, layout.options);
         std::string what = std::string(layout.name) + " q" + std::to_string(quality) + " " +
@@ -492,6 +493,28 @@ TEST(SimdEquality, YccToRgbMatchesTables) {
   for (int32_t*& table : dec.pool.heapTables) {
     iffjpeg::platform::SystemFree(table);
     table = nullptr;
+  }
+}
+
+// The greyscale line through the selected row kernel and through memcpy,
+// at every width up to a few groups, never writing past the line.
+TEST(SimdEquality, GreyRowMatchesCopy) {
+  iffjpeg::DecoderState dec{};
+  constexpr int kWidth = 3 * 64 + 9;
+  std::vector<uint8_t> in(kWidth);
+  for (int i = 0; i < kWidth; ++i) in[i] = static_cast<uint8_t>(i * 37 + 11);
+  iffjpeg::SampleRow row = in.data();
+  iffjpeg::SampleArray input[1] = {&row};
+  for (int width = 1; width <= kWidth; ++width) {
+    std::vector<uint8_t> a(kWidth + 8, 0xEE), b(kWidth + 8, 0xEE);
+    iffjpeg::SampleRow outA = a.data(), outB = b.data();
+    {
+      ScalarGuard guard(true);
+      iffjpeg::ConvertGrey(dec, 0, width, input, &outA);
+    }
+    iffjpeg::ConvertGrey(dec, 0, width, input, &outB);
+    ASSERT_EQ(a, b) << "width " << width;
+    ASSERT_TRUE(std::equal(in.begin(), in.begin() + width, b.begin())) << "width " << width;
   }
 }
 

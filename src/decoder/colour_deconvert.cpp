@@ -76,7 +76,11 @@ void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray
 
 void ConvertGrey(DecoderState&, int32_t line, int32_t width, SampleArray* input,
                  SampleRow* output) {
-  std::memcpy(output[0], input[0][line], static_cast<std::size_t>(width));
+  const uint8_t* in = input[0][line];
+  uint8_t* out = output[0];
+  int32_t x = 0;
+  if (GreyRowFn fast = SelectedDecoderKernels().greyRow) x = fast(in, out, width);
+  std::memcpy(out + x, in + x, static_cast<std::size_t>(width - x));
 }
 
 void ConvertPassThrough(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,

@@ -48,7 +48,12 @@ void ConvertYcckToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArra
 // rest). Its pixels equal those of ConvertYccToRgb's tables.
 using YccToRgbRowFn = int32_t (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
                                   uint8_t* out, int32_t width);
+// A fast copy of a greyscale row into the host's line: copies the longest
+// prefix of whole groups it handles and returns its length (the caller
+// copies the rest).
+using GreyRowFn = int32_t (*)(const uint8_t* in, uint8_t* out, int32_t width);
 #if defined(IFFJPEG_HAVE_AVX2)
+int32_t GreyRowAvx2(const uint8_t* in, uint8_t* out, int32_t width);
 int32_t YccToRgbRowAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* out,
                         int32_t width);
 #endif

@@ -12,6 +12,7 @@ DecoderKernels FastestDecoderKernels() {
 #if defined(IFFJPEG_HAVE_AVX2)
   if (platform::ProcessorHasAvx2()) {
     k.yccToRgbRow = YccToRgbRowAvx2;
+    k.greyRow = GreyRowAvx2;
     k.doubleRowSpan = DoubleRowSpanAvx2;
     k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
   }

@@ -12,6 +12,7 @@ namespace iffjpeg {
 
 struct DecoderKernels {
   YccToRgbRowFn yccToRgbRow;          // null: the table loop alone
+  GreyRowFn greyRow;                  // null: memcpy alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
 };

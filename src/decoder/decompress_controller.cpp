@@ -11,10 +11,12 @@
 #include "decoder/scaled_output.h"
 #include "decoder/whole_image_controller.h"
 #include "driver/stages.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
 
+constexpr int32_t kSlicesPerBand = 8;
 constexpr int32_t kSlicesHeld = 10;  // a band and two context slices
 constexpr int32_t kNone = -1;
 constexpr std::size_t kRangeLimitBytes = 768;
@@ -23,6 +25,16 @@ constexpr std::size_t kRangeLimitBytes = 768;
 // second list over the same rows with M6, M7 exchanged with M8, M9. Bands
 // alternate between the lists, so positions 8 and 9 of either list always
 // hold slices 6 and 7 of the band before.
+//
+// A component at the full sampling of the frame needs no context rows: its
+// band's rows are handed to the colour conversion as they are (sharedRows)
+// instead of being copied into the upsampled band, and must therefore
+// outlast the decoding of the next band, which comes before the band's
+// lines are handed over. Such a component gets two whole bands, A and B:
+// the natural list is A0..A7, B6, B7 and the exchanged one B0..B7, A6, A7,
+// so that positions 8 and 9 still hold the band before's slices 6 and 7 and
+// a band never overwrites the one before it. (The array's own row list is
+// left as allocated: the memory manager frees the rows through it.)
 int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   f.sampleSets[0] = AllocList<SampleArray>(dec, dec.scanComponentCount);
@@ -31,12 +43,32 @@ int32_t AllocSampleBuffers(IFFHandle& handle, DecoderState& dec) {
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t v = comp.vSampFactor;
-    SampleArray natural = dec.memory->allocSampleArray(comp.paddedWidth, kSlicesHeld * v, dec.pool);
+    // With the scalar kernels forced (tests), the copy through the
+    // upsampled band, the straightforward twin.
+    bool shared = !platform::ScalarKernelsForced() && comp.hSampFactor == dec.maxHSampFactor &&
+                  v == dec.maxVSampFactor;
+    f.sharedRows[c] = shared ? 1 : 0;
+    int32_t rows = (shared ? 2 * kSlicesPerBand : kSlicesHeld) * v;
+    SampleArray storage = dec.memory->allocSampleArray(comp.paddedWidth, rows, dec.pool);
+    SampleArray natural = AllocList<SampleRow>(dec, kSlicesHeld * v);
     SampleArray exchanged = AllocList<SampleRow>(dec, kSlicesHeld * v);
-    if (natural == nullptr || exchanged == nullptr) return kErrMemory;
-    std::memcpy(exchanged, natural, sizeof(SampleRow) * 6 * v);
-    std::memcpy(exchanged + 6 * v, natural + 8 * v, sizeof(SampleRow) * 2 * v);
-    std::memcpy(exchanged + 8 * v, natural + 6 * v, sizeof(SampleRow) * 2 * v);
+    if (storage == nullptr || natural == nullptr || exchanged == nullptr) return kErrMemory;
+    auto place = [v](SampleArray list, int32_t slot, const SampleRow* from, int32_t slices) {
+      std::memcpy(list + slot * v, from, sizeof(SampleRow) * static_cast<std::size_t>(slices * v));
+    };
+    if (shared) {
+      SampleRow* a = storage;
+      SampleRow* b = storage + kSlicesPerBand * v;
+      place(natural, 0, a, 8);
+      place(natural, 8, b + 6 * v, 2);
+      place(exchanged, 0, b, 8);
+      place(exchanged, 8, a + 6 * v, 2);
+    } else {
+      place(natural, 0, storage, 10);
+      place(exchanged, 0, storage, 6);
+      place(exchanged, 6, storage + 8 * v, 2);
+      place(exchanged, 8, storage + 6 * v, 2);
+    }
     f.sampleSets[0][c] = natural;
     f.sampleSets[1][c] = exchanged;
   }
@@ -70,6 +102,19 @@ int32_t StartDecompress(IFFHandle& handle, DecoderState& dec) {
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
     if (f.coefRows[c] == nullptr) return kErrMemory;
   }
+  // At full size every block goes through ReconstructMcuRow, which then
+  // clears it after use; the blocks start out zero. (A scale set before the
+  // first line turns this off again: AllocateScaledBands; with the scalar
+  // kernels forced the blocks are cleared before decoding, the
+  // straightforward twin.)
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+      std::memset(f.coefRows[c][r], 0,
+                  sizeof(CoefBlock) * static_cast<std::size_t>(comp.paddedWidth / 8));
+    }
+  }
+  f.coefRowsClear = platform::ScalarKernelsForced() ? 0 : 1;
   if (AllocateBandBuffers(handle, dec) != 0) return kErrMemory;
   dec.memory->realizeVirtualArrays(0, 0, 0, dec.pool);
 
@@ -103,6 +148,12 @@ void UpsampleSlice(IFFHandle& handle, DecoderState& dec, int32_t set, int32_t ab
       for (int32_t i = 0; i < v; ++i) edgeBelow[i] = currentRows[v - 1];
     } else {
       belowRows = rows + below * v;
+    }
+    if (f.sharedRows[c]) {
+      // v = maxV: the slice's rows are the output rows.
+      std::memcpy(f.outputRows[comp.componentIndex] + target * maxV, currentRows,
+                  sizeof(SampleRow) * static_cast<std::size_t>(v));
+      continue;
     }
     SampleRow* output = f.upsampledRows[comp.componentIndex] + target * maxV;
     dec.methods->upsample[c](dec, c, comp.paddedWidth, v, f.paddedWidth, maxV, aboveRows,
@@ -220,10 +271,26 @@ int32_t AllocateBandBuffers(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   if (AllocSampleBuffers(handle, dec) != 0) return kErrMemory;
   f.upsampledRows = AllocList<SampleArray>(dec, dec.numComponents);
-  if (f.upsampledRows == nullptr) return kErrMemory;
+  f.outputRows = AllocList<SampleArray>(dec, dec.numComponents);
+  if (f.upsampledRows == nullptr || f.outputRows == nullptr) return kErrMemory;
   for (int32_t c = 0; c < dec.numComponents; ++c) {
+    f.upsampledRows[c] = nullptr;
+    f.outputRows[c] = nullptr;
+  }
+  // The scan components of the band machinery are the frame's components.
+  for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
+    int32_t c = dec.scanComponents[i]->componentIndex;
+    if (f.sharedRows[i]) {
+      f.outputRows[c] = AllocList<SampleRow>(dec, f.rowsPerBand);
+      if (f.outputRows[c] == nullptr) return kErrMemory;
+      for (int32_t r = 0; r < f.rowsPerBand; ++r) f.outputRows[c][r] = nullptr;
+    }
+  }
+  for (int32_t c = 0; c < dec.numComponents; ++c) {
+    if (f.outputRows[c] != nullptr) continue;
     f.upsampledRows[c] = dec.memory->allocSampleArray(f.paddedWidth, f.rowsPerBand, dec.pool);
     if (f.upsampledRows[c] == nullptr) return kErrMemory;
+    f.outputRows[c] = f.upsampledRows[c];
   }
   return BuildRangeLimit(dec);
 }
@@ -242,7 +309,7 @@ void HandOverLine(IFFHandle& handle, DecoderState& dec) {
   if (f.linesAvailable == 0 || f.linesHandedOver == f.linesAvailable) DecodingStep(handle, dec);
   if (handle.currentLine != nullptr) {
     SampleRow output[1] = {handle.currentLine};
-    dec.methods->convertColour(dec, f.linesHandedOver, dec.imageWidth, f.upsampledRows, output);
+    dec.methods->convertColour(dec, f.linesHandedOver, dec.imageWidth, f.outputRows, output);
   }
   ++f.linesHandedOver;
 }

@@ -53,9 +53,17 @@ struct DecompressFields {
   int32_t mcuRowIndex;     // first MCU row of the band the next step reads
   int32_t linesDelivered;  // lines of all bands but the last
   int32_t mcuRowsPerBand;
-  BlockArray* coefRows;        // per scan component
+  BlockArray* coefRows;  // per scan component
+  // Every block of coefRows is zero between MCU rows: the reconstruction
+  // clears each block after its transform (the full-size line controller).
+  int32_t coefRowsClear;
   SampleArray* sampleSets[2];  // per scan component: natural and exchanged lists
-  SampleArray* upsampledRows;  // per frame component
+  SampleArray* upsampledRows;  // per frame component; null where its rows are shared
+  // Per frame component: the band's rows the colour conversion reads, the
+  // upsampled rows, or the component's own sample rows where no upsampling
+  // is needed (sharedRows, per scan component).
+  SampleArray* outputRows;
+  int32_t sharedRows[kMaxScanComponents];
   int32_t rowsPerBand;
   int32_t currentSet;
   int32_t mcuRowInBand;

@@ -10,17 +10,29 @@ namespace iffjpeg {
 namespace {
 
 // MCUs handed to a batch decoder at once (their block lists on the stack).
-constexpr int32_t kMcusPerCall = 32;
+constexpr int32_t kMcusPerCall = 64;
 
 void ClearBlocks(BlockRow row, int32_t count) {
   std::memset(row, 0, sizeof(CoefBlock) * static_cast<std::size_t>(count));
+}
+
+// Zeroes the coefficients a block of the given extent may hold, after its
+// transform, while the block is still in the first-level cache.
+inline void ClearAfterUse(int16_t* block, BlockExtent extent) {
+  if (extent == BlockExtent::kDcOnly) {
+    block[0] = 0;
+  } else if (extent == BlockExtent::kLowFour) {
+    for (int32_t r = 0; r < 4; ++r) std::memset(block + 8 * r, 0, 4 * sizeof(int16_t));
+  } else {
+    std::memset(block, 0, sizeof(CoefBlock));
+  }
 }
 
 }  // namespace
 
 void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
   BlockRow row = coefRows[0][0];
-  ClearBlocks(row, dec.mcusPerRow);
+  if (!handle.decomp.coefRowsClear) ClearBlocks(row, dec.mcusPerRow);
   if (dec.methods->decodeMcus != nullptr) {
     CoefBlock* list[kMcusPerCall];
     for (int32_t m = 0; m < dec.mcusPerRow; m += kMcusPerCall) {
@@ -39,11 +51,26 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
 void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
   CoefBlock* list[kMcusPerCall * kMaxBlocksInMcu];
   const bool batch = dec.methods->decodeMcus != nullptr;
+  // Block b of MCU m is base[b] + m x stride[b]: the blocks of each scan
+  // component in turn, row by row of the MCU (T.81 A.2.3).
+  BlockRow base[kMaxBlocksInMcu];
+  int32_t stride[kMaxBlocksInMcu];
+  int32_t blocks = 0;
+  for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    const ComponentInfo& comp = *dec.scanComponents[c];
+    for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+      for (int32_t col = 0; col < comp.mcuWidth && blocks < kMaxBlocksInMcu; ++col) {
+        base[blocks] = coefRows[c][r] + col;
+        stride[blocks++] = comp.mcuWidth;
+      }
+    }
+  }
   for (int32_t m = 0; m < dec.mcusPerRow;) {
     int32_t count = batch ? std::min(kMcusPerCall, dec.mcusPerRow - m) : 1;
     // The batch's blocks are cleared just before they are decoded, while
-    // they fit in the first-level cache.
-    for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
+    // they fit in the first-level cache (unless the reconstruction cleared
+    // them after their last use).
+    for (int32_t c = 0; !handle.decomp.coefRowsClear && c < dec.scanComponentCount; ++c) {
       const ComponentInfo& comp = *dec.scanComponents[c];
       for (int32_t r = 0; r < comp.mcuHeight; ++r) {
         ClearBlocks(coefRows[c][r] + m * comp.mcuWidth, comp.mcuWidth * count);
@@ -51,13 +78,7 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
     }
     int32_t n = 0;
     for (int32_t i = 0; i < count; ++i, ++m) {
-      for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
-        const ComponentInfo& comp = *dec.scanComponents[c];
-        for (int32_t r = 0; r < comp.mcuHeight; ++r) {
-          BlockRow row = coefRows[c][r] + m * comp.mcuWidth;
-          for (int32_t col = 0; col < comp.mcuWidth; ++col) list[n++] = &row[col];
-        }
-      }
+      for (int32_t b = 0; b < blocks; ++b) list[n++] = base[b] + m * stride[b];
     }
     if (batch) {
       dec.methods->decodeMcus(handle.stream, handle.bitReader, dec, list, count);
@@ -67,14 +88,15 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
   }
 }
 
-void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, SampleArray* sampleRows,
-                       int32_t firstRow) {
+void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
+                       SampleArray* sampleRows, int32_t firstRow) {
   // The transform and the level shift and clamp run as one kernel per block
   // (the scalar twin is inverseDct followed by the range limit). A block
   // with nothing but its DC term is filled with its one value; two blocks
   // side by side go through the pair kernel, its reduced form when neither
   // has coefficients outside the top-left 4 x 4.
   const TransformKernels& k = SelectedTransformKernels();
+  const bool clear = handle.decomp.coefRowsClear != 0;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;
@@ -86,15 +108,21 @@ void ReconstructMcuRow(IFFHandle&, DecoderState& dec, BlockArray* coefRows, Samp
         BlockExtent first = ClassifyBlock(blocks[b]);
         if (first == BlockExtent::kDcOnly) {
           DcOnlyToSamples(blocks[b][0], out, 8 * b);
+          if (clear) ClearAfterUse(blocks[b], first);
           b += 1;
         } else if (k.inverseDctPairToSamples != nullptr && b + 1 < blocksPerRow) {
           BlockExtent second = ClassifyBlock(blocks[b + 1]);
           bool low = first != BlockExtent::kFull && second != BlockExtent::kFull;
           (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
                                                                            out, 8 * b);
+          if (clear) {
+            ClearAfterUse(blocks[b], first);
+            ClearAfterUse(blocks[b + 1], second);
+          }
           b += 2;
         } else {
           k.inverseDctToSamples(blocks[b], out, 8 * b);
+          if (clear) ClearAfterUse(blocks[b], first);
           b += 1;
         }
       }

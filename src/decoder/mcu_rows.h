@@ -8,6 +8,8 @@
 
 namespace iffjpeg {
 
+// Both clear the blocks before decoding into them, unless
+// handle.decomp.coefRowsClear says they are zero already.
 // A one-component scan: one row of blocks, one block per MCU.
 void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows);
 // An interleaved scan: MCU-height block rows per component (T.81 A.2.3).
@@ -15,7 +17,9 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
 
 // Inverse-transforms every block of the MCU row and stores the samples,
 // level-shifted and clamped to 0..255, from row firstRow of each scan
-// component's sample rows.
+// component's sample rows. With handle.decomp.coefRowsClear set, each block
+// is left zero after its transform, so that the next MCU row's decoding
+// needs no clearing.
 void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
                        SampleArray* sampleRows, int32_t firstRow);
 

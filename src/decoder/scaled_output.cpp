@@ -20,6 +20,9 @@ int32_t Enlargement(int32_t ratio, int32_t size) {
 int32_t AllocateScaledBands(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   ScaledFields& sf = f.scaled;
+  // The reduced transforms leave the blocks as they are: the decoding
+  // clears them again before each MCU row.
+  f.coefRowsClear = 0;
   sf.size = 8 / dec.scaleDenom;
   sf.width = ceilDiv(dec.imageWidth, dec.scaleDenom);
   sf.height = ceilDiv(dec.imageHeight, dec.scaleDenom);

@@ -1,6 +1,6 @@
 #include "entropy/huffman_decoder.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "common/result_codes.h"
 #include "format/marker_codes.h"
@@ -168,40 +168,45 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   return false;
 }
 
-// The combined lookup holds, for every 10-bit value, the code of at most
-// ten bits it begins with: exactly what the 8-bit lookahead and the search
-// from length 9 find, since canonical codes (T.81 C.2) are prefix-free.
-// It is filled code by code: each code covers a run of values, split where
-// its magnitude bits also fit into runs of one value each.
+// The combined lookup holds, for each code of up to ten bits, the entries
+// of every 10-bit value it begins: exactly what the 8-bit lookahead and the
+// search from length 9 find, for the tables huffmanCodesOverflow accepts
+// (at most 256 codes, canonical, T.81 C.2). Built code by code, a run of
+// equal entries at a time, since it is built again for every scan.
 void buildCombinedLookup(HuffTable& table) {
-  HuffDecodeTables& t = table.decode;
-  std::memset(t.lookAc, 0, sizeof t.lookAc);
+  int64_t* lookup = table.decode.lookAc;
+  std::fill(lookup, lookup + (1 << kLookAcBits), int64_t{0});  // longer codes, unused space
   int32_t code = 0;
   int32_t p = 0;
-  for (int32_t length = 1; length <= kLookAcBits; ++length, code <<= 1) {
+  for (int32_t length = 1; length <= kLookAcBits; ++length) {
     for (int32_t i = 0; i < table.bits[length] && p < 256; ++i, ++p, ++code) {
-      if (code >= (1 << length)) return;  // no room: never in a table that was read
-      const int32_t symbol = table.huffval[p];
-      const int32_t s = symbol & 15;
-      const int32_t rest = kLookAcBits - length;  // bits after the code
-      int64_t* entries = t.lookAc + (code << rest);
-      const uint64_t base = static_cast<uint64_t>(length) << kLookAcLengthShift |
-                            static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
-                            static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
-      if (s == 0 || s > rest) {
-        const auto entry = static_cast<int64_t>(base | static_cast<uint64_t>(length));
-        for (int32_t j = 0; j < (1 << rest); ++j) entries[j] = entry;
+      int32_t symbol = table.huffval[p];
+      int32_t s = symbol & 15;
+      uint64_t base = static_cast<uint64_t>(length) << kLookAcLengthShift |
+                      static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
+                      static_cast<uint64_t>(AcAdvance(symbol)) << kLookAcAdvanceShift |
+                      static_cast<uint64_t>(CounterStepOffset(s, length)) << kLookAcStepShift;
+      int64_t* first = lookup + (code << (kLookAcBits - length));
+      int32_t span = 1 << (kLookAcBits - length);
+      if (s == 0 || length + s > kLookAcBits) {
+        // No magnitude bits, or not all of them within the ten.
+        uint64_t entry = base | static_cast<uint64_t>(length) |
+                         (s == 0 ? static_cast<uint64_t>(kLookAcValueKnown) : 0);
+        std::fill(first, first + span, static_cast<int64_t>(entry));
         continue;
       }
-      const int32_t spread = 1 << (rest - s);
+      // Each of the 2^s magnitudes r after the code, for as many values as
+      // the bits after it leave.
+      int32_t repeat = span >> s;
       for (int32_t r = 0; r < (1 << s); ++r) {
         auto value = static_cast<uint16_t>(extendValue(r, s));
-        const auto entry = static_cast<int64_t>(base | static_cast<uint64_t>(kLookAcFits) |
-                                                static_cast<uint64_t>(value) << kLookAcValueShift |
-                                                static_cast<uint64_t>(length + s));
-        for (int32_t j = 0; j < spread; ++j) entries[r * spread + j] = entry;
+        uint64_t entry = base | static_cast<uint64_t>(kLookAcFits | kLookAcValueKnown) |
+                         static_cast<uint64_t>(value) << kLookAcValueShift |
+                         static_cast<uint64_t>(length + s);
+        std::fill(first + r * repeat, first + (r + 1) * repeat, static_cast<int64_t>(entry));
       }
     }
+    code <<= 1;
   }
 }
 
@@ -283,13 +288,17 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
     buildDecodingTable(*ac);
     dec.lastDcVal[i] = 0;
   }
-  // The fast decoder's combined lookup, once per AC table of the scan.
+  // The fast decoder's combined lookup, once per DC and AC table of the scan.
   for (int32_t i = 0; fast && i < dec.scanComponentCount; ++i) {
+    HuffTable* dc = dec.dcHuffTables[dec.scanComponents[i]->dcTableNo];
     HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
-    bool seen = false;
-    for (int32_t j = 0; j < i; ++j)
-      seen = seen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
-    if (!seen) buildCombinedLookup(*ac);
+    bool dcSeen = false, acSeen = false;
+    for (int32_t j = 0; j < i; ++j) {
+      dcSeen = dcSeen || dec.dcHuffTables[dec.scanComponents[j]->dcTableNo] == dc;
+      acSeen = acSeen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
+    }
+    if (!dcSeen) buildCombinedLookup(*dc);
+    if (!acSeen) buildCombinedLookup(*ac);
   }
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;

@@ -102,14 +102,28 @@ inline constexpr int32_t kLookAcBits = 10;
 //   bits 8..11   the code's length
 //   bits 12..19  the symbol (RRRRSSSS)
 //   bit 20       set when the value is in the entry (kLookAcFits)
+//   bits 21..27  the sequential decoder's step through the block
+//                (AcAdvance), 0 in an entry without a code
+//   bit 28       set when the entry holds the whole coefficient value:
+//                the value fits, or the symbol has no magnitude (0)
 //   bits 32..47  the extended value, when it fits
 //   bits 48..63  the code's step in the fast reader's counter table
 inline constexpr int32_t kLookAcTakenMask = 63;
 inline constexpr int32_t kLookAcLengthShift = 8;
 inline constexpr int32_t kLookAcSymbolShift = 12;
 inline constexpr int64_t kLookAcFits = int64_t{1} << 20;
+inline constexpr int32_t kLookAcAdvanceShift = 21;
+inline constexpr int64_t kLookAcValueKnown = int64_t{1} << 28;
 inline constexpr int32_t kLookAcValueShift = 32;
 inline constexpr int32_t kLookAcStepShift = 48;
+
+// The step from coefficient k of an AC symbol RRRRSSSS (T.81 F.2.2.2) in a
+// loop that then stores a value at k (and goes on from k + 1) unless k
+// passed 63: the run R for a coefficient; 15 for ZRL, whose sixteenth zero
+// is stored as the value 0 (the block is zero there already); past the
+// block for EOB and for the symbols of size 0 that have no meaning, which
+// end the block as EOB does.
+constexpr int32_t AcAdvance(int32_t rs) { return (rs & 15) != 0 ? rs >> 4 : rs == 0xF0 ? 15 : 64; }
 
 // The fast reader keeps the byte-wise reader's counters as one of
 // kCounterStates states, stepped once per symbol through a table laid out

@@ -222,6 +222,17 @@ class FastBitReader {
     return bits;
   }
 
+  // ReadyAc inside a run of symbols decoded from the register: the last
+  // top-up left at least 56 bits and one symbol takes at most 32, so the
+  // lookup's ten bits are there; only the next 0xFF (or the end of the
+  // buffered bytes) can call for the other operations.
+  bool ReadyAcAgain(const HuffTable& table, int64_t& entry) {
+    if (cursor_ + 8 > safeEnd_) return false;
+    entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
+    Refill();
+    return true;
+  }
+
   // Ready() together with the combined lookup of the next AC symbol. When
   // the register already holds the lookup's ten bits, they are read before
   // the register is topped up (the top-up only adds bits below them), so
@@ -240,32 +251,23 @@ class FastBitReader {
   // Takes the AC symbol of a ReadyAc entry: the code, and the magnitude
   // bits too when the entry carries the value (kLookAcFits). A code longer
   // than the lookup is found by the search and comes back as an entry
-  // without a value.
+  // without a value (but with its advance, and kLookAcValueKnown for a
+  // symbol of size 0).
   int64_t TakeAc(const HuffTable& table, int64_t entry) {
     if ((entry & kLookAcTakenMask) == 0) {
       int32_t length;
       int32_t symbol = DecodeLongReady(table, length);
       return static_cast<int64_t>(symbol) << kLookAcSymbolShift |
+             static_cast<int64_t>(AcAdvance(symbol)) << kLookAcAdvanceShift |
+             ((symbol & 15) == 0 ? kLookAcValueKnown : 0) |
              static_cast<int64_t>(CounterStepOffset(symbol & 15, length)) << kLookAcStepShift;
     }
     SkipReady(static_cast<int32_t>(entry & kLookAcTakenMask));
     return entry;
   }
 
-  // Ready() together with the 8-bit lookahead of the next symbol, read
-  // before the top-up as in ReadyAc.
-  bool ReadyLookahead(int32_t& look) {
-    if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookaheadBits) {
-      look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
-      Refill();
-      return true;
-    }
-    if (!Ready()) return false;
-    look = static_cast<int32_t>(reg_ >> (64 - kLookaheadBits));
-    return true;
-  }
-
-  // The symbol of a ReadyLookahead value, its code taken.
+  // The symbol of an 8-bit lookahead value read after Ready(), its code
+  // taken.
   int32_t DecodeSymbolReady(const HuffTable& table, int32_t look, int32_t& length) {
     length = table.decode.lookNbits[look];
     if (length > 0) {
@@ -487,8 +489,25 @@ void PlanMcu(const DecoderState& dec, McuPlan& plan) {
 
 // DC: the difference from the component's prediction (T.81 F.2.2.1).
 IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
-  int32_t look;
-  if (reader.ReadyLookahead(look)) {
+  int64_t entry;
+  if (reader.ReadyAc(table, entry)) {
+    // The DC table's combined lookup (startHuffmanPass builds it too): a
+    // code within its ten bits whose symbol is a category 0..15 is taken
+    // with the steps below, the magnitude from the entry where it fits.
+    if ((entry & kLookAcTakenMask) != 0 && (entry >> (kLookAcSymbolShift + 4) & 15) == 0) {
+      reader.SkipReady(static_cast<int32_t>(entry & kLookAcTakenMask));
+      int32_t diff;
+      if (entry & kLookAcValueKnown) {
+        diff = static_cast<int16_t>(entry >> kLookAcValueShift);
+      } else {
+        int32_t s = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 15;
+        diff = Extend(reader.TakeBitsReady(s), s);
+      }
+      reader.AdvanceBy(static_cast<int32_t>(static_cast<uint64_t>(entry) >> kLookAcStepShift));
+      return diff;
+    }
+    // The register holds the lookahead's eight bits whole after the top-up.
+    auto look = static_cast<int32_t>(reader.Peek(kLookaheadBits));
     int32_t length;
     int32_t symbol = reader.DecodeSymbolReady(table, look, length);
     // A category above 15 only comes from corrupt data: no magnitude bits.
@@ -503,10 +522,11 @@ IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
   return s > 0 && s <= 15 ? extendValue(reader.GetBits(s), s) : 0;
 }
 
-// AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient 1.
-IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
-                             int16_t* block) {
-  for (uint32_t k = 1; k < 64;) {
+// AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient k,
+// one symbol at a time through whichever reader has the bits.
+IFFJPEG_INLINE void DecodeAcCareful(FastBitReader& reader, const HuffTable& table,
+                                    const uint32_t* place, int16_t* block, uint32_t k) {
+  while (k < 64) {
     int32_t v = 0;
     uint32_t rs;
     int32_t s;
@@ -538,6 +558,34 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
       break;
     }
   }
+}
+
+// The same while the register holds the bits, each symbol's step through
+// the block taken from its entry (AcAdvance): a ZRL stores a zero where the
+// block holds one already, so that every symbol but EOB takes the same
+// steps; the careful loop takes over where the register may run short.
+IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
+                             int16_t* block) {
+  uint32_t k = 1;
+  int64_t entry;
+  bool ready = reader.ReadyAc(table, entry);
+  for (; ready; ready = reader.ReadyAcAgain(table, entry)) {
+    entry = reader.TakeAc(table, entry);
+    int32_t v;
+    if (entry & kLookAcValueKnown) {
+      v = static_cast<int16_t>(entry >> kLookAcValueShift);
+    } else {
+      int32_t s = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 15;
+      v = Extend(reader.TakeBitsReady(s), s);
+    }
+    reader.AdvanceBy(static_cast<int32_t>(static_cast<uint64_t>(entry) >> kLookAcStepShift));
+    k += static_cast<uint32_t>(entry >> kLookAcAdvanceShift) & 127;
+    if (k > 63) return;  // EOB, or a corrupt run past the block: nothing stored
+    uint32_t at = place[k];
+    block[at & 63] = static_cast<int16_t>(v * static_cast<int32_t>(at >> 16));
+    if (++k > 63) return;
+  }
+  DecodeAcCareful(reader, table, place, block, k);
 }
 
 IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const McuPlan& plan,

@@ -92,7 +92,18 @@ void DcOnlyToSamples(int16_t dc, SampleRow const* rows, int32_t column) {
   auto scaled = static_cast<int16_t>(static_cast<int32_t>(dc) * (1 << kPass1Bits));
   int32_t value = (scaled + (1 << (kPass1Bits + 2))) >> (kPass1Bits + 3);
   uint8_t sample = ClampSample(value);
-  for (int k = 0; k < 8; ++k) std::memset(rows[k] + column, sample, 8);
+  // Eight stores of eight bytes, written out: as a loop the compiler keeps
+  // its counter and branch for every row.
+  const uint64_t fill = sample * uint64_t{0x0101010101010101};
+  auto store = [&](int k) { std::memcpy(rows[k] + column, &fill, sizeof fill); };
+  store(0);
+  store(1);
+  store(2);
+  store(3);
+  store(4);
+  store(5);
+  store(6);
+  store(7);
 }
 
 void InverseDctToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column) {

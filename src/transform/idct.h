@@ -37,17 +37,19 @@ void InverseDctToSamplesSse2(const int16_t* block, SampleRow const* rows, int32_
 enum class BlockExtent { kDcOnly, kLowFour, kFull };
 inline BlockExtent ClassifyBlock(const int16_t* block) {
   // Sixteen 64-bit words of four coefficients: word 2r holds row r's
-  // columns 0..3, word 2r + 1 its columns 4..7. Loops the compiler turns
-  // into a few vector ORs.
-  uint64_t words[16];
-  std::memcpy(words, block, sizeof words);
-  uint64_t outside = 0;
-  for (int r = 0; r < 4; ++r) outside |= words[2 * r + 1];
-  for (int i = 8; i < 16; ++i) outside |= words[i];
+  // columns 0..3, word 2r + 1 its columns 4..7. Each is loaded straight
+  // from the block (ORs the compiler may widen into vector ones).
+  auto word = [block](int i) {
+    uint64_t w;
+    std::memcpy(&w, block + 4 * i, sizeof w);
+    return w;
+  };
+  uint64_t outside = word(1) | word(3) | word(5) | word(7);
+  for (int i = 8; i < 16; ++i) outside |= word(i);
   if (outside != 0) return BlockExtent::kFull;
-  const int16_t firstRow[4] = {0, block[1], block[2], block[3]};  // the DC term left out
-  std::memcpy(&words[0], firstRow, sizeof words[0]);
-  uint64_t low = words[0] | words[2] | words[4] | words[6];
+  // The DC term left out.
+  uint64_t low =
+      word(2) | word(4) | word(6) | static_cast<uint16_t>(block[1] | block[2] | block[3]);
   return low != 0 ? BlockExtent::kLowFour : BlockExtent::kDcOnly;
 }
 
