@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
-ensure_packages cmake ninja-build g++ libgtest-dev libstb-dev mate-backgrounds libbenchmark-dev clang libclang-rt-14-dev pkg-config
+ensure_packages cmake ninja-build g++ libgtest-dev libstb-dev mate-backgrounds libbenchmark-dev clang libclang-rt-14-dev pkg-config golang-go
 
 cmake --preset dev
 cmake --build --preset dev
