@@ -131,6 +131,13 @@ TEST(ReducedInverseDct, SeparableTransformsEqualTheMatrixProduct) {
       block[k] = static_cast<int16_t>(static_cast<int>(rng() % (2 * limit + 1)) - limit);
       if (trial % 3 == 1 && rng() % 2 == 0) block[k] = 0;
     }
+    // A lone DC term inside the window, terms outside it.
+    if (trial % 5 == 2) {
+      for (int v = 0; v < 4; ++v) {
+        for (int u = 0; u < 4; ++u) block[8 * v + u] = 0;
+      }
+      block[0] = static_cast<int16_t>(trial * 7 - 1400);
+    }
     for (int w : sizes) {
       for (int h : sizes) {
         if (w == h && (w == 8 || w == 1)) continue;

@@ -2,6 +2,7 @@
 
 #include "transform/dct_constants.h"
 #include "transform/idct.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -70,19 +71,34 @@ void Transform(const int64_t* in, int32_t stride, int64_t* out) {
 // W x H samples from the top-left W x H coefficients: rows, then columns.
 template <int W, int H>
 void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
+  // Which rows hold a term, and whether the DC term is the only one.
+  uint32_t rowsUsed = 0;
+  bool acInRowZero = false;
+  for (int32_t v = 0; v < H; ++v) {
+    int32_t any = 0;
+    for (int32_t u = v == 0 ? 1 : 0; u < W; ++u) any |= block[8 * v + u];
+    if (v == 0) acInRowZero = any != 0;
+    if (any != 0 || (v == 0 && block[0] != 0)) rowsUsed |= 1u << v;
+  }
+  if (rowsUsed <= 1 && !acInRowZero) {
+    // Both passes of a lone DC term multiply it by 1 / sqrt(2): every
+    // sample is the same sum.
+    int64_t dc = int64_t{block[0]} * kHalfRoot2 * kHalfRoot2;
+    uint8_t value = ClampSample((dc + (int64_t{1} << (kDescaleBits - 1))) >> kDescaleBits);
+    for (int32_t y = 0; y < H; ++y) {
+      for (int32_t x = 0; x < W; ++x) rows[y][column + x] = value;
+    }
+    return;
+  }
   int64_t in[W];
   int64_t rowPass[H][W];  // [v][x]
   for (int32_t v = 0; v < H; ++v) {
-    bool zero = true;
-    for (int32_t u = 0; u < W; ++u) {
-      in[u] = block[8 * v + u];
-      zero = zero && in[u] == 0;
-    }
-    if (zero) {
+    if ((rowsUsed >> v & 1) == 0) {
       for (int64_t& value : rowPass[v]) value = 0;
-    } else {
-      Transform<W>(in, 1, rowPass[v]);
+      continue;
     }
+    for (int32_t u = 0; u < W; ++u) in[u] = block[8 * v + u];
+    Transform<W>(in, 1, rowPass[v]);
   }
   int64_t out[H];
   for (int32_t x = 0; x < W; ++x) {
@@ -133,7 +149,13 @@ void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t hei
 
 void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow const* rows,
                                 int32_t column) {
-  if (size == 8) return InverseDctToSamplesScalar(block, rows, column);
+  if (size == 8) {
+    // The full transform through the kernels the unscaled decoder uses:
+    // the same samples as InverseDctToSamplesScalar.
+    if (ClassifyBlock(block) == BlockExtent::kDcOnly)
+      return DcOnlyToSamples(block[0], rows, column);
+    return SelectedTransformKernels().inverseDctToSamples(block, rows, column);
+  }
   if (size == 4) return Reduced<4, 4>(block, rows, column);
   if (size == 2) return Reduced<2, 2>(block, rows, column);
   // As DcOnlyToSamples: pass 1 keeps dc x 4 in 16 bits, pass 2 descales it.
