@@ -286,8 +286,12 @@ class Session {
   }
 
   void Control() {
-    static const int32_t kCodes[] = {0, 1,       3,      7,      0x5701, 0x8007, 0xD701,
-                                     2, 0x10007, 0x5711, 0x5714, 0xD711, 0x5712};
+    // The writing options (subsampling, tables built for the image,
+    // progressive output, restart interval, whole-image limits) at any time
+    // on any handle, as well as the reading codes.
+    static const int32_t kCodes[] = {0,      1,      3,       7,      0x5701, 0x8007,
+                                     0xD701, 2,      0x10007, 0x5711, 0x5714, 0xD711,
+                                     0x5712, 0x5713, 0x5720,  0x5721, 0x5722, 0x5723};
     constexpr int32_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
     int32_t value = PickValue();
     uint8_t pick = in_.U8();
