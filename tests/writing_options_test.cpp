@@ -4,6 +4,8 @@
 // stb_image make of it, against the plain file of the same settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -520,6 +522,56 @@ TEST(WritingOptions, ProgressiveFilesDecodeToThePlainFilesPixels) {
     for (int32_t code : own.lineCodes) EXPECT_EQ(code, 0);
     EXPECT_EQ(own.closeResult, 0);
     EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
+    Image stbPlain, stbProgressive;
+    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
+    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
+    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+  }
+}
+
+// A flat picture codes every AC band as one end-of-band run, which must be
+// cut at 32767 blocks (T.81 G.1.2.2): 32768 blocks of greyscale and of
+// luminance here.
+TEST(WritingOptions, ProgressiveEndOfBandRunsStopAt32767Blocks) {
+  for (int channels : {1, 3}) {
+    SCOPED_TRACE(channels);
+    Image img = MakeTestImage(2048, 1024, channels, 3);
+    std::fill(img.pixels.begin(), img.pixels.end(), uint8_t{140});
+    Written plain = Write(img, {});
+    Written progressive = Write(img, {{IFF_CTL_PROGRESSIVE, 1}});
+    ASSERT_EQ(progressive.close, 0);
+    DecodeResult own = DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED);
+    for (int32_t code : own.lineCodes) ASSERT_EQ(code, 0);
+    EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
+    Image stbPlain, stbProgressive;
+    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
+    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
+    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+  }
+}
+
+// The same two cosines in every block: each block's few non-zero
+// coefficients are large, so the last refinement scans send only correction
+// bits, and the end-of-band run must also be cut before more than about a
+// thousand of them wait (T.81 G.1.2.3).
+TEST(WritingOptions, ProgressiveCorrectionBitsBehindLongRuns) {
+  Image img = MakeTestImage(512, 512, 1, 3);
+  for (int y = 0; y < img.height; ++y) {
+    for (int x = 0; x < img.width; ++x) {
+      auto basis = [&](int u, int v) {
+        return std::cos((2 * (x % 8) + 1) * u * M_PI / 16) *
+               std::cos((2 * (y % 8) + 1) * v * M_PI / 16);
+      };
+      img.row(y)[x] = static_cast<uint8_t>(std::lround(128 + 50 * basis(3, 2) + 40 * basis(1, 5)));
+    }
+  }
+  for (int quality : {50, 75, 90}) {
+    SCOPED_TRACE(quality);
+    Written plain = Write(img, {}, quality);
+    Written progressive = Write(img, {{IFF_CTL_PROGRESSIVE, 1}}, quality);
+    ASSERT_EQ(progressive.close, 0);
+    EXPECT_EQ(DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED).image.pixels,
+              DecodeWithLibrary(plain.bytes).image.pixels);
     Image stbPlain, stbProgressive;
     ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
     ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
