@@ -139,6 +139,13 @@ TEST(CoefficientMasks, SimdMasksMatchTheScalarMasks) {
     for (int32_t shift = 0; shift <= 14; ++shift) {
       ASSERT_EQ(MagnitudeMask(b.data(), shift), MagnitudeMaskScalar(b.data(), shift)) << shift;
       ASSERT_EQ(BitPlaneMask(b.data(), shift), BitPlaneMaskScalar(b.data(), shift)) << shift;
+      if (shift <= 13) {
+        RefinementMasks simd = RefinementMasksOf(b.data(), shift);
+        RefinementMasks scalar = RefinementMasksScalar(b.data(), shift);
+        ASSERT_EQ(simd.nonZero, scalar.nonZero) << shift;
+        ASSERT_EQ(simd.before, scalar.before) << shift;
+        ASSERT_EQ(simd.bits, scalar.bits) << shift;
+      }
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "encoder/progressive_scans.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -77,21 +78,28 @@ bool WalkInterleavedRow(EncoderState& enc, const ScriptScan& scan, ProgressiveEn
       if (rows[i][y] == nullptr) return false;
     }
   }
-  for (int32_t col = 0; col < enc.mcusPerRow; ++col) {
-    const int16_t* blocks[kMaxBlocksInMcu];
-    int32_t members[kMaxBlocksInMcu];
+  // The row's MCUs go to the coder a batch at a time.
+  constexpr int32_t kBatch = 32;
+  const int16_t* blocks[kBatch * kMaxBlocksInMcu];
+  int32_t members[kMaxBlocksInMcu];
+  int32_t perMcu = 0;
+  for (int32_t col = 0; col < enc.mcusPerRow; col += kBatch) {
+    const int32_t count = std::min(kBatch, enc.mcusPerRow - col);
     int32_t n = 0;
-    for (int32_t i = 0; i < scan.count; ++i) {
-      const ComponentInfo& comp = enc.components[scan.components[i]];
-      for (int32_t y = 0; y < comp.mcuHeight && y < kMaxMcuHeight; ++y) {
-        const CoefBlock* row = rows[i][y] + col * comp.mcuWidth;
-        for (int32_t x = 0; x < comp.mcuWidth && n < kMaxBlocksInMcu; ++x) {
-          blocks[n] = row[x];
-          members[n++] = i;
+    for (int32_t m = col; m < col + count; ++m) {
+      perMcu = 0;
+      for (int32_t i = 0; i < scan.count; ++i) {
+        const ComponentInfo& comp = enc.components[scan.components[i]];
+        for (int32_t y = 0; y < comp.mcuHeight && y < kMaxMcuHeight; ++y) {
+          const CoefBlock* row = rows[i][y] + m * comp.mcuWidth;
+          for (int32_t x = 0; x < comp.mcuWidth && perMcu < kMaxBlocksInMcu; ++x, ++perMcu) {
+            blocks[n++] = row[x];
+            members[perMcu] = i;
+          }
         }
       }
     }
-    EncodeProgressiveMcu(pe, blocks, members, n);
+    EncodeProgressiveMcus(pe, blocks, members, perMcu, count);
   }
   return true;
 }

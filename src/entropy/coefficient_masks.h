@@ -103,6 +103,53 @@ inline uint64_t BitPlaneMask(const int16_t* block, int32_t shift) {
 #endif
 }
 
+// What a refinement scan at bit `shift` (0..13) needs of a block, from one
+// pass over it: the coefficients non-zero at this bit and above, those
+// non-zero above it already (refined, not new), and the bit itself of each
+// magnitude (T.81 G.1.2.3).
+struct RefinementMasks {
+  uint64_t nonZero;  // MagnitudeMask(block, shift)
+  uint64_t before;   // MagnitudeMask(block, shift + 1)
+  uint64_t bits;     // BitPlaneMask(block, shift)
+};
+
+inline RefinementMasks RefinementMasksScalar(const int16_t* block, int32_t shift) {
+  return {MagnitudeMaskScalar(block, shift), MagnitudeMaskScalar(block, shift + 1),
+          BitPlaneMaskScalar(block, shift)};
+}
+
+inline RefinementMasks RefinementMasksOf(const int16_t* block, int32_t shift) {
+#if defined(__SSE2__)
+  // max(c, -c) read as unsigned 16 bits is |c| for every value.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  RefinementMasks masks{0, 0, 0};
+  for (int32_t i = 0; i < 4; ++i) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+    a = _mm_srl_epi16(_mm_max_epi16(a, _mm_sub_epi16(zero, a)), count);
+    b = _mm_srl_epi16(_mm_max_epi16(b, _mm_sub_epi16(zero, b)), count);
+    auto bitsOf = [](__m128i x, __m128i y) {
+      return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(x, y))) &
+                                   0xFFFF);
+    };
+    const int32_t at = 16 * i;
+    masks.nonZero |= (~bitsOf(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)) & 0xFFFF) << at;
+    masks.before |= (~bitsOf(_mm_cmpeq_epi16(_mm_srli_epi16(a, 1), zero),
+                             _mm_cmpeq_epi16(_mm_srli_epi16(b, 1), zero)) &
+                     0xFFFF)
+                    << at;
+    masks.bits |= bitsOf(_mm_cmpeq_epi16(_mm_and_si128(a, one), one),
+                         _mm_cmpeq_epi16(_mm_and_si128(b, one), one))
+                  << at;
+  }
+  return masks;
+#else
+  return RefinementMasksScalar(block, shift);
+#endif
+}
+
 // Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
 inline uint64_t Span(int32_t from, int32_t to) {
   if (from > to) return 0;

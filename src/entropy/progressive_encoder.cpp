@@ -145,12 +145,12 @@ template <class Sink>
 void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
   const int32_t al = pe.params.al;
   uint64_t coded = MagnitudeMask(block, al) & Span(pe.params.ss, pe.params.se);
-  int32_t next = pe.params.ss;  // the first position after the last coded one
+  int32_t next = pe.params.ss;           // the first position after the last coded one
+  if (coded != 0) EmitEobRun(pe, sink);  // the run ends before the block's first symbol
   for (; coded != 0; coded &= coded - 1) {
     int32_t k = LowestBit(coded);
     int32_t run = k - next;
     next = k + 1;
-    EmitEobRun(pe, sink);
     for (; run > 15; run -= 16) sink.acSymbol(kZrl);
     int32_t c = block[k];
     uint32_t m = static_cast<uint32_t>(c < 0 ? -c : c) >> al;
@@ -172,10 +172,11 @@ template <class Sink>
 void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
   const int32_t al = pe.params.al;
   const uint64_t band = Span(pe.params.ss, pe.params.se);
-  const uint64_t nonZero = MagnitudeMask(block, al) & band;
-  const uint64_t before = MagnitudeMask(block, al + 1) & band;  // non-zero in earlier scans
+  const RefinementMasks masks = RefinementMasksOf(block, al);
+  const uint64_t nonZero = masks.nonZero & band;
+  const uint64_t before = masks.before & band;  // non-zero in earlier scans
   const uint64_t zeros = band & ~nonZero;
-  const uint64_t corrections = Sink::kCodes ? BitPlaneMask(block, al) & before : 0;
+  const uint64_t corrections = masks.bits & before;
 
   // This block's correction bits not yet sent, the oldest highest.
   uint64_t pending = 0;
@@ -198,7 +199,6 @@ void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
   };
   auto emitZrls = [&](int32_t& run) {
     for (; run > 15; run -= 16) {
-      EmitEobRun(pe, sink);
       sink.acSymbol(kZrl);
       emitPending();
     }
@@ -206,7 +206,10 @@ void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
 
   int32_t run = 0;
   int32_t next = pe.params.ss;
-  for (uint64_t fresh = nonZero & ~before; fresh != 0; fresh &= fresh - 1) {
+  const uint64_t allFresh = nonZero & ~before;
+  // The pending run ends before this block's first symbol, ZRL or not.
+  if (allFresh != 0) EmitEobRun(pe, sink);
+  for (uint64_t fresh = allFresh; fresh != 0; fresh &= fresh - 1) {
     const int32_t k = LowestBit(fresh);
     const uint64_t stretch = Span(next, k - 1);
     // The stretch holds k - next coefficients, zero or already non-zero.
@@ -228,7 +231,6 @@ void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
       run += k - at;
       emitZrls(run);
     }
-    EmitEobRun(pe, sink);
     sink.acSymbol((run << 4) + 1, 1, block[k] < 0 ? 0 : 1);
     emitPending();
     run = 0;
@@ -299,10 +301,14 @@ void EncodeRow(ProgressiveEncoder& pe, Sink sink, const CoefBlock* row, int32_t 
 }
 
 template <ScanKind kKind, class Sink>
-void EncodeMcu(ProgressiveEncoder& pe, Sink sink, const int16_t* const* blocks,
-               const int32_t* components, int32_t count) {
-  BeforeMcu(pe, sink);
-  for (int32_t i = 0; i < count; ++i) EncodeBlock<kKind>(pe, sink, blocks[i], components[i]);
+void EncodeMcus(ProgressiveEncoder& pe, Sink sink, const int16_t* const* blocks,
+                const int32_t* components, int32_t blocksInMcu, int32_t mcuCount) {
+  for (int32_t m = 0; m < mcuCount; ++m, blocks += blocksInMcu) {
+    BeforeMcu(pe, sink);
+    for (int32_t i = 0; i < blocksInMcu; ++i) {
+      EncodeBlock<kKind>(pe, sink, blocks[i], components[i]);
+    }
+  }
 }
 
 // Calls f with the sink and the scan kind as compile-time choices.
@@ -347,10 +353,11 @@ void EncodeProgressiveRow(ProgressiveEncoder& pe, const CoefBlock* row, int32_t 
   Dispatch(pe, [&](auto sink, auto kind) { EncodeRow<kind()>(pe, sink, row, count); });
 }
 
-void EncodeProgressiveMcu(ProgressiveEncoder& pe, const int16_t* const* blocks,
-                          const int32_t* components, int32_t count) {
-  Dispatch(pe,
-           [&](auto sink, auto kind) { EncodeMcu<kind()>(pe, sink, blocks, components, count); });
+void EncodeProgressiveMcus(ProgressiveEncoder& pe, const int16_t* const* blocks,
+                           const int32_t* components, int32_t blocksInMcu, int32_t mcuCount) {
+  Dispatch(pe, [&](auto sink, auto kind) {
+    EncodeMcus<kind()>(pe, sink, blocks, components, blocksInMcu, mcuCount);
+  });
 }
 
 void FinishProgressiveEncoding(ProgressiveEncoder& pe) {

@@ -51,10 +51,11 @@ void StartProgressiveEncoding(ProgressiveEncoder& pe);
 // Codes (or counts) `count` blocks of a lone component's scan, each its own
 // MCU, with the restart step before each.
 void EncodeProgressiveRow(ProgressiveEncoder& pe, const CoefBlock* row, int32_t count);
-// One MCU of an interleaved scan: its blocks in coding order and, for each,
-// its component's position in the scan; the restart step comes first.
-void EncodeProgressiveMcu(ProgressiveEncoder& pe, const int16_t* const* blocks,
-                          const int32_t* components, int32_t count);
+// mcuCount MCUs of an interleaved scan, each blocksInMcu blocks in coding
+// order (blocks lists them MCU after MCU), components[i] the position in
+// the scan of each MCU's block i; the restart step comes before each MCU.
+void EncodeProgressiveMcus(ProgressiveEncoder& pe, const int16_t* const* blocks,
+                           const int32_t* components, int32_t blocksInMcu, int32_t mcuCount);
 // Ends the scan: the pending run, then the last byte completed.
 void FinishProgressiveEncoding(ProgressiveEncoder& pe);
 
