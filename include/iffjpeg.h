@@ -241,7 +241,8 @@ extern "C" {
  * IFF_CTL_WHOLE_IMAGE_LIMITS: pointer to int32_t[2] = {MiB the coefficients
  * may keep in memory, MiB of backing store}, each 1..1048576, on a handle
  * opened for extended reading, before its first IFFGetLine or IFFSeek, or
- * on a write handle before its first IFFPutLine (for IFF_CTL_OPTIMIZE).
+ * on a write handle before its first IFFPutLine (for IFF_CTL_OPTIMIZE and
+ * IFF_CTL_PROGRESSIVE).
  * Returns 0, or 2 for a null pointer, a value out of range, a read handle
  * not in extended mode, or a call after the first line. */
 

@@ -55,18 +55,29 @@ void BuildOptimalTable(const SymbolCounts& counts, HuffTable& table) {
   int32_t codeSize[kSymbols] = {};
   int32_t others[kSymbols];
   for (int32_t& o : others) o = -1;
+  // Only the symbols still in play are searched, in increasing order, which
+  // picks exactly what a search of all 257 would.
+  int active[kSymbols];
+  int count = 0;
+  for (int v = 0; v < kSymbols; ++v) {
+    if (freq[v] != 0) active[count++] = v;
+  }
   for (;;) {
-    int v1 = -1;
-    for (int v = 0; v < kSymbols; ++v) {
-      if (freq[v] != 0 && (v1 < 0 || freq[v] <= freq[v1])) v1 = v;
+    int i1 = -1;
+    for (int i = 0; i < count; ++i) {
+      if (i1 < 0 || freq[active[i]] <= freq[active[i1]]) i1 = i;
     }
-    int v2 = -1;
-    for (int v = 0; v < kSymbols; ++v) {
-      if (freq[v] != 0 && v != v1 && (v2 < 0 || freq[v] <= freq[v2])) v2 = v;
+    int i2 = -1;
+    for (int i = 0; i < count; ++i) {
+      if (i != i1 && (i2 < 0 || freq[active[i]] <= freq[active[i2]])) i2 = i;
     }
-    if (v2 < 0) break;
+    if (i2 < 0) break;
+    int v1 = active[i1];
+    int v2 = active[i2];
     freq[v1] += freq[v2];
     freq[v2] = 0;
+    for (int i = i2; i + 1 < count; ++i) active[i] = active[i + 1];
+    --count;
     for (++codeSize[v1]; others[v1] >= 0; ++codeSize[v1]) v1 = others[v1];
     others[v1] = v2;
     for (++codeSize[v2]; others[v2] >= 0; ++codeSize[v2]) v2 = others[v2];
@@ -95,12 +106,15 @@ void BuildOptimalTable(const SymbolCounts& counts, HuffTable& table) {
 
   table.bits[0] = 0;
   for (int l = 1; l <= 16; ++l) table.bits[l] = static_cast<uint8_t>(bits[l]);
-  // Figure K.4: symbols in order of their code length, then their value.
-  int p = 0;
-  for (int length = 1; length <= kMaxRawLength; ++length) {
-    for (int v = 0; v < 256; ++v) {
-      if (codeSize[v] == length) table.huffval[p++] = static_cast<uint8_t>(v);
-    }
+  // Figure K.4: symbols in order of their code length, then their value
+  // (a counting sort on the lengths).
+  int32_t next[kMaxRawLength + 2] = {};
+  for (int v = 0; v < 256; ++v) {
+    if (codeSize[v] != 0) ++next[codeSize[v] + 1];
+  }
+  for (int length = 1; length <= kMaxRawLength + 1; ++length) next[length] += next[length - 1];
+  for (int v = 0; v < 256; ++v) {
+    if (codeSize[v] != 0) table.huffval[next[codeSize[v]]++] = static_cast<uint8_t>(v);
   }
   table.written = 0;
 }
