@@ -1,6 +1,7 @@
 #include "encoder/progressive_scans.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 
@@ -197,17 +198,25 @@ int32_t PrepareProgressiveScans(EncoderState& enc) {
   auto* pc =
       static_cast<ProgressiveCounts*>(enc.memory->allocSmall(sizeof(ProgressiveCounts), enc.pool));
   if (pc == nullptr) return kErrMemory;
-  std::memset(static_cast<void*>(pc), 0, sizeof *pc);
+  // Everything but the counts, then only the counts a scan uses (most of
+  // the record, and most of a small file's set-up if cleared whole).
+  std::memset(static_cast<void*>(pc), 0, offsetof(ProgressiveCounts, counts));
   pc->scanCount = count;
   pc->scans = scans;
   for (int32_t i = 0; i < count; ++i) {
     const ScriptScan& scan = scans[i];
     ProgressiveEncoder& pe = pc->counters[i];
     pe.counting = true;
-    for (int32_t c = 0; c < scan.count; ++c) {
-      pe.dcCounts[c] = &pc->counts[i][enc.components[scan.components[c]].dcTableNo];
+    auto use = [&](int32_t tableNo) {
+      SymbolCounts* counts = &pc->counts[i][tableNo];
+      std::memset(counts, 0, sizeof *counts);
+      return counts;
+    };
+    const bool dcScan = scan.params.ss == 0;
+    for (int32_t c = 0; c < scan.count && dcScan; ++c) {
+      pe.dcCounts[c] = use(enc.components[scan.components[c]].dcTableNo);
     }
-    pe.acCounts = &pc->counts[i][enc.components[scan.components[0]].acTableNo];
+    if (!dcScan) pe.acCounts = use(enc.components[scan.components[0]].acTableNo);
     StartScan(enc, scan, pe);
   }
   enc.store->progressive = pc;
