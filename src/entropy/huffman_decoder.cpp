@@ -1,6 +1,7 @@
 #include "entropy/huffman_decoder.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/result_codes.h"
 #include "format/marker_codes.h"
@@ -240,17 +241,15 @@ void buildDecodingTable(HuffTable& table) {
   t.maxCode[17] = kMaxCodeSentinel;
 
   // Lookahead: every 8-bit value that begins with a code of 8 bits or fewer.
-  for (int32_t& n : t.lookNbits) n = 0;
-  for (uint8_t& s : t.lookSym) s = 0;
+  std::fill(std::begin(t.lookNbits), std::end(t.lookNbits), 0);
+  std::fill(std::begin(t.lookSym), std::end(t.lookSym), uint8_t{0});
   p = 0;
   for (int32_t length = 1; length <= kLookaheadBits; ++length) {
+    const int32_t spread = 1 << (kLookaheadBits - length);
     for (int32_t i = 0; i < table.bits[length]; ++i, ++p) {
-      int32_t spread = 1 << (kLookaheadBits - length);
-      int32_t first = codes[p] << (kLookaheadBits - length);
-      for (int32_t j = 0; j < spread; ++j) {
-        t.lookNbits[first + j] = length;
-        t.lookSym[first + j] = table.huffval[p];
-      }
+      const int32_t first = codes[p] << (kLookaheadBits - length);
+      std::fill_n(t.lookNbits + first, spread, length);
+      std::fill_n(t.lookSym + first, spread, table.huffval[p]);
     }
   }
 }
