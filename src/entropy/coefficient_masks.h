@@ -126,4 +126,27 @@ inline int32_t BitCount(uint64_t mask) {
 }
 inline int32_t HighestBit(uint64_t mask) { return 63 - std::countl_zero(mask); }
 
+// The set bit of mask that n (0..63) lower set bits precede, alone; 0 when
+// mask has n set bits or fewer.
+inline uint64_t SelectBitScalar(uint64_t mask, int32_t n) {
+  for (; n > 0 && mask != 0; --n) mask &= mask - 1;
+  return mask & (~mask + 1);
+}
+
+// SelectBit and BitCount through PDEP and POPCNT, written as instructions so
+// that they need no compiler option: only for a processor that has them
+// (platform::ProcessorHasBitOps), and only in the builds that ask it.
+#if defined(IFFJPEG_HAVE_AVX2)
+inline uint64_t SelectBitDeposit(uint64_t mask, int32_t n) {
+  uint64_t bit;
+  asm("pdepq %2, %1, %0" : "=r"(bit) : "r"(uint64_t{1} << n), "rm"(mask));
+  return bit;
+}
+inline int32_t BitCountInstruction(uint64_t mask) {
+  uint64_t count;
+  asm("popcntq %1, %0" : "=r"(count) : "rm"(mask));
+  return static_cast<int32_t>(count);
+}
+#endif
+
 }  // namespace iffjpeg

@@ -9,6 +9,7 @@
 #include "entropy/huffman_decoder.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
+#include "platform/cpu_features.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
@@ -205,30 +206,59 @@ void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
   }
 }
 
-// Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
-// positions of mask, in order: when set, the coefficient's magnitude gains
-// the bit, unless it has it already. The bits are taken up to 32 at a time;
-// taking them one by one would read the same bits and reach the end of the
-// data at the same one. The update is computed without branches, as the
-// bits come at random.
-inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, uint64_t mask,
-                       int32_t bit) {
-  while (mask != 0) {
+// n bits (0..63) at once, the first one highest: what n single bits would
+// give, with the same end of the data. Up to 32 of them, as a pass over a
+// run mostly takes, without a branch on n (0 included).
+inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
+  if (n <= 32) {
     if (r.bits < 32) Refill(stream, r);
-    uint64_t bits = r.acc;
-    int32_t n = 0;
-    for (; mask != 0 && n < 32; ++n) {
-      int16_t& c = coef[LowestBit(mask)];
-      const int32_t value = c;
-      const int32_t sign = value >> 31;          // 0 or -1
-      const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
-      const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
-      c = static_cast<int16_t>(value + (step & -wanted));
-      bits <<= 1;
-      mask &= mask - 1;
-    }
+    const uint64_t value = (r.acc >> 1) >> (63 - n);
     Skip(r, n);
+    return value;
   }
+  uint64_t value = 0;
+  while (n > 0) {
+    const int32_t part = std::min(n, 32);
+    if (r.bits < part) Refill(stream, r);
+    value = (value << part) | (r.acc >> (64 - part));
+    Skip(r, part);
+    n -= part;
+  }
+  return value;
+}
+
+// Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
+// positions of mask, in order, the first at bit count - 1 of bits: when
+// set, the coefficient's magnitude gains the bit, unless it has it already.
+// The update is computed without branches, as the bits come at random.
+inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_t bit) {
+  if (mask == 0) return;
+  bits <<= 64 - BitCount(mask);  // off the symbol path: the portable count will do
+  for (; mask != 0; mask &= mask - 1, bits <<= 1) {
+    int16_t& c = coef[LowestBit(mask)];
+    const int32_t value = c;
+    const int32_t sign = value >> 31;          // 0 or -1
+    const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
+    const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
+    c = static_cast<int16_t>(value + (step & -wanted));
+  }
+}
+
+// The bit-counting steps of the refinement, through the processor's own
+// instructions (kBitOps) or the portable forms; both give the same bits.
+template <bool kBitOps>
+inline uint64_t SelectBit(uint64_t mask, int32_t n) {
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) return SelectBitDeposit(mask, n);
+#endif
+  return SelectBitScalar(mask, n);
+}
+template <bool kBitOps>
+inline int32_t CountBits(uint64_t mask) {
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) return BitCountInstruction(mask);
+#endif
+  return BitCount(mask);
 }
 
 // T.81 G.1.2.3: new coefficients of magnitude 1 << Al among the zero ones,
@@ -237,9 +267,13 @@ inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, 
 // taken once, as a mask: the walk over a run of zero-history coefficients
 // then finds the zero it ends at, and the non-zero ones it passes, by bits.
 // A coefficient set on the way lies behind the walk and is never met again,
-// so the mask stays true for every position ahead of it. Symbols come
-// through the combined lookup, which also holds the sign bit of a new
+// so the mask stays true for every position ahead of it. Every non-zero
+// coefficient of the band takes exactly one correction bit, and none of
+// them changes what the walk finds, so the bits are gathered, as many at a
+// time as a pass meets, and applied once at the end of the block. Symbols
+// come through the combined lookup, which also holds the sign bit of a new
 // coefficient (its one magnitude bit) for most codes.
+template <bool kBitOps>
 void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
                     ProgressiveReader& r, CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
@@ -251,6 +285,7 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
   const uint64_t band = Span(k, end);
   const uint64_t nonZero = NonZeroMask(coef) & band;
   const uint64_t zeros = ~nonZero & band;
+  uint64_t corrections = 0;  // the bits taken so far, the last one lowest
   if (scan.eobRun == 0) {
     for (; k <= end; ++k) {
       if (r.bits < kRefillBelow) Refill(stream, r);
@@ -280,22 +315,25 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
         if (run > 0) scan.eobRun += GetBits(stream, r, run);
         break;
       }
-      // Pass over run zero coefficients (ZRL: sixteen), correcting the
-      // non-zero ones on the way; the new one goes at the zero after them,
-      // or nowhere when the band ends first.
-      uint64_t ahead = zeros & (~uint64_t{0} << k);
-      for (; run > 0 && ahead != 0; --run) ahead &= ahead - 1;
+      // Pass over run zero coefficients (ZRL: sixteen), taking the
+      // correction bits of the non-zero ones on the way; the new one goes
+      // at the zero after them, or nowhere when the band ends first.
+      const uint64_t ahead = SelectBit<kBitOps>(zeros & (~uint64_t{0} << k), run);
       int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
-      uint64_t passed = nonZero & Span(k, stop - 1);
-      if (passed != 0) CorrectAll(stream, r, coef, passed, bit);
+      const int32_t n = CountBits<kBitOps>(nonZero & Span(k, stop - 1));
+      corrections = (corrections << n) | TakeBits(stream, r, n);
       k = stop;
       if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
     }
   }
   if (scan.eobRun > 0) {
-    if (k <= end) CorrectAll(stream, r, coef, nonZero & Span(k, end), bit);
+    if (k <= end) {
+      const int32_t n = CountBits<kBitOps>(nonZero & Span(k, end));
+      corrections = (corrections << n) | TakeBits(stream, r, n);
+    }
     --scan.eobRun;
   }
+  ApplyCorrections(coef, nonZero, corrections, bit);
 }
 
 // T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
@@ -350,6 +388,66 @@ void PassOverRestOfInterval(ByteStream& stream, DecoderState& dec, ProgressiveRe
   dec.skipMcus = dec.restartsToGo;
   dec.intervalDamaged = 1;
   stream.lineCode = kErrDataEnded;
+}
+
+template <bool kBitOps>
+[[gnu::always_inline]] inline void DecodeMcus(ByteStream& stream, DecoderState& dec,
+                                              ProgressiveScan& scan, CoefBlock** blocks,
+                                              int32_t count) {
+  const int32_t perMcu = dec.blocksInMcu;
+  // The reader is held in a local record across the MCUs, so that its
+  // fields can stay in registers.
+  ProgressiveReader r = scan.reader;
+  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
+    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+    if (r.overrun || dec.restartsAbandoned) break;
+    if (dec.restartInterval != 0) {
+      if (dec.restartsToGo == 0) {
+        scan.reader = r;
+        ProcessProgressiveRestart(stream, dec, scan);
+        r = scan.reader;
+        if (dec.restartsAbandoned) break;
+      }
+      --dec.restartsToGo;
+      if (dec.skipMcus > 0) {
+        --dec.skipMcus;
+        continue;
+      }
+    }
+    switch (scan.kind) {
+      case ProgressiveKind::kDcFirst:
+        DecodeDcFirst(stream, dec, scan, r, blocks);
+        break;
+      case ProgressiveKind::kDcRefine:
+        DecodeDcRefine(stream, dec, r, blocks);
+        break;
+      case ProgressiveKind::kAcFirst:
+        DecodeAcFirst(stream, dec, scan, r, blocks[0]);
+        break;
+      case ProgressiveKind::kAcRefine:
+        DecodeAcRefine<kBitOps>(stream, dec, scan, r, blocks[0]);
+        break;
+    }
+  }
+  if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+  scan.reader = r;
+}
+
+struct ProgressiveKernels {
+  void (*decodeMcus)(ByteStream&, DecoderState&, ProgressiveScan&, CoefBlock**, int32_t);
+};
+void DecodeMcusPortable(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                        CoefBlock** blocks, int32_t count) {
+  DecodeMcus<false>(stream, dec, scan, blocks, count);
+}
+[[gnu::target("bmi,bmi2,popcnt")]] void DecodeMcusBitOps(ByteStream& stream, DecoderState& dec,
+                                                         ProgressiveScan& scan, CoefBlock** blocks,
+                                                         int32_t count) {
+  DecodeMcus<true>(stream, dec, scan, blocks, count);
+}
+constexpr ProgressiveKernels kPortableKernels{DecodeMcusPortable};
+ProgressiveKernels FastestKernels() {
+  return platform::ProcessorHasBitOps() ? ProgressiveKernels{DecodeMcusBitOps} : kPortableKernels;
 }
 
 }  // namespace
@@ -410,43 +508,8 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
 
 void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
                            CoefBlock** blocks, int32_t count) {
-  const int32_t perMcu = dec.blocksInMcu;
-  // The reader is held in a local record across the MCUs, so that its
-  // fields can stay in registers.
-  ProgressiveReader r = scan.reader;
-  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
-    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
-    if (r.overrun || dec.restartsAbandoned) break;
-    if (dec.restartInterval != 0) {
-      if (dec.restartsToGo == 0) {
-        scan.reader = r;
-        ProcessProgressiveRestart(stream, dec, scan);
-        r = scan.reader;
-        if (dec.restartsAbandoned) break;
-      }
-      --dec.restartsToGo;
-      if (dec.skipMcus > 0) {
-        --dec.skipMcus;
-        continue;
-      }
-    }
-    switch (scan.kind) {
-      case ProgressiveKind::kDcFirst:
-        DecodeDcFirst(stream, dec, scan, r, blocks);
-        break;
-      case ProgressiveKind::kDcRefine:
-        DecodeDcRefine(stream, dec, r, blocks);
-        break;
-      case ProgressiveKind::kAcFirst:
-        DecodeAcFirst(stream, dec, scan, r, blocks[0]);
-        break;
-      case ProgressiveKind::kAcRefine:
-        DecodeAcRefine(stream, dec, scan, r, blocks[0]);
-        break;
-    }
-  }
-  if (r.overrun) PassOverRestOfInterval(stream, dec, r);
-  scan.reader = r;
+  platform::ChooseKernels<ProgressiveKernels, FastestKernels>(kPortableKernels)
+      .decodeMcus(stream, dec, scan, blocks, count);
 }
 
 }  // namespace iffjpeg
