@@ -135,6 +135,27 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
   return 0;
 }
 
+// n bits (0..63) at once, the first one highest: what n single bits would
+// give, with the same end of the data. Up to 32 of them, as a pass over a
+// run mostly takes, without a branch on n (0 included).
+inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
+  if (n <= 32) {
+    if (r.bits < 32) Refill(stream, r);
+    const uint64_t value = (r.acc >> 1) >> (63 - n);
+    Skip(r, n);
+    return value;
+  }
+  uint64_t value = 0;
+  while (n > 0) {
+    const int32_t part = std::min(n, 32);
+    if (r.bits < part) Refill(stream, r);
+    value = (value << part) | (r.acc >> (64 - part));
+    Skip(r, part);
+    n -= part;
+  }
+  return value;
+}
+
 // T.81 G.1.2.1: the DC difference, scaled by the point transform.
 void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
                    ProgressiveReader& r, CoefBlock** blocks) {
@@ -148,20 +169,24 @@ void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
   }
 }
 
-// T.81 G.1.2.1: one more bit of every DC coefficient.
+// T.81 G.1.2.1: one more bit of every DC coefficient, the MCU's bits taken
+// at once and applied without a branch, as they come at random.
 void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
                     CoefBlock** blocks) {
-  const auto bit = static_cast<int16_t>(1 << dec.approxLow);
-  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
-    if (GetBit(stream, r)) (*blocks[b])[0] |= bit;
+  const int32_t bit = 1 << dec.approxLow;
+  const int32_t n = dec.blocksInMcu;
+  uint64_t bits = TakeBits(stream, r, n) << (64 - n);
+  for (int32_t b = 0; b < n; ++b, bits <<= 1) {
+    int16_t& dc = (*blocks[b])[0];
+    dc = static_cast<int16_t>(dc | (bit & -static_cast<int32_t>(bits >> 63)));
   }
 }
 
 // T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
 // combined lookup (buildCombinedLookup) gives most codes with their
 // magnitude bits in one step; it finds exactly what DecodeSymbol finds.
-void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                   ProgressiveReader& r, CoefBlock* block) {
+inline void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                          ProgressiveReader& r, CoefBlock* block) {
   if (scan.eobRun > 0) {
     --scan.eobRun;
     return;
@@ -204,27 +229,6 @@ void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
       break;
     }
   }
-}
-
-// n bits (0..63) at once, the first one highest: what n single bits would
-// give, with the same end of the data. Up to 32 of them, as a pass over a
-// run mostly takes, without a branch on n (0 included).
-inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
-  if (n <= 32) {
-    if (r.bits < 32) Refill(stream, r);
-    const uint64_t value = (r.acc >> 1) >> (63 - n);
-    Skip(r, n);
-    return value;
-  }
-  uint64_t value = 0;
-  while (n > 0) {
-    const int32_t part = std::min(n, 32);
-    if (r.bits < part) Refill(stream, r);
-    value = (value << part) | (r.acc >> (64 - part));
-    Skip(r, part);
-    n -= part;
-  }
-  return value;
 }
 
 // Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
@@ -281,13 +285,13 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
   const int32_t end = dec.spectralEnd;
   const int32_t bit = 1 << dec.approxLow;
   int16_t* coef = *block;
-  int32_t k = dec.spectralStart;
-  const uint64_t band = Span(k, end);
+  const uint64_t band = Span(dec.spectralStart, end);
   const uint64_t nonZero = NonZeroMask(coef) & band;
   const uint64_t zeros = ~nonZero & band;
   uint64_t corrections = 0;  // the bits taken so far, the last one lowest
+  uint64_t rest = band;      // the positions the walk has not reached
   if (scan.eobRun == 0) {
-    for (; k <= end; ++k) {
+    while (rest != 0) {
       if (r.bits < kRefillBelow) Refill(stream, r);
       const int64_t entry = lookup[r.acc >> (64 - kLookAcBits)];
       int32_t rs;
@@ -317,20 +321,18 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
       }
       // Pass over run zero coefficients (ZRL: sixteen), taking the
       // correction bits of the non-zero ones on the way; the new one goes
-      // at the zero after them, or nowhere when the band ends first.
-      const uint64_t ahead = SelectBit<kBitOps>(zeros & (~uint64_t{0} << k), run);
-      int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
-      const int32_t n = CountBits<kBitOps>(nonZero & Span(k, stop - 1));
+      // at the zero after them, or nowhere when the band ends first (ahead
+      // 0: every position left is passed).
+      const uint64_t ahead = SelectBit<kBitOps>(zeros & rest, run);
+      const int32_t n = CountBits<kBitOps>(nonZero & rest & (ahead - 1));
       corrections = (corrections << n) | TakeBits(stream, r, n);
-      k = stop;
-      if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
+      if (value != 0 && ahead != 0) coef[LowestBit(ahead)] = static_cast<int16_t>(value);
+      rest &= uint64_t{0} - (ahead << 1);  // above ahead; nothing when ahead is 0 or bit 63
     }
   }
   if (scan.eobRun > 0) {
-    if (k <= end) {
-      const int32_t n = CountBits<kBitOps>(nonZero & Span(k, end));
-      corrections = (corrections << n) | TakeBits(stream, r, n);
-    }
+    const int32_t n = CountBits<kBitOps>(nonZero & rest);
+    corrections = (corrections << n) | TakeBits(stream, r, n);
     --scan.eobRun;
   }
   ApplyCorrections(coef, nonZero, corrections, bit);
