@@ -14,6 +14,7 @@
 #include "decoder/mcu_rows.h"
 #include "decoder/scaled_output.h"
 #include "driver/stages.h"
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
 
@@ -22,6 +23,9 @@ namespace {
 
 constexpr int32_t kMcusPerCall = 32;
 constexpr int64_t kMiB = int64_t{1} << 20;
+// Non-zero coefficients from which the output pass dequantizes a whole
+// block rather than its non-zero positions one by one.
+constexpr int32_t kDenseBlock = 20;
 
 // Block rows first .. first + accessHeight - 1 of a component's array, the
 // window starting at the access unit that holds row `row`; returns the row
@@ -330,7 +334,16 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
-        for (uint64_t mask = NonZeroCoefficients(src); mask != 0; mask &= mask - 1) {
+        uint64_t mask = NonZeroCoefficients(src);
+        if (BitCount(mask) >= kDenseBlock) {
+          // Every position, in a loop of fixed length, costs less than
+          // walking this many bits; the zeros give zeros.
+          for (int32_t k = 0; k < 64; ++k) {
+            dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
+          }
+          continue;
+        }
+        for (; mask != 0; mask &= mask - 1) {
           int32_t k = std::countr_zero(mask);
           dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
         }
