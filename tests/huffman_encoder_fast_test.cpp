@@ -165,7 +165,18 @@ TEST(CoefficientMasks, BitInstructionsMatchThePortableForms) {
       }
 #endif
     }
+    uint64_t source = rng();
+    uint64_t deposited = DepositBitsScalar(source, mask);
+    ASSERT_EQ(deposited & ~mask, 0u) << mask;
+    for (int32_t i = 0; i < BitCount(mask); ++i) {
+      ASSERT_EQ((deposited & SelectBitScalar(mask, i)) != 0, ((source >> i) & 1) != 0) << mask;
+    }
+    ASSERT_EQ(ReverseBits(ReverseBits(mask)), mask);
+    ASSERT_EQ(ReverseBits(mask) >> 63, mask & 1) << mask;
 #if defined(IFFJPEG_HAVE_AVX2)
+    if (__builtin_cpu_supports("bmi2")) {
+      ASSERT_EQ(DepositBitsInstruction(source, mask), deposited) << mask;
+    }
     if (__builtin_cpu_supports("popcnt")) {
       ASSERT_EQ(BitCountInstruction(mask), BitCount(mask));
     }

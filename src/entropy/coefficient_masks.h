@@ -133,7 +133,23 @@ inline uint64_t SelectBitScalar(uint64_t mask, int32_t n) {
   return mask & (~mask + 1);
 }
 
-// SelectBit and BitCount through PDEP and POPCNT, written as instructions so
+// The low bits of source, lowest first, placed at the set bits of mask,
+// lowest first.
+inline uint64_t DepositBitsScalar(uint64_t source, uint64_t mask) {
+  uint64_t out = 0;
+  for (; mask != 0; mask &= mask - 1, source >>= 1) out |= (source & 1) * (mask & (~mask + 1));
+  return out;
+}
+
+// Bit k to bit 63 - k.
+inline uint64_t ReverseBits(uint64_t x) {
+  x = __builtin_bswap64(x);
+  x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
+  x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
+  return ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);
+}
+
+// SelectBit, DepositBits and BitCount through PDEP and POPCNT, written as instructions so
 // that they need no compiler option: only for a processor that has them
 // (platform::ProcessorHasBitOps), and only in the builds that ask it.
 #if defined(IFFJPEG_HAVE_AVX2)
@@ -141,6 +157,11 @@ inline uint64_t SelectBitDeposit(uint64_t mask, int32_t n) {
   uint64_t bit;
   asm("pdepq %2, %1, %0" : "=r"(bit) : "r"(uint64_t{1} << n), "rm"(mask));
   return bit;
+}
+inline uint64_t DepositBitsInstruction(uint64_t source, uint64_t mask) {
+  uint64_t out;
+  asm("pdepq %2, %1, %0" : "=r"(out) : "r"(source), "rm"(mask));
+  return out;
 }
 inline int32_t BitCountInstruction(uint64_t mask) {
   uint64_t count;

@@ -231,23 +231,6 @@ inline void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan
   }
 }
 
-// Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
-// positions of mask, in order, the first at bit count - 1 of bits: when
-// set, the coefficient's magnitude gains the bit, unless it has it already.
-// The update is computed without branches, as the bits come at random.
-inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_t bit) {
-  if (mask == 0) return;
-  bits <<= 64 - BitCount(mask);  // off the symbol path: the portable count will do
-  for (; mask != 0; mask &= mask - 1, bits <<= 1) {
-    int16_t& c = coef[LowestBit(mask)];
-    const int32_t value = c;
-    const int32_t sign = value >> 31;          // 0 or -1
-    const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
-    const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
-    c = static_cast<int16_t>(value + (step & -wanted));
-  }
-}
-
 // The bit-counting steps of the refinement, through the processor's own
 // instructions (kBitOps) or the portable forms; both give the same bits.
 template <bool kBitOps>
@@ -263,6 +246,34 @@ inline int32_t CountBits(uint64_t mask) {
   if constexpr (kBitOps) return BitCountInstruction(mask);
 #endif
   return BitCount(mask);
+}
+
+// Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
+// positions of mask, in order, the first at bit count - 1 of bits: when
+// set, the coefficient's magnitude gains the bit, unless it has it already.
+// With the bit instructions the set bits are first placed at their
+// positions, and only those coefficients are visited. The update is
+// computed without branches, as the bits come at random.
+template <bool kBitOps>
+inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_t bit) {
+  if (mask == 0) return;
+  const int32_t n = CountBits<kBitOps>(mask);
+  uint64_t visit = mask;
+  bits <<= 64 - n;  // the first at the top
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) {
+    visit = DepositBitsInstruction(ReverseBits(bits), mask);
+    bits = ~uint64_t{0};  // every one visited is set
+  }
+#endif
+  for (; visit != 0; visit &= visit - 1, bits <<= 1) {
+    int16_t& c = coef[LowestBit(visit)];
+    const int32_t value = c;
+    const int32_t sign = value >> 31;          // 0 or -1
+    const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
+    const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
+    c = static_cast<int16_t>(value + (step & -wanted));
+  }
 }
 
 // T.81 G.1.2.3: new coefficients of magnitude 1 << Al among the zero ones,
@@ -335,7 +346,7 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
     corrections = (corrections << n) | TakeBits(stream, r, n);
     --scan.eobRun;
   }
-  ApplyCorrections(coef, nonZero, corrections, bit);
+  ApplyCorrections<kBitOps>(coef, nonZero, corrections, bit);
 }
 
 // T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
@@ -400,6 +411,35 @@ template <bool kBitOps>
   // The reader is held in a local record across the MCUs, so that its
   // fields can stay in registers.
   ProgressiveReader r = scan.reader;
+  if (dec.restartInterval == 0 && dec.restartsAbandoned == 0 && perMcu == 1) {
+    // A lone component without restarts, as most AC scans are: only the end
+    // of the data stops the blocks, and the kind of scan is asked once.
+    switch (scan.kind) {
+      case ProgressiveKind::kAcFirst:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeAcFirst(stream, dec, scan, r, blocks[m]);
+        }
+        break;
+      case ProgressiveKind::kAcRefine:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeAcRefine<kBitOps>(stream, dec, scan, r, blocks[m]);
+        }
+        break;
+      case ProgressiveKind::kDcFirst:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeDcFirst(stream, dec, scan, r, blocks + m);
+        }
+        break;
+      case ProgressiveKind::kDcRefine:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeDcRefine(stream, dec, r, blocks + m);
+        }
+        break;
+    }
+    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+    scan.reader = r;
+    return;
+  }
   for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
     if (r.overrun) PassOverRestOfInterval(stream, dec, r);
     if (r.overrun || dec.restartsAbandoned) break;
