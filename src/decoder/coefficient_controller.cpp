@@ -17,6 +17,7 @@
 #include "entropy/coefficient_masks.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
@@ -328,9 +329,12 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         continue;
       }
       const uint16_t* q = cf.quantZigzag[c];
-      // Most coefficients are zero: the row is cleared, then only the
-      // non-zero ones are dequantized into place.
-      std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
+      // Most coefficients are zero: the row is cleared (unless the
+      // reconstruction left it clear), then only the non-zero ones are
+      // dequantized into place.
+      if (!f.coefRowsClear) {
+        std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
+      }
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
@@ -493,7 +497,16 @@ int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
     if (f.coefRows[c] == nullptr) return kErrMemory;
+    for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+      std::memset(f.coefRows[c][r], 0,
+                  sizeof(CoefBlock) * static_cast<std::size_t>(comp.paddedWidth / 8));
+    }
   }
+  // A dequantized row has its blocks cleared after their transform, as a
+  // sequential decoding's rows are (a scale turns this off again before the
+  // first line, AllocateScaledBands; forced scalar kernels clear the rows
+  // before each fetch, the straightforward twin).
+  f.coefRowsClear = cf.quantized && !platform::ScalarKernelsForced() ? 1 : 0;
   if (AllocateBandBuffers(handle, dec) != kOk) return kErrMemory;
   StartBands(handle);
   return kOk;
