@@ -339,7 +339,9 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
         uint64_t mask = NonZeroCoefficients(src);
-        if (BitCount(mask) >= kDenseBlock) {
+        // (A block with nothing past position 31 is taken as sparse without
+        // counting.)
+        if ((mask >> 32) != 0 && BitCount(mask) >= kDenseBlock) {
           // Every position, in a loop of fixed length, costs less than
           // walking this many bits; the zeros give zeros.
           for (int32_t k = 0; k < 64; ++k) {
