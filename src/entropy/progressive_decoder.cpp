@@ -138,7 +138,8 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
 // n bits (0..63) at once, the first one highest: what n single bits would
 // give, with the same end of the data. Up to 32 of them, as a pass over a
 // run mostly takes, without a branch on n (0 included).
-inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
+[[gnu::always_inline]] inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r,
+                                                int32_t n) {
   if (n <= 32) {
     if (r.bits < 32) Refill(stream, r);
     const uint64_t value = (r.acc >> 1) >> (63 - n);
@@ -157,12 +158,29 @@ inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
 }
 
 // T.81 G.1.2.1: the DC difference, scaled by the point transform.
-void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                   ProgressiveReader& r, CoefBlock** blocks) {
+[[gnu::always_inline]] inline void DecodeDcFirst(ByteStream& stream, DecoderState& dec,
+                                                 ProgressiveScan& scan, ProgressiveReader& r,
+                                                 CoefBlock** blocks) {
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
-    int32_t s = DecodeSymbol(stream, r, *scan.dcTables[ci]);
+    const HuffTable& table = *scan.dcTables[ci];
+    // The combined lookup, as for AC codes: a size symbol (0..15) has the
+    // form of an AC symbol with no run, and most come with their value.
+    if (r.bits < kRefillBelow) Refill(stream, r);
+    const int64_t entry = table.decode.lookAc[r.acc >> (64 - kLookAcBits)];
+    const int32_t symbol = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    int32_t s;
     int32_t diff = 0;
+    if (entry != 0 && symbol <= 15 && (entry & kLookAcFits) != 0) {
+      Skip(r, static_cast<int32_t>(entry & kLookAcTakenMask));
+      s = 0;
+      diff = static_cast<int16_t>(static_cast<uint64_t>(entry) >> kLookAcValueShift);
+    } else if (entry != 0) {
+      Skip(r, static_cast<int32_t>(entry >> kLookAcLengthShift) & 15);
+      s = symbol;
+    } else {
+      s = DecodeSymbol(stream, r, table);
+    }
     if (s > 0 && s <= 15) diff = extendValue(GetBits(stream, r, s), s);
     dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
     (*blocks[b])[0] = static_cast<int16_t>(dec.lastDcVal[ci] * (1 << dec.approxLow));
@@ -171,8 +189,8 @@ void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
 
 // T.81 G.1.2.1: one more bit of every DC coefficient, the MCU's bits taken
 // at once and applied without a branch, as they come at random.
-void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
-                    CoefBlock** blocks) {
+[[gnu::always_inline]] inline void DecodeDcRefine(ByteStream& stream, DecoderState& dec,
+                                                  ProgressiveReader& r, CoefBlock** blocks) {
   const int32_t bit = 1 << dec.approxLow;
   const int32_t n = dec.blocksInMcu;
   uint64_t bits = TakeBits(stream, r, n) << (64 - n);
@@ -185,8 +203,9 @@ void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
 // T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
 // combined lookup (buildCombinedLookup) gives most codes with their
 // magnitude bits in one step; it finds exactly what DecodeSymbol finds.
-inline void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                          ProgressiveReader& r, CoefBlock* block) {
+[[gnu::always_inline]] inline void DecodeAcFirst(ByteStream& stream, DecoderState& dec,
+                                                 ProgressiveScan& scan, ProgressiveReader& r,
+                                                 CoefBlock* block) {
   if (scan.eobRun > 0) {
     --scan.eobRun;
     return;
@@ -289,8 +308,9 @@ inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_
 // come through the combined lookup, which also holds the sign bit of a new
 // coefficient (its one magnitude bit) for most codes.
 template <bool kBitOps>
-void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                    ProgressiveReader& r, CoefBlock* block) {
+[[gnu::always_inline]] inline void DecodeAcRefine(ByteStream& stream, DecoderState& dec,
+                                                  ProgressiveScan& scan, ProgressiveReader& r,
+                                                  CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
   const int64_t* lookup = table.decode.lookAc;
   const int32_t end = dec.spectralEnd;
@@ -530,6 +550,7 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
       HuffTable* table = dec.dcHuffTables[comp.dcTableNo];
       if (table == nullptr) return kErrBadData;
       buildDecodingTable(*table);
+      buildCombinedLookup(*table);
       scan.dcTables[i] = table;
     } else if (!dc) {
       HuffTable* table = dec.acHuffTables[comp.acTableNo];
