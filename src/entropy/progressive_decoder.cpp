@@ -55,7 +55,7 @@ ProgressiveReader RefillSlow(ByteStream& stream, ProgressiveReader r) {
 // of those taken is 0xFF, otherwise one at a time; anything else goes the
 // byte-wise way. Either way the register ends with the bytes RefillSlow
 // would have put there.
-inline void Refill(ByteStream& stream, ProgressiveReader& r) {
+[[gnu::always_inline]] inline void Refill(ByteStream& stream, ProgressiveReader& r) {
   if (r.bits > 56) return;
   if (!r.atMarker && stream.byteCount >= 8) {
     uint64_t word;
