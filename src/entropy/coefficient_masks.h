@@ -143,7 +143,9 @@ inline uint64_t DepositBitsScalar(uint64_t source, uint64_t mask) {
 
 // Bit k to bit 63 - k.
 inline uint64_t ReverseBits(uint64_t x) {
-  x = __builtin_bswap64(x);
+  x = (x >> 32) | (x << 32);
+  x = ((x >> 16) & 0x0000FFFF0000FFFFu) | ((x & 0x0000FFFF0000FFFFu) << 16);
+  x = ((x >> 8) & 0x00FF00FF00FF00FFu) | ((x & 0x00FF00FF00FF00FFu) << 8);
   x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
   x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
   return ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);

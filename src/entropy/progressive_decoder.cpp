@@ -15,6 +15,15 @@
 namespace iffjpeg {
 namespace {
 
+// The block helpers and the reader's hot steps are inlined into the scan
+// loops, so that the reader stays in registers and, in the bit-instruction
+// kernel, is compiled for those instructions too.
+#if defined(__GNUC__)
+#define IFFJPEG_INLINE inline __attribute__((always_inline))
+#else
+#define IFFJPEG_INLINE inline
+#endif
+
 constexpr int32_t kMaxPointTransform = 13;
 constexpr int32_t kRefillBelow = 32;  // a code and its magnitude bits fit in 32
 constexpr int32_t kLookBits = 8;
@@ -55,7 +64,7 @@ ProgressiveReader RefillSlow(ByteStream& stream, ProgressiveReader r) {
 // of those taken is 0xFF, otherwise one at a time; anything else goes the
 // byte-wise way. Either way the register ends with the bytes RefillSlow
 // would have put there.
-[[gnu::always_inline]] inline void Refill(ByteStream& stream, ProgressiveReader& r) {
+IFFJPEG_INLINE void Refill(ByteStream& stream, ProgressiveReader& r) {
   if (r.bits > 56) return;
   if (!r.atMarker && stream.byteCount >= 8) {
     uint64_t word;
@@ -138,8 +147,7 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
 // n bits (0..63) at once, the first one highest: what n single bits would
 // give, with the same end of the data. Up to 32 of them, as a pass over a
 // run mostly takes, without a branch on n (0 included).
-[[gnu::always_inline]] inline uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r,
-                                                int32_t n) {
+IFFJPEG_INLINE uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
   if (n <= 32) {
     if (r.bits < 32) Refill(stream, r);
     const uint64_t value = (r.acc >> 1) >> (63 - n);
@@ -158,9 +166,8 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
 }
 
 // T.81 G.1.2.1: the DC difference, scaled by the point transform.
-[[gnu::always_inline]] inline void DecodeDcFirst(ByteStream& stream, DecoderState& dec,
-                                                 ProgressiveScan& scan, ProgressiveReader& r,
-                                                 CoefBlock** blocks) {
+IFFJPEG_INLINE void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                  ProgressiveReader& r, CoefBlock** blocks) {
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const HuffTable& table = *scan.dcTables[ci];
@@ -189,8 +196,8 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
 
 // T.81 G.1.2.1: one more bit of every DC coefficient, the MCU's bits taken
 // at once and applied without a branch, as they come at random.
-[[gnu::always_inline]] inline void DecodeDcRefine(ByteStream& stream, DecoderState& dec,
-                                                  ProgressiveReader& r, CoefBlock** blocks) {
+IFFJPEG_INLINE void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
+                                   CoefBlock** blocks) {
   const int32_t bit = 1 << dec.approxLow;
   const int32_t n = dec.blocksInMcu;
   uint64_t bits = TakeBits(stream, r, n) << (64 - n);
@@ -203,9 +210,8 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
 // T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
 // combined lookup (buildCombinedLookup) gives most codes with their
 // magnitude bits in one step; it finds exactly what DecodeSymbol finds.
-[[gnu::always_inline]] inline void DecodeAcFirst(ByteStream& stream, DecoderState& dec,
-                                                 ProgressiveScan& scan, ProgressiveReader& r,
-                                                 CoefBlock* block) {
+IFFJPEG_INLINE void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                  ProgressiveReader& r, CoefBlock* block) {
   if (scan.eobRun > 0) {
     --scan.eobRun;
     return;
@@ -308,9 +314,8 @@ inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_
 // come through the combined lookup, which also holds the sign bit of a new
 // coefficient (its one magnitude bit) for most codes.
 template <bool kBitOps>
-[[gnu::always_inline]] inline void DecodeAcRefine(ByteStream& stream, DecoderState& dec,
-                                                  ProgressiveScan& scan, ProgressiveReader& r,
-                                                  CoefBlock* block) {
+IFFJPEG_INLINE void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                   ProgressiveReader& r, CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
   const int64_t* lookup = table.decode.lookAc;
   const int32_t end = dec.spectralEnd;
@@ -424,9 +429,8 @@ void PassOverRestOfInterval(ByteStream& stream, DecoderState& dec, ProgressiveRe
 }
 
 template <bool kBitOps>
-[[gnu::always_inline]] inline void DecodeMcus(ByteStream& stream, DecoderState& dec,
-                                              ProgressiveScan& scan, CoefBlock** blocks,
-                                              int32_t count) {
+IFFJPEG_INLINE void DecodeMcus(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                               CoefBlock** blocks, int32_t count) {
   const int32_t perMcu = dec.blocksInMcu;
   // The reader is held in a local record across the MCUs, so that its
   // fields can stay in registers.
@@ -502,14 +506,21 @@ void DecodeMcusPortable(ByteStream& stream, DecoderState& dec, ProgressiveScan& 
                         CoefBlock** blocks, int32_t count) {
   DecodeMcus<false>(stream, dec, scan, blocks, count);
 }
-[[gnu::target("bmi,bmi2,popcnt")]] void DecodeMcusBitOps(ByteStream& stream, DecoderState& dec,
-                                                         ProgressiveScan& scan, CoefBlock** blocks,
-                                                         int32_t count) {
+#if defined(IFFJPEG_HAVE_AVX2)
+__attribute__((target("bmi,bmi2,popcnt"))) void DecodeMcusBitOps(ByteStream& stream,
+                                                                 DecoderState& dec,
+                                                                 ProgressiveScan& scan,
+                                                                 CoefBlock** blocks,
+                                                                 int32_t count) {
   DecodeMcus<true>(stream, dec, scan, blocks, count);
 }
+#endif
 constexpr ProgressiveKernels kPortableKernels{DecodeMcusPortable};
 ProgressiveKernels FastestKernels() {
-  return platform::ProcessorHasBitOps() ? ProgressiveKernels{DecodeMcusBitOps} : kPortableKernels;
+#if defined(IFFJPEG_HAVE_AVX2)
+  if (platform::ProcessorHasBitOps()) return ProgressiveKernels{DecodeMcusBitOps};
+#endif
+  return kPortableKernels;
 }
 
 }  // namespace
