@@ -150,5 +150,46 @@ TEST(CoefficientMasks, SimdMasksMatchTheScalarMasks) {
   }
 }
 
+// The refinement's bit steps: the instruction forms against the portable
+// ones, on sparse, dense and edge masks and every count.
+TEST(CoefficientMasks, BitInstructionsMatchThePortableForms) {
+  std::mt19937_64 rng(41);
+  std::vector<uint64_t> masks = {0, 1, uint64_t{1} << 63, ~uint64_t{0}, 0x8000000000000001u};
+  for (int i = 0; i < 3000; ++i) {
+    uint64_t m = rng();
+    masks.push_back(i % 3 == 0 ? m & rng() & rng() : i % 3 == 1 ? m | rng() : m);
+  }
+  for (uint64_t mask : masks) {
+    for (int32_t n = 0; n < 64; ++n) {
+      uint64_t expected = SelectBitScalar(mask, n);
+      ASSERT_EQ(expected != 0, BitCount(mask) > n) << mask << " " << n;
+      if (expected != 0) {
+        ASSERT_EQ(BitCount(mask & (expected - 1)), n) << mask << " " << n;
+      }
+#if defined(IFFJPEG_HAVE_AVX2)
+      if (__builtin_cpu_supports("bmi2")) {
+        ASSERT_EQ(SelectBitDeposit(mask, n), expected);
+      }
+#endif
+    }
+    uint64_t source = rng();
+    uint64_t deposited = DepositBitsScalar(source, mask);
+    ASSERT_EQ(deposited & ~mask, 0u) << mask;
+    for (int32_t i = 0; i < BitCount(mask); ++i) {
+      ASSERT_EQ((deposited & SelectBitScalar(mask, i)) != 0, ((source >> i) & 1) != 0) << mask;
+    }
+    ASSERT_EQ(ReverseBits(ReverseBits(mask)), mask);
+    ASSERT_EQ(ReverseBits(mask) >> 63, mask & 1) << mask;
+#if defined(IFFJPEG_HAVE_AVX2)
+    if (__builtin_cpu_supports("bmi2")) {
+      ASSERT_EQ(DepositBitsInstruction(source, mask), deposited) << mask;
+    }
+    if (__builtin_cpu_supports("popcnt")) {
+      ASSERT_EQ(BitCountInstruction(mask), BitCount(mask));
+    }
+#endif
+  }
+}
+
 }  // namespace
 }  // namespace iffjpeg_test

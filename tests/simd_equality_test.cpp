@@ -22,6 +22,7 @@
 #include "support/images.h"
 #include "support/jpeg_builder.h"
 #include "support/memory_file.h"
+#include "support/progressive_cases.h"
 #include "transform/transform_kernels.h"
 
 namespace iffjpeg_test {
@@ -181,17 +182,18 @@ TEST(SimdEquality, ScalarKernelsAreForcedAndRestored) {
 
 // ---- Whole files ----------------------------------------------------------
 
-DecodeResult DecodeBoth(const std::vector<uint8_t>& jpeg, DecodeResult* scalar) {
+DecodeResult DecodeBoth(const std::vector<uint8_t>& jpeg, DecodeResult* scalar,
+                        int32_t modeFlags = 0) {
   {
     ScalarGuard guard(true);
-    *scalar = DecodeWithLibrary(jpeg);
+    *scalar = DecodeWithLibrary(jpeg, modeFlags);
   }
-  return DecodeWithLibrary(jpeg);
+  return DecodeWithLibrary(jpeg, modeFlags);
 }
 
-void ExpectSameDecode(const std::vector<uint8_t>& jpeg, const char* what) {
+void ExpectSameDecode(const std::vector<uint8_t>& jpeg, const char* what, int32_t modeFlags = 0) {
   DecodeResult scalar;
-  DecodeResult fast = DecodeBoth(jpeg, &scalar);
+  DecodeResult fast = DecodeBoth(jpeg, &scalar, modeFlags);
   ASSERT_GT(scalar.openResult, 0) << what;
   EXPECT_EQ(scalar.lineCodes, fast.lineCodes) << what;
   EXPECT_EQ(scalar.image.pixels, fast.image.pixels) << what;
@@ -241,6 +243,36 @@ TEST(SimdEquality, DecodesRestartsTruncationAndIndependentFilesIdentically) {
   for (int quality : {50, 90, 95}) {
     ExpectSameDecode(StbEncode(colour, quality), "independent encoder");
     ExpectSameDecode(StbEncode(MakeTestImage(83, 47, 1, 9), quality), "independent grey");
+  }
+}
+
+// Progressive refinement scans walk the coefficients through the
+// processor's bit instructions where it has them: every script, with
+// restarts, cut short and with flipped bytes, gives the portable path's
+// lines and codes.
+TEST(SimdEquality, DecodesProgressiveScriptsIdentically) {
+  for (const ProgressiveLayout& layout : {ProgressiveLayouts()[0], ProgressiveLayouts()[4]}) {
+    Image image = MakeTestImage(77, 53, layout.channels, 12);
+    int components = static_cast<int>(layout.options.components.size());
+    for (const ProgressiveScript& script : ProgressiveScripts(components)) {
+      for (int quality : {50, 100}) {
+        JpegBuildOptions options = WithScript(layout.options, script);
+        options.quality = quality;
+        std::vector<uint8_t> jpeg = BuildJpeg(image, options);
+        std::string what = std::string(layout.name) + " " + script.name;
+        ExpectSameDecode(jpeg, what.c_str(), IFF_MODE_EXTENDED);
+        std::vector<uint8_t> cut(jpeg.begin(),
+                                 jpeg.begin() + static_cast<long>(jpeg.size() * 3 / 4));
+        ExpectSameDecode(cut, (what + " cut").c_str(), IFF_MODE_EXTENDED);
+        std::mt19937 rng(static_cast<uint32_t>(jpeg.size()));
+        for (int k = 0; k < 8; ++k) {
+          std::vector<uint8_t> damaged = jpeg;
+          std::size_t at = jpeg.size() / 3 + rng() % (jpeg.size() / 2);
+          damaged[at] = static_cast<uint8_t>(damaged[at] ^ (1u << (rng() % 8)));
+          ExpectSameDecode(damaged, (what + " damaged").c_str(), IFF_MODE_EXTENDED);
+        }
+      }
+    }
   }
 }
 

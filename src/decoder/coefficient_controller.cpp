@@ -14,14 +14,19 @@
 #include "decoder/mcu_rows.h"
 #include "decoder/scaled_output.h"
 #include "driver/stages.h"
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
+#include "platform/cpu_features.h"
 
 namespace iffjpeg {
 namespace {
 
 constexpr int32_t kMcusPerCall = 32;
 constexpr int64_t kMiB = int64_t{1} << 20;
+// Non-zero coefficients from which the output pass dequantizes a whole
+// block rather than its non-zero positions one by one.
+constexpr int32_t kDenseBlock = 20;
 
 // Block rows first .. first + accessHeight - 1 of a component's array, the
 // window starting at the access unit that holds row `row`; returns the row
@@ -324,13 +329,27 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         continue;
       }
       const uint16_t* q = cf.quantZigzag[c];
-      // Most coefficients are zero: the row is cleared, then only the
-      // non-zero ones are dequantized into place.
-      std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
+      // Most coefficients are zero: the row is cleared (unless the
+      // reconstruction left it clear), then only the non-zero ones are
+      // dequantized into place.
+      if (!f.coefRowsClear) {
+        std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
+      }
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
-        for (uint64_t mask = NonZeroCoefficients(src); mask != 0; mask &= mask - 1) {
+        uint64_t mask = NonZeroCoefficients(src);
+        // (A block with nothing past position 31 is taken as sparse without
+        // counting.)
+        if ((mask >> 32) != 0 && BitCount(mask) >= kDenseBlock) {
+          // Every position, in a loop of fixed length, costs less than
+          // walking this many bits; the zeros give zeros.
+          for (int32_t k = 0; k < 64; ++k) {
+            dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
+          }
+          continue;
+        }
+        for (; mask != 0; mask &= mask - 1) {
           int32_t k = std::countr_zero(mask);
           dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
         }
@@ -480,7 +499,16 @@ int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     f.coefRows[c] = dec.memory->allocBlockArray(comp.paddedWidth / 8, comp.mcuHeight, dec.pool);
     if (f.coefRows[c] == nullptr) return kErrMemory;
+    for (int32_t r = 0; r < comp.mcuHeight; ++r) {
+      std::memset(f.coefRows[c][r], 0,
+                  sizeof(CoefBlock) * static_cast<std::size_t>(comp.paddedWidth / 8));
+    }
   }
+  // A dequantized row has its blocks cleared after their transform, as a
+  // sequential decoding's rows are (a scale turns this off again before the
+  // first line, AllocateScaledBands; forced scalar kernels clear the rows
+  // before each fetch, the straightforward twin).
+  f.coefRowsClear = cf.quantized && !platform::ScalarKernelsForced() ? 1 : 0;
   if (AllocateBandBuffers(handle, dec) != kOk) return kErrMemory;
   StartBands(handle);
   return kOk;

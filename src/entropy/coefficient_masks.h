@@ -173,4 +173,50 @@ inline int32_t BitCount(uint64_t mask) {
 }
 inline int32_t HighestBit(uint64_t mask) { return 63 - std::countl_zero(mask); }
 
+// The set bit of mask that n (0..63) lower set bits precede, alone; 0 when
+// mask has n set bits or fewer.
+inline uint64_t SelectBitScalar(uint64_t mask, int32_t n) {
+  for (; n > 0 && mask != 0; --n) mask &= mask - 1;
+  return mask & (~mask + 1);
+}
+
+// The low bits of source, lowest first, placed at the set bits of mask,
+// lowest first.
+inline uint64_t DepositBitsScalar(uint64_t source, uint64_t mask) {
+  uint64_t out = 0;
+  for (; mask != 0; mask &= mask - 1, source >>= 1) out |= (source & 1) * (mask & (~mask + 1));
+  return out;
+}
+
+// Bit k to bit 63 - k.
+inline uint64_t ReverseBits(uint64_t x) {
+  x = (x >> 32) | (x << 32);
+  x = ((x >> 16) & 0x0000FFFF0000FFFFu) | ((x & 0x0000FFFF0000FFFFu) << 16);
+  x = ((x >> 8) & 0x00FF00FF00FF00FFu) | ((x & 0x00FF00FF00FF00FFu) << 8);
+  x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
+  x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
+  return ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);
+}
+
+// SelectBit, DepositBits and BitCount through PDEP and POPCNT, written as instructions so
+// that they need no compiler option: only for a processor that has them
+// (platform::ProcessorHasBitOps), and only in the builds that ask it.
+#if defined(IFFJPEG_HAVE_AVX2)
+inline uint64_t SelectBitDeposit(uint64_t mask, int32_t n) {
+  uint64_t bit;
+  asm("pdepq %2, %1, %0" : "=r"(bit) : "r"(uint64_t{1} << n), "rm"(mask));
+  return bit;
+}
+inline uint64_t DepositBitsInstruction(uint64_t source, uint64_t mask) {
+  uint64_t out;
+  asm("pdepq %2, %1, %0" : "=r"(out) : "r"(source), "rm"(mask));
+  return out;
+}
+inline int32_t BitCountInstruction(uint64_t mask) {
+  uint64_t count;
+  asm("popcntq %1, %0" : "=r"(count) : "rm"(mask));
+  return static_cast<int32_t>(count);
+}
+#endif
+
 }  // namespace iffjpeg

@@ -9,10 +9,20 @@
 #include "entropy/huffman_decoder.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
+#include "platform/cpu_features.h"
 #include "stream/byte_stream.h"
 
 namespace iffjpeg {
 namespace {
+
+// The block helpers and the reader's hot steps are inlined into the scan
+// loops, so that the reader stays in registers and, in the bit-instruction
+// kernel, is compiled for those instructions too.
+#if defined(__GNUC__)
+#define IFFJPEG_INLINE inline __attribute__((always_inline))
+#else
+#define IFFJPEG_INLINE inline
+#endif
 
 constexpr int32_t kMaxPointTransform = 13;
 constexpr int32_t kRefillBelow = 32;  // a code and its magnitude bits fit in 32
@@ -54,7 +64,7 @@ ProgressiveReader RefillSlow(ByteStream& stream, ProgressiveReader r) {
 // of those taken is 0xFF, otherwise one at a time; anything else goes the
 // byte-wise way. Either way the register ends with the bytes RefillSlow
 // would have put there.
-inline void Refill(ByteStream& stream, ProgressiveReader& r) {
+IFFJPEG_INLINE void Refill(ByteStream& stream, ProgressiveReader& r) {
   if (r.bits > 56) return;
   if (!r.atMarker && stream.byteCount >= 8) {
     uint64_t word;
@@ -134,33 +144,74 @@ inline int32_t DecodeSymbol(ByteStream& stream, ProgressiveReader& r, const Huff
   return 0;
 }
 
+// n bits (0..63) at once, the first one highest: what n single bits would
+// give, with the same end of the data. Up to 32 of them, as a pass over a
+// run mostly takes, without a branch on n (0 included).
+IFFJPEG_INLINE uint64_t TakeBits(ByteStream& stream, ProgressiveReader& r, int32_t n) {
+  if (n <= 32) {
+    if (r.bits < 32) Refill(stream, r);
+    const uint64_t value = (r.acc >> 1) >> (63 - n);
+    Skip(r, n);
+    return value;
+  }
+  uint64_t value = 0;
+  while (n > 0) {
+    const int32_t part = std::min(n, 32);
+    if (r.bits < part) Refill(stream, r);
+    value = (value << part) | (r.acc >> (64 - part));
+    Skip(r, part);
+    n -= part;
+  }
+  return value;
+}
+
 // T.81 G.1.2.1: the DC difference, scaled by the point transform.
-void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                   ProgressiveReader& r, CoefBlock** blocks) {
+IFFJPEG_INLINE void DecodeDcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                  ProgressiveReader& r, CoefBlock** blocks) {
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
-    int32_t s = DecodeSymbol(stream, r, *scan.dcTables[ci]);
+    const HuffTable& table = *scan.dcTables[ci];
+    // The combined lookup, as for AC codes: a size symbol (0..15) has the
+    // form of an AC symbol with no run, and most come with their value.
+    if (r.bits < kRefillBelow) Refill(stream, r);
+    const int64_t entry = table.decode.lookAc[r.acc >> (64 - kLookAcBits)];
+    const int32_t symbol = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    int32_t s;
     int32_t diff = 0;
+    if (entry != 0 && symbol <= 15 && (entry & kLookAcFits) != 0) {
+      Skip(r, static_cast<int32_t>(entry & kLookAcTakenMask));
+      s = 0;
+      diff = static_cast<int16_t>(static_cast<uint64_t>(entry) >> kLookAcValueShift);
+    } else if (entry != 0) {
+      Skip(r, static_cast<int32_t>(entry >> kLookAcLengthShift) & 15);
+      s = symbol;
+    } else {
+      s = DecodeSymbol(stream, r, table);
+    }
     if (s > 0 && s <= 15) diff = extendValue(GetBits(stream, r, s), s);
     dec.lastDcVal[ci] = static_cast<int16_t>(dec.lastDcVal[ci] + diff);
     (*blocks[b])[0] = static_cast<int16_t>(dec.lastDcVal[ci] * (1 << dec.approxLow));
   }
 }
 
-// T.81 G.1.2.1: one more bit of every DC coefficient.
-void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
-                    CoefBlock** blocks) {
-  const auto bit = static_cast<int16_t>(1 << dec.approxLow);
-  for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
-    if (GetBit(stream, r)) (*blocks[b])[0] |= bit;
+// T.81 G.1.2.1: one more bit of every DC coefficient, the MCU's bits taken
+// at once and applied without a branch, as they come at random.
+IFFJPEG_INLINE void DecodeDcRefine(ByteStream& stream, DecoderState& dec, ProgressiveReader& r,
+                                   CoefBlock** blocks) {
+  const int32_t bit = 1 << dec.approxLow;
+  const int32_t n = dec.blocksInMcu;
+  uint64_t bits = TakeBits(stream, r, n) << (64 - n);
+  for (int32_t b = 0; b < n; ++b, bits <<= 1) {
+    int16_t& dc = (*blocks[b])[0];
+    dc = static_cast<int16_t>(dc | (bit & -static_cast<int32_t>(bits >> 63)));
   }
 }
 
 // T.81 G.1.2.2: run/size symbols over the band Ss..Se, EOBn runs. The
 // combined lookup (buildCombinedLookup) gives most codes with their
 // magnitude bits in one step; it finds exactly what DecodeSymbol finds.
-void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                   ProgressiveReader& r, CoefBlock* block) {
+IFFJPEG_INLINE void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                  ProgressiveReader& r, CoefBlock* block) {
   if (scan.eobRun > 0) {
     --scan.eobRun;
     return;
@@ -205,29 +256,48 @@ void DecodeAcFirst(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
   }
 }
 
+// The bit-counting steps of the refinement, through the processor's own
+// instructions (kBitOps) or the portable forms; both give the same bits.
+template <bool kBitOps>
+inline uint64_t SelectBit(uint64_t mask, int32_t n) {
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) return SelectBitDeposit(mask, n);
+#endif
+  return SelectBitScalar(mask, n);
+}
+template <bool kBitOps>
+inline int32_t CountBits(uint64_t mask) {
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) return BitCountInstruction(mask);
+#endif
+  return BitCount(mask);
+}
+
 // Correction bits (T.81 G.1.2.3) for the non-zero coefficients at the
-// positions of mask, in order: when set, the coefficient's magnitude gains
-// the bit, unless it has it already. The bits are taken up to 32 at a time;
-// taking them one by one would read the same bits and reach the end of the
-// data at the same one. The update is computed without branches, as the
-// bits come at random.
-inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, uint64_t mask,
-                       int32_t bit) {
-  while (mask != 0) {
-    if (r.bits < 32) Refill(stream, r);
-    uint64_t bits = r.acc;
-    int32_t n = 0;
-    for (; mask != 0 && n < 32; ++n) {
-      int16_t& c = coef[LowestBit(mask)];
-      const int32_t value = c;
-      const int32_t sign = value >> 31;          // 0 or -1
-      const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
-      const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
-      c = static_cast<int16_t>(value + (step & -wanted));
-      bits <<= 1;
-      mask &= mask - 1;
-    }
-    Skip(r, n);
+// positions of mask, in order, the first at bit count - 1 of bits: when
+// set, the coefficient's magnitude gains the bit, unless it has it already.
+// With the bit instructions the set bits are first placed at their
+// positions, and only those coefficients are visited. The update is
+// computed without branches, as the bits come at random.
+template <bool kBitOps>
+inline void ApplyCorrections(int16_t* coef, uint64_t mask, uint64_t bits, int32_t bit) {
+  if (mask == 0) return;
+  const int32_t n = CountBits<kBitOps>(mask);
+  uint64_t visit = mask;
+  bits <<= 64 - n;  // the first at the top
+#if defined(IFFJPEG_HAVE_AVX2)
+  if constexpr (kBitOps) {
+    visit = DepositBitsInstruction(ReverseBits(bits), mask);
+    bits = ~uint64_t{0};  // every one visited is set
+  }
+#endif
+  for (; visit != 0; visit &= visit - 1, bits <<= 1) {
+    int16_t& c = coef[LowestBit(visit)];
+    const int32_t value = c;
+    const int32_t sign = value >> 31;          // 0 or -1
+    const int32_t step = (bit ^ sign) - sign;  // bit, with the coefficient's sign
+    const int32_t wanted = static_cast<int32_t>(bits >> 63) & ((value & bit) == 0 ? 1 : 0);
+    c = static_cast<int16_t>(value + (step & -wanted));
   }
 }
 
@@ -237,22 +307,27 @@ inline void CorrectAll(ByteStream& stream, ProgressiveReader& r, int16_t* coef, 
 // taken once, as a mask: the walk over a run of zero-history coefficients
 // then finds the zero it ends at, and the non-zero ones it passes, by bits.
 // A coefficient set on the way lies behind the walk and is never met again,
-// so the mask stays true for every position ahead of it. Symbols come
-// through the combined lookup, which also holds the sign bit of a new
+// so the mask stays true for every position ahead of it. Every non-zero
+// coefficient of the band takes exactly one correction bit, and none of
+// them changes what the walk finds, so the bits are gathered, as many at a
+// time as a pass meets, and applied once at the end of the block. Symbols
+// come through the combined lookup, which also holds the sign bit of a new
 // coefficient (its one magnitude bit) for most codes.
-void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
-                    ProgressiveReader& r, CoefBlock* block) {
+template <bool kBitOps>
+IFFJPEG_INLINE void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                                   ProgressiveReader& r, CoefBlock* block) {
   const HuffTable& table = *scan.acTable;
   const int64_t* lookup = table.decode.lookAc;
   const int32_t end = dec.spectralEnd;
   const int32_t bit = 1 << dec.approxLow;
   int16_t* coef = *block;
-  int32_t k = dec.spectralStart;
-  const uint64_t band = Span(k, end);
+  const uint64_t band = Span(dec.spectralStart, end);
   const uint64_t nonZero = NonZeroMask(coef) & band;
   const uint64_t zeros = ~nonZero & band;
+  uint64_t corrections = 0;  // the bits taken so far, the last one lowest
+  uint64_t rest = band;      // the positions the walk has not reached
   if (scan.eobRun == 0) {
-    for (; k <= end; ++k) {
+    while (rest != 0) {
       if (r.bits < kRefillBelow) Refill(stream, r);
       const int64_t entry = lookup[r.acc >> (64 - kLookAcBits)];
       int32_t rs;
@@ -280,22 +355,23 @@ void DecodeAcRefine(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan
         if (run > 0) scan.eobRun += GetBits(stream, r, run);
         break;
       }
-      // Pass over run zero coefficients (ZRL: sixteen), correcting the
-      // non-zero ones on the way; the new one goes at the zero after them,
-      // or nowhere when the band ends first.
-      uint64_t ahead = zeros & (~uint64_t{0} << k);
-      for (; run > 0 && ahead != 0; --run) ahead &= ahead - 1;
-      int32_t stop = ahead != 0 ? LowestBit(ahead) : end + 1;
-      uint64_t passed = nonZero & Span(k, stop - 1);
-      if (passed != 0) CorrectAll(stream, r, coef, passed, bit);
-      k = stop;
-      if (value != 0 && k <= end) coef[k] = static_cast<int16_t>(value);
+      // Pass over run zero coefficients (ZRL: sixteen), taking the
+      // correction bits of the non-zero ones on the way; the new one goes
+      // at the zero after them, or nowhere when the band ends first (ahead
+      // 0: every position left is passed).
+      const uint64_t ahead = SelectBit<kBitOps>(zeros & rest, run);
+      const int32_t n = CountBits<kBitOps>(nonZero & rest & (ahead - 1));
+      corrections = (corrections << n) | TakeBits(stream, r, n);
+      if (value != 0 && ahead != 0) coef[LowestBit(ahead)] = static_cast<int16_t>(value);
+      rest &= uint64_t{0} - (ahead << 1);  // above ahead; nothing when ahead is 0 or bit 63
     }
   }
   if (scan.eobRun > 0) {
-    if (k <= end) CorrectAll(stream, r, coef, nonZero & Span(k, end), bit);
+    const int32_t n = CountBits<kBitOps>(nonZero & rest);
+    corrections = (corrections << n) | TakeBits(stream, r, n);
     --scan.eobRun;
   }
+  ApplyCorrections<kBitOps>(coef, nonZero, corrections, bit);
 }
 
 // T.81 G.1.2 with restart intervals (E.2.4): the register is emptied, the
@@ -352,6 +428,101 @@ void PassOverRestOfInterval(ByteStream& stream, DecoderState& dec, ProgressiveRe
   stream.lineCode = kErrDataEnded;
 }
 
+template <bool kBitOps>
+IFFJPEG_INLINE void DecodeMcus(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                               CoefBlock** blocks, int32_t count) {
+  const int32_t perMcu = dec.blocksInMcu;
+  // The reader is held in a local record across the MCUs, so that its
+  // fields can stay in registers.
+  ProgressiveReader r = scan.reader;
+  if (dec.restartInterval == 0 && dec.restartsAbandoned == 0 && perMcu == 1) {
+    // A lone component without restarts, as most AC scans are: only the end
+    // of the data stops the blocks, and the kind of scan is asked once.
+    switch (scan.kind) {
+      case ProgressiveKind::kAcFirst:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeAcFirst(stream, dec, scan, r, blocks[m]);
+        }
+        break;
+      case ProgressiveKind::kAcRefine:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeAcRefine<kBitOps>(stream, dec, scan, r, blocks[m]);
+        }
+        break;
+      case ProgressiveKind::kDcFirst:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeDcFirst(stream, dec, scan, r, blocks + m);
+        }
+        break;
+      case ProgressiveKind::kDcRefine:
+        for (int32_t m = 0; m < count && r.overrun == 0; ++m) {
+          DecodeDcRefine(stream, dec, r, blocks + m);
+        }
+        break;
+    }
+    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+    scan.reader = r;
+    return;
+  }
+  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
+    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+    if (r.overrun || dec.restartsAbandoned) break;
+    if (dec.restartInterval != 0) {
+      if (dec.restartsToGo == 0) {
+        scan.reader = r;
+        ProcessProgressiveRestart(stream, dec, scan);
+        r = scan.reader;
+        if (dec.restartsAbandoned) break;
+      }
+      --dec.restartsToGo;
+      if (dec.skipMcus > 0) {
+        --dec.skipMcus;
+        continue;
+      }
+    }
+    switch (scan.kind) {
+      case ProgressiveKind::kDcFirst:
+        DecodeDcFirst(stream, dec, scan, r, blocks);
+        break;
+      case ProgressiveKind::kDcRefine:
+        DecodeDcRefine(stream, dec, r, blocks);
+        break;
+      case ProgressiveKind::kAcFirst:
+        DecodeAcFirst(stream, dec, scan, r, blocks[0]);
+        break;
+      case ProgressiveKind::kAcRefine:
+        DecodeAcRefine<kBitOps>(stream, dec, scan, r, blocks[0]);
+        break;
+    }
+  }
+  if (r.overrun) PassOverRestOfInterval(stream, dec, r);
+  scan.reader = r;
+}
+
+struct ProgressiveKernels {
+  void (*decodeMcus)(ByteStream&, DecoderState&, ProgressiveScan&, CoefBlock**, int32_t);
+};
+void DecodeMcusPortable(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
+                        CoefBlock** blocks, int32_t count) {
+  DecodeMcus<false>(stream, dec, scan, blocks, count);
+}
+#if defined(IFFJPEG_HAVE_AVX2)
+__attribute__((target("bmi,bmi2,popcnt"))) void DecodeMcusBitOps(ByteStream& stream,
+                                                                 DecoderState& dec,
+                                                                 ProgressiveScan& scan,
+                                                                 CoefBlock** blocks,
+                                                                 int32_t count) {
+  DecodeMcus<true>(stream, dec, scan, blocks, count);
+}
+#endif
+constexpr ProgressiveKernels kPortableKernels{DecodeMcusPortable};
+ProgressiveKernels FastestKernels() {
+#if defined(IFFJPEG_HAVE_AVX2)
+  if (platform::ProcessorHasBitOps()) return ProgressiveKernels{DecodeMcusBitOps};
+#endif
+  return kPortableKernels;
+}
+
 }  // namespace
 
 bool ProgressiveScanValid(const DecoderState& dec, const int8_t (*history)[64]) {
@@ -390,6 +561,7 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
       HuffTable* table = dec.dcHuffTables[comp.dcTableNo];
       if (table == nullptr) return kErrBadData;
       buildDecodingTable(*table);
+      buildCombinedLookup(*table);
       scan.dcTables[i] = table;
     } else if (!dc) {
       HuffTable* table = dec.acHuffTables[comp.acTableNo];
@@ -410,43 +582,8 @@ int32_t StartProgressiveScan(ByteStream& stream, DecoderState& dec, ProgressiveS
 
 void DecodeProgressiveMcus(ByteStream& stream, DecoderState& dec, ProgressiveScan& scan,
                            CoefBlock** blocks, int32_t count) {
-  const int32_t perMcu = dec.blocksInMcu;
-  // The reader is held in a local record across the MCUs, so that its
-  // fields can stay in registers.
-  ProgressiveReader r = scan.reader;
-  for (int32_t m = 0; m < count; ++m, blocks += perMcu) {
-    if (r.overrun) PassOverRestOfInterval(stream, dec, r);
-    if (r.overrun || dec.restartsAbandoned) break;
-    if (dec.restartInterval != 0) {
-      if (dec.restartsToGo == 0) {
-        scan.reader = r;
-        ProcessProgressiveRestart(stream, dec, scan);
-        r = scan.reader;
-        if (dec.restartsAbandoned) break;
-      }
-      --dec.restartsToGo;
-      if (dec.skipMcus > 0) {
-        --dec.skipMcus;
-        continue;
-      }
-    }
-    switch (scan.kind) {
-      case ProgressiveKind::kDcFirst:
-        DecodeDcFirst(stream, dec, scan, r, blocks);
-        break;
-      case ProgressiveKind::kDcRefine:
-        DecodeDcRefine(stream, dec, r, blocks);
-        break;
-      case ProgressiveKind::kAcFirst:
-        DecodeAcFirst(stream, dec, scan, r, blocks[0]);
-        break;
-      case ProgressiveKind::kAcRefine:
-        DecodeAcRefine(stream, dec, scan, r, blocks[0]);
-        break;
-    }
-  }
-  if (r.overrun) PassOverRestOfInterval(stream, dec, r);
-  scan.reader = r;
+  platform::ChooseKernels<ProgressiveKernels, FastestKernels>(kPortableKernels)
+      .decodeMcus(stream, dec, scan, blocks, count);
 }
 
 }  // namespace iffjpeg

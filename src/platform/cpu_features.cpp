@@ -10,6 +10,14 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
+bool ProcessorHasBitOps() {
+#if defined(IFFJPEG_HAVE_AVX2)
+  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+#else
+  return false;
+#endif
+}
+
 #if defined(IFFJPEG_FAULT_INJECTION)
 namespace {
 bool g_forceScalar = false;  // test hook only; never compiled into the shipped library

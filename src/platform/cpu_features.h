@@ -13,6 +13,11 @@ namespace iffjpeg::platform {
 // processors). SSE2 needs no question: it is part of every x86-64.
 bool ProcessorHasAvx2();
 
+// True when the processor executes the BMI2 bit-deposit (PDEP) and POPCNT
+// instructions; always false where the AVX2 kernels are not built (the same
+// x86-64 builds and compilers).
+bool ProcessorHasBitOps();
+
 // True while a test has forced the scalar kernels (ForceScalarKernels); the
 // dispatch of every stage then hands out its scalar twins. Always false in
 // the shipped library, where it costs nothing.
