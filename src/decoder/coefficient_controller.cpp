@@ -5,10 +5,6 @@
 #include <climits>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
 #include "decoder/mcu_rows.h"
@@ -285,26 +281,6 @@ int32_t DecodeScans(IFFHandle& handle, DecoderState& dec, CoefficientFields& cf)
   }
 }
 
-// The positions of a block's non-zero coefficients, as bits.
-uint64_t NonZeroCoefficients(const int16_t* coef) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  uint64_t zeros = 0;
-  for (int32_t i = 0; i < 4; ++i) {
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 16 * i + 8));
-    __m128i bytes = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(bytes)) & 0xFFFF)
-             << (16 * i);
-  }
-  return ~zeros;
-#else
-  uint64_t mask = 0;
-  for (int32_t k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(coef[k] != 0) << k;
-  return mask;
-#endif
-}
-
 // The output pass's fetch: the band's MCU row of every component from the
 // arrays into the band's block rows, dequantized (T.81 A.3.4) for a
 // progressive frame.
@@ -338,7 +314,7 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
       for (int32_t b = 0; b < blocks; ++b) {
         const int16_t* src = in[r][b];
         int16_t* dst = out[b];
-        uint64_t mask = NonZeroCoefficients(src);
+        uint64_t mask = NonZeroMask(src);
         // (A block with nothing past position 31 is taken as sparse without
         // counting.)
         if ((mask >> 32) != 0 && BitCount(mask) >= kDenseBlock) {
