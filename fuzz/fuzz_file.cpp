@@ -112,6 +112,7 @@ bool DeclaresHugeWholeImageDecode(const uint8_t* data, std::size_t size) {
   constexpr long kOpenPixelBudget = 1L << 20;
   long pixels = 0;
   int frameComponents = 0, firstScanComponents = -1, scans = 0;
+  bool progressive = false;
   for (std::size_t i = 0; i + 9 < size; ++i) {
     if (data[i] != 0xFF) continue;
     uint8_t code = data[i + 1];
@@ -120,12 +121,16 @@ bool DeclaresHugeWholeImageDecode(const uint8_t* data, std::size_t size) {
       long width = data[i + 7] << 8 | data[i + 8];
       pixels = std::max(pixels, width * height);
       frameComponents = std::max<int>(frameComponents, data[i + 9]);
+      // Progressive frames (SOF2, SOF6, SOF10, SOF14) are decoded whole
+      // whatever their components.
+      progressive = progressive || (code & 3) == 2;
     } else if (code == 0xDA) {
       if (++scans == 1) firstScanComponents = data[i + 4];
     }
   }
-  return pixels > kOpenPixelBudget && frameComponents > 1 &&
-         (scans > 1 || firstScanComponents < frameComponents);
+  if (pixels <= kOpenPixelBudget) return false;
+  return progressive ||
+         (frameComponents > 1 && (scans > 1 || firstScanComponents < frameComponents));
 }
 
 int32_t LinesWithinBudget(int32_t width, int32_t height) {

@@ -83,11 +83,13 @@ constexpr long kPixelBudget = 1L << 18;
 // Lines that fit the budget for an image of this size (at least 1).
 int32_t LinesWithinBudget(int32_t width, int32_t height);
 
-// A file whose components come in several scans is decoded whole at open,
-// so its cost follows the declared width x height before any line is read.
-// True when the bytes declare a frame above 1 megapixel with more than one
-// component and either a second scan header or a first scan that lacks some
-// component: the targets skip those instead of timing out.
+// A progressive file, or one whose components come in several scans, is
+// decoded whole, so its cost follows the declared width x height before any
+// line is read (and beyond the whole-image limits it is refused with 5).
+// True when the bytes declare a frame above 1 megapixel that is progressive,
+// or has more than one component and either a second scan header or a first
+// scan that lacks some component: the targets skip those instead of timing
+// out.
 bool DeclaresHugeWholeImageDecode(const uint8_t* data, std::size_t size);
 
 }  // namespace iffjpeg_fuzz
