@@ -480,6 +480,21 @@ std::vector<std::vector<int>> ScanHeaders(const std::vector<uint8_t>& f) {
   return out;
 }
 
+// A progressive file against the plain file of the same settings: whole and
+// without codes in extended mode, and the same pixels in the project's
+// decoder and in stb_image.
+void ExpectPlainPixels(const Written& plain, const Written& progressive) {
+  DecodeResult own = DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED);
+  EXPECT_GT(own.openResult, 0);
+  for (int32_t code : own.lineCodes) EXPECT_EQ(code, 0);
+  EXPECT_EQ(own.closeResult, 0);
+  EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
+  Image stbPlain, stbProgressive;
+  ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
+  ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
+  EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+}
+
 TEST(WritingOptions, ProgressiveFilesDecodeToThePlainFilesPixels) {
   struct Case {
     int channels;
@@ -517,15 +532,7 @@ TEST(WritingOptions, ProgressiveFilesDecodeToThePlainFilesPixels) {
       EXPECT_FALSE(RestartMarkers(progressive.bytes).empty());
     }
 
-    DecodeResult own = DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED);
-    EXPECT_GT(own.openResult, 0);
-    for (int32_t code : own.lineCodes) EXPECT_EQ(code, 0);
-    EXPECT_EQ(own.closeResult, 0);
-    EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
-    Image stbPlain, stbProgressive;
-    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
-    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
-    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+    ExpectPlainPixels(plain, progressive);
   }
 }
 
@@ -540,13 +547,7 @@ TEST(WritingOptions, ProgressiveEndOfBandRunsStopAt32767Blocks) {
     Written plain = Write(img, {});
     Written progressive = Write(img, {{IFF_CTL_PROGRESSIVE, 1}});
     ASSERT_EQ(progressive.close, 0);
-    DecodeResult own = DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED);
-    for (int32_t code : own.lineCodes) ASSERT_EQ(code, 0);
-    EXPECT_EQ(own.image.pixels, DecodeWithLibrary(plain.bytes).image.pixels);
-    Image stbPlain, stbProgressive;
-    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
-    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
-    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+    ExpectPlainPixels(plain, progressive);
   }
 }
 
@@ -570,12 +571,7 @@ TEST(WritingOptions, ProgressiveCorrectionBitsBehindLongRuns) {
     Written plain = Write(img, {}, quality);
     Written progressive = Write(img, {{IFF_CTL_PROGRESSIVE, 1}}, quality);
     ASSERT_EQ(progressive.close, 0);
-    EXPECT_EQ(DecodeWithLibrary(progressive.bytes, IFF_MODE_EXTENDED).image.pixels,
-              DecodeWithLibrary(plain.bytes).image.pixels);
-    Image stbPlain, stbProgressive;
-    ASSERT_TRUE(StbDecode(plain.bytes, &stbPlain));
-    ASSERT_TRUE(StbDecode(progressive.bytes, &stbProgressive));
-    EXPECT_EQ(stbProgressive.pixels, stbPlain.pixels);
+    ExpectPlainPixels(plain, progressive);
   }
 }
 
