@@ -225,6 +225,7 @@ void WriteLenientSeeds(Save& save) {
     std::vector<std::size_t> rst = AllRestartMarkers(jpeg);
     if (rst.size() < 4) throw std::runtime_error("expected restart markers");
     both(kind + "_rst_removed", Erase(jpeg, rst[1], rst[1] + 2));
+    both(kind + "_two_rst_removed", Erase(Erase(jpeg, rst[2], rst[2] + 2), rst[1], rst[1] + 2));
     both(kind + "_intervals_cut", Erase(jpeg, rst[1] + 2, rst[3]));
     both(kind + "_interval_cut_short", Erase(jpeg, (rst[1] + rst[2]) / 2, rst[2]));
   }

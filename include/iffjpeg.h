@@ -236,8 +236,12 @@ extern "C" {
  *    (at most seven) and the rest of a cut interval keep their blocks as the
  *    scan left them (zero, mid-grey, for a sequential scan; unrefined for a
  *    progressive one), and each such event gives 10 once, on the line where
- *    it shows. A wrongly numbered marker behind an intact interval is taken
- *    as the default reading takes it.
+ *    it shows. In a sequential scan, markers that were only removed (the
+ *    intervals after the last one present are whole, each ending on its
+ *    padding bits, up to the next RSTn, numbered one on for each) are
+ *    recognised and those intervals decode in step, still giving 10 once.
+ *    A wrongly numbered marker behind an intact interval is taken as the
+ *    default reading takes it.
  * IFF_CTL_WHOLE_IMAGE_LIMITS: pointer to int32_t[2] = {MiB the coefficients
  * may keep in memory, MiB of backing store}, each 1..1048576, on a handle
  * opened for extended reading, before its first IFFGetLine or IFFSeek, or

@@ -28,7 +28,9 @@ void NoFinish(DecoderState&) {}
 void fillBitBuffer(ByteStream& stream, BitReader& bits, int32_t bitsNeeded) {
   BitReader& br = bits;
   if (br.heldCount > 0) {
-    br.bitBuffer = (br.bitBuffer << br.heldCount) | static_cast<uint32_t>(br.heldBits);
+    // heldBits may keep stale bits while heldCount is 0, as the fill leaves it.
+    br.bitBuffer = (br.bitBuffer << br.heldCount) | (static_cast<uint32_t>(br.heldBits) &
+                                                     static_cast<uint32_t>(kBitMask[br.heldCount]));
     br.bitsLeft += br.heldCount;
     br.heldCount = 0;
   }
@@ -67,6 +69,127 @@ void ReportRestartLost(ByteStream& stream) {
   *stream.lastError = kErrDataEnded;
 }
 
+// Where the first marker after the stream's cursor begins (the first 0xFF
+// of its fill bytes), and its code, among the bytes already in the buffer
+// and at most limit of them; false when none is found there.
+bool FindBufferedMarker(const ByteStream& stream, uint32_t limit, uint32_t& at, int& code) {
+  const uint8_t* p = stream.cursor;
+  const uint32_t n = std::min(stream.byteCount, limit);
+  for (uint32_t i = 0; i < n; ++i) {
+    if (p[i] != 0xFF) continue;
+    uint32_t j = i + 1;
+    while (j < n && p[j] == 0xFF) ++j;
+    if (j >= n) return false;
+    if (p[j] == 0x00) {  // a stuffed data byte (T.81 F.1.2.3)
+      i = j;
+      continue;
+    }
+    at = i;
+    code = p[j];
+    return true;
+  }
+  return false;
+}
+
+// Moves the bits held back by the fill into the bit buffer (at most 22
+// bits then), so that all the reader's bits are counted by bitsLeft.
+void MergeHeldBits(BitReader& br) {
+  // heldBits may keep stale bits while heldCount is 0, as the fill leaves it.
+  br.bitBuffer = (br.bitBuffer << br.heldCount) | (static_cast<uint32_t>(br.heldBits) &
+                                                   static_cast<uint32_t>(kBitMask[br.heldCount]));
+  br.bitsLeft += br.heldCount;
+  br.heldBits = 0;
+  br.heldCount = 0;
+}
+
+// Drops the bits that pad the reader's data to a byte boundary (fewer than
+// eight, the buffer otherwise holding whole bytes); false when they are not
+// the 1-bits an encoder pads with (T.81 F.1.2.3).
+bool DropPadding(BitReader& br) {
+  MergeHeldBits(br);
+  int32_t pad = br.bitsLeft % 8;
+  uint32_t bitsOfPad = (br.bitBuffer >> (br.bitsLeft - pad)) & static_cast<uint32_t>(kBitMask[pad]);
+  if (bitsOfPad != static_cast<uint32_t>(kBitMask[pad])) return false;
+  br.bitsLeft -= pad;
+  br.bitBuffer &= (uint32_t{1} << br.bitsLeft) - 1;
+  // Back to the fill's own form: bits beyond its limit are held.
+  if (br.bitsLeft > kBufferLimit) {
+    br.heldCount = br.bitsLeft - kBufferLimit;
+    br.heldBits = static_cast<int32_t>(br.bitBuffer) & kBitMask[br.heldCount];
+    br.bitBuffer >>= br.heldCount;
+    br.bitsLeft = kBufferLimit;
+  }
+  return true;
+}
+
+// True when the reader's remaining bits are an interval's end: 1-bits up
+// to a byte boundary, then only the zero bytes supplied in front of the
+// marker.
+bool EndsLikeAnInterval(BitReader br) {
+  MergeHeldBits(br);
+  int32_t pad = br.bitsLeft % 8;
+  uint32_t rest = br.bitBuffer & ((uint32_t{1} << br.bitsLeft) - 1);
+  uint32_t expected = static_cast<uint32_t>(kBitMask[pad]) << (br.bitsLeft - pad);
+  return rest == expected;
+}
+
+// Extended reading, at a restart point with no marker: when markers were
+// lost (removed in transit) and nothing else, the bytes that follow are the
+// next intervals' data, whole, and the next marker is numbered one on for
+// each lost one. A trial decode tells, from the bytes already buffered:
+// every interval must end on 1-bits up to a byte boundary, and the last use
+// up every byte to the marker. Garbled data rarely do, and then the usual
+// resynchronisation runs. The trial makes no read and stays within the
+// largest size the intervals can be coded in; it is run again at each of
+// the restart points it passed, so damaged files cost at most a few times
+// their decoding.
+bool IntervalFollowsLostMarker(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+  // The most an MCU can take: per block, a DC code and value (16 + 11 bits)
+  // and 63 AC codes and values (16 + 10 bits each), stuffing doubling it.
+  constexpr uint32_t kMaxBlockBytes = 2 * (27 + 63 * 26) / 8 + 1;
+  const uint32_t maxBytes =
+      8 * uint32_t{dec.restartInterval} * static_cast<uint32_t>(dec.blocksInMcu) * kMaxBlockBytes +
+      64;
+  uint32_t at = 0;
+  int code = 0;
+  if (!FindBufferedMarker(stream, maxBytes, at, code) || at == 0) return false;
+  if (code < kMarkerRst0 || code > kMarkerRst7) return false;
+  const int32_t lost = (code - kMarkerRst0 - dec.nextRestartNum) & 7;
+  if (lost == 0) return false;  // bytes in front of the expected marker
+
+  // The trial: a copy of the stream that ends at the marker, the real
+  // decoder's tables, no restart processing.
+  int32_t trialError = 0;
+  ByteStream trial = stream;
+  trial.byteCount = at + 2;
+  trial.lastError = &trialError;
+  BitReader trialBits = bits;
+  int16_t savedDc[kMaxScanComponents];
+  std::copy_n(dec.lastDcVal, kMaxScanComponents, savedDc);
+  const uint16_t interval = dec.restartInterval;
+  const int32_t savedSkip = dec.skipMcus;
+  dec.restartInterval = 0;
+  dec.skipMcus = 0;
+  CoefBlock scratch[kMaxBlocksInMcu];
+  CoefBlock* blocks[kMaxBlocksInMcu];
+  for (int32_t b = 0; b < kMaxBlocksInMcu; ++b) blocks[b] = &scratch[b];
+  bool whole = true;
+  for (int32_t i = 0; i < lost && whole; ++i) {
+    whole = DropPadding(trialBits) && trialBits.zerosSupplied == 0;
+    std::fill_n(dec.lastDcVal, kMaxScanComponents, int16_t{0});
+    for (uint32_t m = 0; m < interval && whole; ++m)
+      decodeHuffmanMcu(trial, trialBits, dec, blocks);
+  }
+  dec.restartInterval = interval;
+  dec.skipMcus = savedSkip;
+  std::copy_n(savedDc, kMaxScanComponents, dec.lastDcVal);
+  if (!whole || trial.cursor != stream.cursor + at || !EndsLikeAnInterval(trialBits)) return false;
+
+  // The real decoding goes on from the same place.
+  DropPadding(bits);
+  return true;
+}
+
 }  // namespace
 
 // T.81 F.2.2.5 / E.2.4: a restart marker is due. Any RST0..RST7 is taken as
@@ -77,9 +200,20 @@ void ReportRestartLost(ByteStream& stream) {
 // before the marker, or the interval ran into it early): the intervals
 // before the one it names (at most seven) are passed over, their blocks
 // left as they are. A marker merely numbered wrongly behind an intact
-// interval is taken as in the default mode.
+// interval is taken as in the default mode. Before any of that, where the
+// data go on without a marker, IntervalFollowsLostMarker may find that the
+// markers were only removed: the data decode on in step.
 void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
   BitReader& br = bits;
+  if (dec.extendedReading != 0 && dec.intervalDamaged == 0 &&
+      IntervalFollowsLostMarker(stream, bits, dec)) {
+    ReportRestartLost(stream);
+    for (int16_t& dc : dec.lastDcVal) dc = 0;
+    dec.skipMcus = 0;
+    dec.restartsToGo = dec.restartInterval;
+    dec.nextRestartNum = static_cast<int16_t>((dec.nextRestartNum + 1) & 7);
+    return;
+  }
   // An interval's data end with fewer than eight padding bits.
   bool leftOver = br.bitsLeft + br.heldCount >= 8;
   br.bitsLeft = 0;
