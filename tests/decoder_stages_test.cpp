@@ -158,7 +158,7 @@ TEST_F(ColourDeconversion, TableRangesStayInsideTheLimitTable) {
       EXPECT_LE(g, 135);
     }
   }
-  int32_t* first = dec.crToR();
+  const int32_t* first = dec.crToR();
   ASSERT_EQ(BuildYccTables(dec), 0);
   EXPECT_EQ(dec.crToR(), first);  // built once
 }

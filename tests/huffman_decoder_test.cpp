@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "entropy/annex_k_tables.h"
 #include "stream/byte_stream.h"
 #include "support/decoder_fixture.h"
 
@@ -94,6 +96,45 @@ TEST(HuffmanDecoder, LuminanceDcCodeTable) {
   EXPECT_EQ(t.lookNbits[0xFE], 8);
   EXPECT_EQ(t.lookSym[0xFE], 10);
   EXPECT_EQ(t.lookNbits[0xFF], 0);
+}
+
+// The four Annex K tables are copied from their compile-time derivation.
+// Each with one more code of 16 bits goes through the derivation at run
+// time, whose tables must agree with the copy for every shorter code.
+TEST(HuffmanDecoder, AnnexKTablesMatchTheirDerivation) {
+  struct Case {
+    const uint8_t* bits;
+    const uint8_t* values;
+    int count;
+  } cases[] = {{kDcLuminanceBits, kDcLuminanceValues, 12},
+               {kDcChrominanceBits, kDcChrominanceValues, 12},
+               {kAcLuminanceBits, kAcLuminanceValues, 162},
+               {kAcChrominanceBits, kAcChrominanceValues, 162}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    HuffTable copied = iffjpeg_test::MakeHuffTable(std::vector<int>(c.bits + 1, c.bits + 17),
+                                                   std::vector<int>(c.values, c.values + c.count));
+    HuffTable derived = copied;
+    derived.bits[16] = static_cast<uint8_t>(derived.bits[16] + 1);
+    derived.huffval[c.count] = 0x0F;
+    ASSERT_FALSE(huffmanCodesOverflow(derived.bits));
+    for (HuffTable* table : {&copied, &derived}) {
+      buildDecodingTable(*table);
+      buildCombinedLookup(*table);
+    }
+    const HuffDecodeTables& a = copied.decode;
+    const HuffDecodeTables& b = derived.decode;
+    for (int length = 1; length < 16; ++length) {
+      EXPECT_EQ(a.minCode[length], b.minCode[length]) << length;
+      EXPECT_EQ(a.maxCode[length], b.maxCode[length]) << length;
+      EXPECT_EQ(a.valPtr[length], b.valPtr[length]) << length;
+    }
+    EXPECT_EQ(a.maxCode[17], b.maxCode[17]);
+    EXPECT_EQ(std::memcmp(a.lookNbits, b.lookNbits, sizeof a.lookNbits), 0);
+    EXPECT_EQ(std::memcmp(a.lookSym, b.lookSym, sizeof a.lookSym), 0);
+    EXPECT_EQ(std::memcmp(a.lookAc, b.lookAc, sizeof a.lookAc), 0);
+    EXPECT_NE(a.maxCode[16], b.maxCode[16]);  // the extra code was derived
+  }
 }
 
 TEST(HuffmanDecoder, SymbolsThroughLookaheadAndSlowSearch) {

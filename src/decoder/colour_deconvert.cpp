@@ -9,8 +9,6 @@
 namespace iffjpeg {
 namespace {
 
-constexpr std::size_t kYccTableBytes = 256 * sizeof(int32_t);
-
 int32_t RequiredComponents(int32_t colourSpace) {
   switch (colourSpace) {
     case kColourGrey:
@@ -26,28 +24,30 @@ int32_t RequiredComponents(int32_t colourSpace) {
 
 }  // namespace
 
-int32_t BuildYccTables(DecoderState& dec) {
-  int32_t** tables[4] = {&dec.crToR(), &dec.cbToB(), &dec.crToG(), &dec.cbToG()};
-  bool complete = true;
-  for (int32_t** table : tables) complete = complete && *table != nullptr;
-  if (complete) return 0;
-  for (int32_t** table : tables) {
-    if (*table == nullptr) *table = static_cast<int32_t*>(platform::SystemAlloc(kYccTableBytes));
-  }
-  for (int32_t** table : tables) {
-    if (*table == nullptr) return kErrMemory;
-  }
-  // R = Y + 1.402 Cr', G = Y - 0.34414 Cb' - 0.71414 Cr', B = Y + 1.772 Cb'
-  // with Cb', Cr' centred on 127.5: each entry is (2i - 255) times half the
-  // coefficient x 2^16, plus the rounding half where the value is final.
+namespace {
+
+// R = Y + 1.402 Cr', G = Y - 0.34414 Cb' - 0.71414 Cr', B = Y + 1.772 Cb'
+// with Cb', Cr' centred on 127.5: each entry is (2i - 255) times half the
+// coefficient x 2^16, plus the rounding half where the value is final.
+// Made at compile time: no file needs tables of its own.
+constexpr YccTables MakeYccTables() {
+  YccTables t{};
   for (int32_t i = 0; i < 256; ++i) {
-    dec.crToR()[i] = (91882 * i - 11682187) >> 16;
-    dec.cbToB()[i] = (116130 * i - 14773807) >> 16;
-    dec.crToG()[i] = 5967255 - 46802 * i;
-    dec.cbToG()[i] = 2908403 - 22554 * i;
+    t.crToR[i] = (91882 * i - 11682187) >> 16;
+    t.cbToB[i] = (116130 * i - 14773807) >> 16;
+    t.crToG[i] = 5967255 - 46802 * i;
+    t.cbToG[i] = 2908403 - 22554 * i;
   }
-  return 0;
+  return t;
 }
+
+constexpr YccTables kYccTables = MakeYccTables();
+
+}  // namespace
+
+const YccTables& YccToRgbTables() { return kYccTables; }
+
+int32_t BuildYccTables(DecoderState&) { return kOk; }
 
 void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,
                      SampleRow* output) {

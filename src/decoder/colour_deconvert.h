@@ -10,12 +10,12 @@ namespace iffjpeg {
 
 // Checks the colour spaces, sets the output components and installs
 // convertColour. 0; 2 for an unknown space or a component count that does
-// not match it; 7 when no conversion exists; 5 when the YCbCr tables cannot
-// be allocated.
+// not match it; 7 when no conversion exists.
 int32_t SelectColourDeconverter(DecoderState& dec);
 
-// Builds the four YCbCr-to-RGB tables (JFIF relations, 16 fraction bits)
-// unless they exist already. 0, or 5.
+// The four YCbCr-to-RGB tables (JFIF relations, 16 fraction bits) are
+// constants, which dec.crToR() and its siblings give; nothing is built or
+// allocated. Always 0.
 int32_t BuildYccTables(DecoderState& dec);
 
 void ConvertYccToRgb(DecoderState& dec, int32_t line, int32_t width, SampleArray* input,

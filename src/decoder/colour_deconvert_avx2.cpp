@@ -1,5 +1,5 @@
 // YCbCr to RGB for 16 pixels at a time with AVX2. Each 16-bit lane
-// evaluates exactly the values the four tables of BuildYccTables hold (the
+// evaluates exactly the values the four tables of YccToRgbTables hold (the
 // 32-bit products are taken apart into 16-bit halves, below); the packs
 // clamp to 0..255 exactly as the range-limit table does for every sum these
 // produce.

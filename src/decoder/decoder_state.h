@@ -11,6 +11,14 @@ namespace iffjpeg {
 
 struct IFFHandle;
 struct DecoderState;
+
+struct YccTables {
+  int32_t crToR[256];
+  int32_t cbToB[256];
+  int32_t crToG[256];
+  int32_t cbToG[256];
+};
+const YccTables& YccToRgbTables();
 struct ByteStream;
 struct BitReader;
 
@@ -124,12 +132,12 @@ struct DecoderState {
   SegmentCollection extras;
   MemoryPool pool;
 
-  // The four YCbCr-to-RGB tables live in the pool so that freeAll releases
-  // them (they come from the runtime heap, not from the pool's lists).
-  int32_t*& crToR() { return pool.heapTables[0]; }
-  int32_t*& cbToB() { return pool.heapTables[1]; }
-  int32_t*& crToG() { return pool.heapTables[2]; }
-  int32_t*& cbToG() { return pool.heapTables[3]; }
+  // The four YCbCr-to-RGB tables (colour_deconvert.cpp), the same for every
+  // file.
+  const int32_t* crToR() const { return YccToRgbTables().crToR; }
+  const int32_t* cbToB() const { return YccToRgbTables().cbToB; }
+  const int32_t* crToG() const { return YccToRgbTables().crToG; }
+  const int32_t* cbToG() const { return YccToRgbTables().cbToG; }
 };
 
 }  // namespace iffjpeg

@@ -1,9 +1,12 @@
 #include "entropy/huffman_decoder.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <iterator>
 
 #include "common/result_codes.h"
+#include "entropy/annex_k_tables.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
 #include "platform/cpu_features.h"
@@ -303,19 +306,20 @@ bool huffmanCodesOverflow(const uint8_t bits[17]) {
   return false;
 }
 
+namespace {
+
 // The combined lookup holds, for each code of up to ten bits, the entries
 // of every 10-bit value it begins: exactly what the 8-bit lookahead and the
 // search from length 9 find, for the tables huffmanCodesOverflow accepts
 // (at most 256 codes, canonical, T.81 C.2). Built code by code, a run of
 // equal entries at a time, since it is built again for every scan.
-void buildCombinedLookup(HuffTable& table) {
-  int64_t* lookup = table.decode.lookAc;
+constexpr void DeriveCombinedLookup(const uint8_t* bits, const uint8_t* huffval, int64_t* lookup) {
   std::fill(lookup, lookup + (1 << kLookAcBits), int64_t{0});  // longer codes, unused space
   int32_t code = 0;
   int32_t p = 0;
   for (int32_t length = 1; length <= kLookAcBits; ++length) {
-    for (int32_t i = 0; i < table.bits[length] && p < 256; ++i, ++p, ++code) {
-      int32_t symbol = table.huffval[p];
+    for (int32_t i = 0; i < bits[length] && p < 256; ++i, ++p, ++code) {
+      int32_t symbol = huffval[p];
       int32_t s = symbol & 15;
       uint64_t base = static_cast<uint64_t>(length) << kLookAcLengthShift |
                       static_cast<uint64_t>(symbol) << kLookAcSymbolShift |
@@ -345,21 +349,21 @@ void buildCombinedLookup(HuffTable& table) {
   }
 }
 
-void buildDecodingTable(HuffTable& table) {
-  HuffDecodeTables& t = table.decode;
+constexpr void DeriveDecodingTables(const uint8_t* bits, const uint8_t* huffval,
+                                    HuffDecodeTables& t) {
   // T.81 C.2: canonical codes, in order of length, then of symbol index.
-  uint16_t codes[256];
+  uint16_t codes[256] = {};
   int32_t p = 0;
   int32_t code = 0;
   for (int32_t length = 1; length <= 16; ++length) {
-    for (int32_t i = 0; i < table.bits[length] && p < 256; ++i)
+    for (int32_t i = 0; i < bits[length] && p < 256; ++i)
       codes[p++] = static_cast<uint16_t>(code++);
     code <<= 1;
   }
   // T.81 F.2.2.3: MINCODE, MAXCODE, VALPTR.
   p = 0;
   for (int32_t length = 1; length <= 16; ++length) {
-    int32_t count = table.bits[length];
+    int32_t count = bits[length];
     if (count > 0 && p + count <= 256) {
       t.valPtr[length] = p;
       t.minCode[length] = codes[p];
@@ -380,12 +384,62 @@ void buildDecodingTable(HuffTable& table) {
   p = 0;
   for (int32_t length = 1; length <= kLookaheadBits; ++length) {
     const int32_t spread = 1 << (kLookaheadBits - length);
-    for (int32_t i = 0; i < table.bits[length]; ++i, ++p) {
+    for (int32_t i = 0; i < bits[length]; ++i, ++p) {
       const int32_t first = codes[p] << (kLookaheadBits - length);
       std::fill_n(t.lookNbits + first, spread, length);
-      std::fill_n(t.lookSym + first, spread, table.huffval[p]);
+      std::fill_n(t.lookSym + first, spread, huffval[p]);
     }
   }
+}
+
+struct AnnexKTable {
+  const uint8_t* bits;
+  const uint8_t* values;
+  int32_t count;
+  HuffDecodeTables decode;
+};
+
+constexpr AnnexKTable Derived(const uint8_t* bits, const uint8_t* values, int32_t count) {
+  AnnexKTable k{bits, values, count, {}};
+  DeriveDecodingTables(bits, values, k.decode);
+  DeriveCombinedLookup(bits, values, k.decode.lookAc);
+  return k;
+}
+
+// Every open of a file with these tables would otherwise derive them again
+// (thousands of small files are thousands of derivations).
+constexpr AnnexKTable kAnnexKTables[] = {Derived(kDcLuminanceBits, kDcLuminanceValues, 12),
+                                         Derived(kDcChrominanceBits, kDcChrominanceValues, 12),
+                                         Derived(kAcLuminanceBits, kAcLuminanceValues, 162),
+                                         Derived(kAcChrominanceBits, kAcChrominanceValues, 162)};
+
+// The Annex K table whose counts and symbols the table holds, if any.
+const HuffDecodeTables* AnnexKDecoding(const HuffTable& table) {
+  for (const AnnexKTable& k : kAnnexKTables) {
+    if (std::memcmp(table.bits + 1, k.bits + 1, 16) == 0 &&
+        std::memcmp(table.huffval, k.values, static_cast<std::size_t>(k.count)) == 0) {
+      return &k.decode;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void buildCombinedLookup(HuffTable& table) {
+  if (const HuffDecodeTables* known = AnnexKDecoding(table)) {
+    std::memcpy(table.decode.lookAc, known->lookAc, sizeof known->lookAc);
+    return;
+  }
+  DeriveCombinedLookup(table.bits, table.huffval, table.decode.lookAc);
+}
+
+void buildDecodingTable(HuffTable& table) {
+  if (const HuffDecodeTables* known = AnnexKDecoding(table)) {
+    std::memcpy(&table.decode, known, offsetof(HuffDecodeTables, lookAc));
+    return;
+  }
+  DeriveDecodingTables(table.bits, table.huffval, table.decode);
 }
 
 int32_t selectHuffmanDecoder(DecoderState& dec) {

@@ -78,7 +78,8 @@ inline int32_t SearchCode(const HuffTable& table, int32_t length, GetBits&& getB
 bool huffmanCodesOverflow(const uint8_t bits[17]);
 
 // Derives minCode, maxCode, valPtr and the lookahead tables. The table must
-// have passed huffmanCodesOverflow.
+// have passed huffmanCodesOverflow. The four tables of T.81 Annex K, which
+// most files carry, are copied from their derivation made at compile time.
 void buildDecodingTable(HuffTable& table);
 // Derives the fast decoder's combined AC lookup (lookAc) from the tables
 // buildDecodingTable made; startHuffmanPass runs it for the scan's AC tables.
@@ -135,7 +136,7 @@ constexpr int32_t CounterStepOffset(int32_t s, int32_t length) {
 }
 
 // The signed value of the s-bit magnitude r (s = 0..15).
-inline int32_t extendValue(int32_t r, int32_t s) {
+constexpr int32_t extendValue(int32_t r, int32_t s) {
   return r < kExtendTest[s] ? r + kExtendOffset[s] : r;
 }
 

@@ -27,6 +27,19 @@ bool EndsRun(int code) {
          code == kMarkerSoi || code == kMarkerEoi || code == kMarkerSos;
 }
 
+// count bytes into out: straight from the buffer when it holds them all
+// (a DHT segment's counts and symbols), else byte by byte with
+// whatever refills that takes.
+void ReadBytes(ByteStream& stream, uint8_t* out, int32_t count) {
+  if (stream.byteCount >= static_cast<uint32_t>(count)) {
+    std::memcpy(out, stream.cursor, static_cast<std::size_t>(count));
+    stream.cursor += count;
+    stream.byteCount -= static_cast<uint32_t>(count);
+    return;
+  }
+  for (int32_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(ReadByte(stream));
+}
+
 void SkipBytes(ByteStream& stream, int32_t count) {
   for (int32_t i = 0; i < count; ++i) ReadByte(stream);
 }
@@ -61,15 +74,13 @@ int32_t ReadHuffmanTables(ByteStream& stream, DecoderState& dec) {
     int tcTh = ReadByte(stream);
     uint8_t bits[17];
     bits[0] = 0;
+    ReadBytes(stream, bits + 1, 16);
     int32_t total = 0;
-    for (int32_t l = 1; l <= 16; ++l) {
-      bits[l] = static_cast<uint8_t>(ReadByte(stream));
-      total += bits[l];
-    }
+    for (int32_t l = 1; l <= 16; ++l) total += bits[l];
     remaining -= 17;
     if (total > 256 || total > remaining) return kErrBadData;
     uint8_t huffval[256];
-    for (int32_t i = 0; i < total; ++i) huffval[i] = static_cast<uint8_t>(ReadByte(stream));
+    ReadBytes(stream, huffval, total);
     remaining -= total;
     int number = tcTh & ~0x10;
     if (number > 3) return kErrBadData;
