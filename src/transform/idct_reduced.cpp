@@ -110,7 +110,18 @@ void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
   }
 }
 
-using ReducedFn = void (*)(const int16_t*, SampleRow const*, int32_t);
+using ReducedFn = ReducedTransform;
+
+// Size 8: the full transform through the kernels the unscaled decoder
+// uses, the same samples as InverseDctToSamplesScalar.
+void FullEight(const int16_t* block, SampleRow const* rows, int32_t column) {
+  if (ClassifyBlock(block) == BlockExtent::kDcOnly) return DcOnlyToSamples(block[0], rows, column);
+  SelectedTransformKernels().inverseDctToSamples(block, rows, column);
+}
+
+void DcOne(const int16_t* block, SampleRow const* rows, int32_t column) {
+  rows[0][column] = ReducedDcSample(block[0]);
+}
 
 template <int W>
 constexpr ReducedFn Pick(int32_t height) {
@@ -141,28 +152,28 @@ ReducedFn Pick(int32_t width, int32_t height) {
 
 }  // namespace
 
+ReducedTransform SelectReducedTransform(int32_t width, int32_t height) {
+  if (width != height) return Pick(width, height);
+  switch (width) {
+    case 1:
+      return DcOne;
+    case 2:
+      return Reduced<2, 2>;
+    case 4:
+      return Reduced<4, 4>;
+    default:
+      return FullEight;
+  }
+}
+
 void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t height,
                                 SampleRow const* rows, int32_t column) {
-  if (width == height) return ReducedInverseDctToSamples(block, width, rows, column);
-  Pick(width, height)(block, rows, column);
+  SelectReducedTransform(width, height)(block, rows, column);
 }
 
 void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow const* rows,
                                 int32_t column) {
-  if (size == 8) {
-    // The full transform through the kernels the unscaled decoder uses:
-    // the same samples as InverseDctToSamplesScalar.
-    if (ClassifyBlock(block) == BlockExtent::kDcOnly)
-      return DcOnlyToSamples(block[0], rows, column);
-    return SelectedTransformKernels().inverseDctToSamples(block, rows, column);
-  }
-  if (size == 4) return Reduced<4, 4>(block, rows, column);
-  if (size == 2) return Reduced<2, 2>(block, rows, column);
-  // As DcOnlyToSamples: pass 1 keeps dc x 4 in 16 bits, pass 2 descales it.
-  using dct::kPass1Bits;
-  auto scaled = static_cast<int16_t>(static_cast<int32_t>(block[0]) * (1 << kPass1Bits));
-  int32_t value = (scaled + (1 << (kPass1Bits + 2))) >> (kPass1Bits + 3);
-  rows[0][column] = ClampSample(value);
+  SelectReducedTransform(size, size)(block, rows, column);
 }
 
 }  // namespace iffjpeg
