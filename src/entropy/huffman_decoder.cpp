@@ -317,6 +317,7 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
     const HuffTable& dcTable = *dec.dcHuffTables[comp.dcTableNo];
     const HuffTable& acTable = *dec.acHuffTables[comp.acTableNo];
     int16_t* block = *blocks[b];
+    const uint64_t unused = dec.unusedCoefficients[ci];
 
     // DC: the difference from the component's prediction (T.81 F.2.2.1).
     // A category above 15 only comes from corrupt data: a zero difference.
@@ -335,7 +336,9 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
         k += r;
         int32_t v = extendValue(getBits(stream, bits, s), s);
         if (k > 63) break;  // corrupt run past the block: nothing stored
-        block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+        if ((unused >> k & 1) == 0) {
+          block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+        }
         ++k;
       } else if (r == 15) {
         k += 16;
