@@ -209,6 +209,19 @@ void buildCombinedLookup(HuffTable& table) {
     }
     code <<= 1;
   }
+  for (int32_t v = 0; v < (1 << kLookAcBits); ++v) {
+    const uint64_t entry = static_cast<uint64_t>(lookup[v]);
+    if ((entry & kLookAcTakenMask) == 0) {
+      table.decode.lookSkip[v] = 0;
+      continue;
+    }
+    const auto symbol = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    const auto length = static_cast<uint32_t>(entry >> kLookAcLengthShift) & 15;
+    table.decode.lookSkip[v] =
+        (length + static_cast<uint32_t>(symbol & 15)) |
+        static_cast<uint32_t>(AcAdvance(symbol) + 1) << kLookSkipAdvanceShift |
+        static_cast<uint32_t>(entry >> kLookAcStepShift) << kLookSkipStepShift;
+  }
 }
 
 void buildDecodingTable(HuffTable& table) {

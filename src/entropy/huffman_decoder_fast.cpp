@@ -243,6 +243,25 @@ class FastBitReader {
     return true;
   }
 
+  // ReadyAcAgain and ReadyAc with the skipping lookup.
+  IFFJPEG_INLINE bool ReadySkipAgain(const HuffTable& table, uint32_t& entry) {
+    if (cursor_ + 8 > safeEnd_) return false;
+    entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
+    Refill();
+    return true;
+  }
+
+  IFFJPEG_INLINE bool ReadySkip(const HuffTable& table, uint32_t& entry) {
+    if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookAcBits) {
+      entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
+      Refill();
+      return true;
+    }
+    if (!Ready()) return false;
+    entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
+    return true;
+  }
+
   // Ready() together with the combined lookup of the next AC symbol. When
   // the register already holds the lookup's ten bits, they are read before
   // the register is topped up (the top-up only adds bits below them), so
@@ -579,20 +598,26 @@ IFFJPEG_INLINE void DecodeAcCareful(FastBitReader& reader, const HuffTable& tabl
 
 // The rest of a block from coefficient k on, none of which is used: each
 // symbol is still decoded, to move through the data, but its magnitude
-// bits are only dropped (those the entry takes with the code already are).
+// bits are dropped with the code (lookSkip), never extracted.
 IFFJPEG_INLINE void SkipAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
                            int16_t* block, uint32_t k) {
   if (k > 63) return;
-  int64_t entry;
-  bool ready = reader.ReadyAc(table, entry);
-  for (; ready; ready = reader.ReadyAcAgain(table, entry)) {
-    entry = reader.TakeAc(table, entry);
-    int32_t s = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 15;
-    reader.SkipReady(entry & kLookAcFits ? 0 : s);
-    reader.AdvanceBy(static_cast<int32_t>(static_cast<uint64_t>(entry) >> kLookAcStepShift));
-    // The coefficient the symbol codes, then the next one (past the block
-    // for EOB).
-    k += (static_cast<uint32_t>(entry >> kLookAcAdvanceShift) & 127) + 1;
+  uint32_t entry;
+  bool ready = reader.ReadySkip(table, entry);
+  for (; ready; ready = reader.ReadySkipAgain(table, entry)) {
+    if ((entry & kLookSkipDropMask) != 0) {
+      reader.SkipReady(static_cast<int32_t>(entry & kLookSkipDropMask));
+      reader.AdvanceBy(static_cast<int32_t>(entry >> kLookSkipStepShift));
+      // The coefficient the symbol codes, then the next one (past the
+      // block for EOB).
+      k += entry >> kLookSkipAdvanceShift & 255;
+    } else {
+      int32_t length;
+      int32_t symbol = reader.DecodeLongReady(table, length);
+      reader.SkipReady(symbol & 15);
+      reader.Advance(length, symbol & 15);
+      k += static_cast<uint32_t>(AcAdvance(symbol)) + 1;
+    }
     if (k > 63) return;
   }
   DecodeAcCareful(reader, table, place, block, k, 0);
