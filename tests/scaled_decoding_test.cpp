@@ -4,6 +4,7 @@
 // the blocks' DC terms, and seeking at a scale.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -227,8 +228,10 @@ TEST(ScaledDecoding, UnusedCoefficientsDroppedGiveTheStoredCoefficientsLines) {
         if (seg.marker == 0xDA) scan = seg.offset;
       }
       if (c.cut == 1 && rst.size() > 3) {
+        // An interval and the marker after it: the next one runs into a
+        // marker of another number.
         jpeg.erase(jpeg.begin() + static_cast<long>(rst[1] + 2),
-                   jpeg.begin() + static_cast<long>(rst[2]));
+                   jpeg.begin() + static_cast<long>(rst[3]));
       } else if (c.cut == 2) {
         jpeg.resize(scan + (jpeg.size() - scan) * 2 / 3);
       }
@@ -244,6 +247,9 @@ TEST(ScaledDecoding, UnusedCoefficientsDroppedGiveTheStoredCoefficientsLines) {
         // The damage reached the lines: the damaged-data paths ran.
         if (jpeg != intact) {
           EXPECT_NE(dropped.image.pixels, Decode(intact, c.mode, d).image.pixels);
+        }
+        if (c.cut == 1 && jpeg != intact) {  // the blocks of the MCU that met the marker cleared
+          EXPECT_GT(std::count(dropped.codes.begin(), dropped.codes.end(), IFF_ERR_DATA_ENDED), 0);
         }
       }
     }
