@@ -133,6 +133,7 @@ TEST(HuffmanDecoder, AnnexKTablesMatchTheirDerivation) {
     EXPECT_EQ(std::memcmp(a.lookNbits, b.lookNbits, sizeof a.lookNbits), 0);
     EXPECT_EQ(std::memcmp(a.lookSym, b.lookSym, sizeof a.lookSym), 0);
     EXPECT_EQ(std::memcmp(a.lookAc, b.lookAc, sizeof a.lookAc), 0);
+    EXPECT_EQ(std::memcmp(a.lookSkip, b.lookSkip, sizeof a.lookSkip), 0);
     EXPECT_NE(a.maxCode[16], b.maxCode[16]);  // the extra code was derived
   }
 }

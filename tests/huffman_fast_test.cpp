@@ -343,6 +343,7 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
         }
         if (symbol < 0) {
           ASSERT_EQ(entry, 0);
+          ASSERT_EQ(t.lookSkip[v], 0u);
           continue;
         }
       }
@@ -366,6 +367,13 @@ TEST(HuffmanFastPath, CombinedLookupAgreesWithTheSearch) {
       // entry holds the whole value (none is needed for size 0).
       ASSERT_EQ((entry >> kLookAcAdvanceShift) & 127, AcAdvance(symbol)) << v;
       ASSERT_EQ((entry & kLookAcValueKnown) != 0, fits || s == 0) << v;
+      // The skipping lookup drops the code and the magnitude together.
+      const uint32_t skip = t.lookSkip[v];
+      ASSERT_EQ(skip & kLookSkipDropMask, static_cast<uint32_t>(length + s)) << v;
+      ASSERT_EQ(skip >> kLookSkipAdvanceShift & 255, static_cast<uint32_t>(AcAdvance(symbol) + 1))
+          << v;
+      ASSERT_EQ(skip >> kLookSkipStepShift, static_cast<uint32_t>(CounterStepOffset(s, length)))
+          << v;
     }
   }
 }

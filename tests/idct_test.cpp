@@ -138,6 +138,10 @@ TEST(ReducedInverseDct, SeparableTransformsEqualTheMatrixProduct) {
       }
       block[0] = static_cast<int16_t>(trial * 7 - 1400);
     }
+    // Terms in the first row only: the column pass of one term.
+    if (trial % 7 == 3) {
+      for (int k = 8; k < 64; ++k) block[k] = 0;
+    }
     for (int w : sizes) {
       for (int h : sizes) {
         if (w == h && (w == 8 || w == 1)) continue;

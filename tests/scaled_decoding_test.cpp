@@ -4,12 +4,14 @@
 // the blocks' DC terms, and seeking at a scale.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "iffjpeg.h"
+#include "platform/cpu_features.h"
 #include "support/images.h"
 #include "support/jpeg_builder.h"
 #include "support/memory_file.h"
@@ -179,6 +181,78 @@ TEST(ScaledDecoding, SeekingAndRewindingCountScaledLines) {
     // Fixed once a line call was made.
     EXPECT_EQ(IFFControl(h, IFF_CTL_SCALE, 2, 0, nullptr), 2);
     IFFClose(h);
+  }
+}
+
+// The line controller decodes, but neither dequantizes nor stores, the
+// coefficients a reduced transform does not read, and clears only those it
+// stored. With the scalar kernels forced, every coefficient is stored and
+// every block cleared before decoding: both give the same lines, for files
+// with coefficients far out in every block, interleaved and not, whose
+// components' transforms differ across and down, with the fast reader and
+// the byte-wise one, and through the damaged-data paths.
+TEST(ScaledDecoding, UnusedCoefficientsDroppedGiveTheStoredCoefficientsLines) {
+  struct Case {
+    const char* name;
+    JpegBuildOptions options;
+    int channels;
+    int32_t mode;
+    int cut;  // 0: whole; 1: an interval cut out; 2: the file cut short
+  };
+  auto fine = [](JpegBuildOptions o) {
+    o.quality = 98;
+    return o;
+  };
+  JpegBuildOptions restarts = fine(ColourOptions(2, 2));
+  restarts.restartInterval = 2;
+  const Case cases[] = {
+      {"grey", fine(GreyOptions()), 1, IFF_MODE_READ, 0},
+      {"4:2:0", fine(ColourOptions(2, 2)), 3, IFF_MODE_READ, 0},
+      {"4:2:2", fine(ColourOptions(2, 1)), 3, IFF_MODE_READ, 0},
+      {"4:4:4", fine(ColourOptions(1, 1)), 3, IFF_MODE_READ, 0},
+      {"4:1:1", fine(ColourOptions(4, 1)), 3, IFF_MODE_READ, 0},
+      {"4:2:0 interval lost", restarts, 3, kExtended, 1},
+      {"4:2:0 truncated", restarts, 3, IFF_MODE_READ, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int32_t width : {13, 83}) {  // 13 x 9: too few blocks for the fast reader
+      SCOPED_TRACE(width);
+      const Bytes intact =
+          BuildJpeg(MakeTestImage(width, width == 13 ? 9 : 61, c.channels, 5), c.options);
+      Bytes jpeg = intact;
+      std::vector<size_t> rst;
+      size_t scan = 0;
+      for (const JpegSegment& seg : ListSegments(jpeg)) {
+        if (seg.marker >= 0xD0 && seg.marker <= 0xD7) rst.push_back(seg.offset);
+        if (seg.marker == 0xDA) scan = seg.offset;
+      }
+      if (c.cut == 1 && rst.size() > 3) {
+        // An interval and the marker after it: the next one runs into a
+        // marker of another number.
+        jpeg.erase(jpeg.begin() + static_cast<long>(rst[1] + 2),
+                   jpeg.begin() + static_cast<long>(rst[3]));
+      } else if (c.cut == 2) {
+        jpeg.resize(scan + (jpeg.size() - scan) * 2 / 3);
+      }
+      for (int d : {2, 4, 8}) {
+        SCOPED_TRACE(d);
+        iffjpeg::testing::ForceScalarKernels(true);
+        const Decoded stored = Decode(jpeg, c.mode, d);
+        iffjpeg::testing::ForceScalarKernels(false);
+        const Decoded dropped = Decode(jpeg, c.mode, d);
+        ASSERT_EQ(dropped.scaleCode, IFF_OK);
+        EXPECT_EQ(dropped.codes, stored.codes);
+        EXPECT_EQ(dropped.image.pixels, stored.image.pixels);
+        // The damage reached the lines: the damaged-data paths ran.
+        if (jpeg != intact) {
+          EXPECT_NE(dropped.image.pixels, Decode(intact, c.mode, d).image.pixels);
+        }
+        if (c.cut == 1 && jpeg != intact) {  // the blocks of the MCU that met the marker cleared
+          EXPECT_GT(std::count(dropped.codes.begin(), dropped.codes.end(), IFF_ERR_DATA_ENDED), 0);
+        }
+      }
+    }
   }
 }
 

@@ -113,6 +113,12 @@ struct DecoderState {
   int16_t blocksInMcu;
   int16_t mcuMembership[kMaxBlocksInMcu];
   int16_t lastDcVal[kMaxScanComponents];
+  // Scaled decoding through the line controller: per scan component, the
+  // coefficients (bit k: zigzag index k) its reduced transform never reads.
+  // The Huffman decoders still decode them, to move through the data, but
+  // neither dequantize nor store them, so those places of the blocks stay
+  // zero. 0 (every other decode): each coefficient is stored.
+  uint64_t unusedCoefficients[kMaxScanComponents];
   // MCUs left before the next restart marker. 32 bits: the interval itself
   // may be as large as 65535.
   int32_t restartsToGo;

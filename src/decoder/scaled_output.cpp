@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "platform/cpu_features.h"
+#include "transform/idct.h"
 #include "transform/idct_reduced.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -17,12 +20,30 @@ int32_t Enlargement(int32_t ratio, int32_t size) {
   return k;
 }
 
+// The coefficients (bit k: zigzag index k) outside the top-left
+// width x height of a block.
+uint64_t CoefficientsOutside(int32_t width, int32_t height) {
+  uint64_t outside = 0;
+  for (int32_t k = 0; k < 64; ++k) {
+    const int32_t natural = zigzagToNatural[k];
+    if (natural % 8 >= width || natural / 8 >= height) outside |= uint64_t{1} << k;
+  }
+  return outside;
+}
+
 int32_t AllocateScaledBands(IFFHandle& handle, DecoderState& dec) {
   DecompressFields& f = handle.decomp;
   ScaledFields& sf = f.scaled;
-  // The reduced transforms leave the blocks as they are: the decoding
-  // clears them again before each MCU row.
-  f.coefRowsClear = 0;
+  // The line controller's blocks: the Huffman decoders store only the
+  // coefficients the reduced transforms read, and ReconstructScaled clears
+  // those after use (coefRowsClear as the full size leaves it), so the
+  // rest of each block stays zero. With the scalar kernels forced, the
+  // straightforward twin: every coefficient stored, the blocks cleared
+  // before each MCU row. The coefficient controller's rows are cleared by
+  // FetchCoefficientRow.
+  const bool line = dec.methods->controller == ControllerKind::kLine;
+  const bool drop = line && !platform::ScalarKernelsForced();
+  if (!line) f.coefRowsClear = 0;
   sf.size = 8 / dec.scaleDenom;
   sf.width = ceilDiv(dec.imageWidth, dec.scaleDenom);
   sf.height = ceilDiv(dec.imageHeight, dec.scaleDenom);
@@ -36,6 +57,7 @@ int32_t AllocateScaledBands(IFFHandle& handle, DecoderState& dec) {
     sf.compHeight[i] = sf.size * kv;
     sf.repeatH[i] = eh / kh;
     sf.repeatV[i] = ev / kv;
+    dec.unusedCoefficients[i] = drop ? CoefficientsOutside(sf.compWidth[i], sf.compHeight[i]) : 0;
     sf.compRows[i] = dec.memory->allocSampleArray((comp.paddedWidth / 8) * sf.compWidth[i],
                                                   sf.compHeight[i] * comp.vSampFactor, dec.pool);
     sf.upRows[comp.componentIndex] = dec.memory->allocSampleArray(sf.width, sf.bandRows, dec.pool);
@@ -45,18 +67,74 @@ int32_t AllocateScaledBands(IFFHandle& handle, DecoderState& dec) {
   return kOk;
 }
 
-// The blocks of MCU row j of the band, each to size x size samples.
+// Zeroes the top-left width x height coefficients of a block, in pieces of
+// a size known at compile time.
+template <int32_t W>
+void ClearRows(int16_t* block, int32_t height) {
+  for (int32_t y = 0; y < height; ++y) std::memset(block + 8 * y, 0, sizeof(int16_t) * W);
+}
+
+void ClearUsed(int16_t* block, int32_t width, int32_t height) {
+  if (width == 8) return ClearRows<8>(block, height);
+  if (width == 4) return ClearRows<4>(block, height);
+  if (width == 2) return ClearRows<2>(block, height);
+  ClearRows<1>(block, height);
+}
+
+// A row of blocks at size 8 (a subsampled component's at 1/2) as
+// ReconstructMcuRow transforms them, two at a time through the pair
+// kernels: the samples of the reduced transform of size 8.
+void FullSizeRow(BlockRow blocks, int32_t count, SampleRow const* out) {
+  const TransformKernels& k = SelectedTransformKernels();
+  for (int32_t b = 0; b < count;) {
+    BlockExtent first = ClassifyBlock(blocks[b]);
+    if (first == BlockExtent::kDcOnly) {
+      DcOnlyToSamples(blocks[b][0], out, 8 * b);
+      b += 1;
+    } else if (k.inverseDctPairToSamples != nullptr && b + 1 < count) {
+      bool low = first != BlockExtent::kFull && ClassifyBlock(blocks[b + 1]) != BlockExtent::kFull;
+      (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
+                                                                       out, 8 * b);
+      b += 2;
+    } else {
+      k.inverseDctToSamples(blocks[b], out, 8 * b);
+      b += 1;
+    }
+  }
+}
+
+// The blocks of MCU row j of the band, each to its component's
+// compWidth x compHeight samples; with coefRowsClear, the coefficients the
+// transform read are cleared after it, the only ones the decoding stored.
 void ReconstructScaled(DecoderState& dec, const DecompressFields& f, int32_t j) {
   const ScaledFields& sf = f.scaled;
+  const bool clear = f.coefRowsClear != 0;
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     const int32_t w = sf.compWidth[i], h = sf.compHeight[i];
     const int32_t blocksPerRow = comp.paddedWidth / 8;
+    const ReducedTransform transform = SelectReducedTransform(w, h);
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
       BlockRow blocks = f.coefRows[i][r];
       SampleRow const* out = sf.compRows[i] + (j * comp.mcuHeight + r) * h;
+      if (w == 1 && h == 1) {
+        // 1/8: each block is its DC term, one sample.
+        uint8_t* row = out[0];
+        for (int32_t b = 0; b < blocksPerRow; ++b) {
+          row[b] = ReducedDcSample(blocks[b][0]);
+          if (clear) blocks[b][0] = 0;
+        }
+        continue;
+      }
+      if (w == 8 && h == 8) {
+        FullSizeRow(blocks, blocksPerRow, out);
+        if (clear)
+          std::memset(blocks, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocksPerRow));
+        continue;
+      }
       for (int32_t b = 0; b < blocksPerRow; ++b) {
-        ReducedInverseDctToSamples(blocks[b], w, h, out, b * w);
+        transform(blocks[b], out, b * w);
+        if (clear) ClearUsed(blocks[b], w, h);
       }
     }
   }

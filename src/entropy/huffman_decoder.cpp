@@ -313,7 +313,9 @@ namespace {
 // search from length 9 find, for the tables huffmanCodesOverflow accepts
 // (at most 256 codes, canonical, T.81 C.2). Built code by code, a run of
 // equal entries at a time, since it is built again for every scan.
-constexpr void DeriveCombinedLookup(const uint8_t* bits, const uint8_t* huffval, int64_t* lookup) {
+constexpr void DeriveCombinedLookup(const uint8_t* bits, const uint8_t* huffval,
+                                    HuffDecodeTables& t) {
+  int64_t* lookup = t.lookAc;
   std::fill(lookup, lookup + (1 << kLookAcBits), int64_t{0});  // longer codes, unused space
   int32_t code = 0;
   int32_t p = 0;
@@ -346,6 +348,18 @@ constexpr void DeriveCombinedLookup(const uint8_t* bits, const uint8_t* huffval,
       }
     }
     code <<= 1;
+  }
+  for (int32_t v = 0; v < (1 << kLookAcBits); ++v) {
+    const uint64_t entry = static_cast<uint64_t>(lookup[v]);
+    if ((entry & kLookAcTakenMask) == 0) {
+      t.lookSkip[v] = 0;
+      continue;
+    }
+    const auto symbol = static_cast<int32_t>(entry >> kLookAcSymbolShift) & 0xFF;
+    const auto length = static_cast<uint32_t>(entry >> kLookAcLengthShift) & 15;
+    t.lookSkip[v] = (length + static_cast<uint32_t>(symbol & 15)) |
+                    static_cast<uint32_t>(AcAdvance(symbol) + 1) << kLookSkipAdvanceShift |
+                    static_cast<uint32_t>(entry >> kLookAcStepShift) << kLookSkipStepShift;
   }
 }
 
@@ -402,7 +416,7 @@ struct AnnexKTable {
 constexpr AnnexKTable Derived(const uint8_t* bits, const uint8_t* values, int32_t count) {
   AnnexKTable k{bits, values, count, {}};
   DeriveDecodingTables(bits, values, k.decode);
-  DeriveCombinedLookup(bits, values, k.decode.lookAc);
+  DeriveCombinedLookup(bits, values, k.decode);
   return k;
 }
 
@@ -429,9 +443,10 @@ const HuffDecodeTables* AnnexKDecoding(const HuffTable& table) {
 void buildCombinedLookup(HuffTable& table) {
   if (const HuffDecodeTables* known = AnnexKDecoding(table)) {
     std::memcpy(table.decode.lookAc, known->lookAc, sizeof known->lookAc);
+    std::memcpy(table.decode.lookSkip, known->lookSkip, sizeof known->lookSkip);
     return;
   }
-  DeriveCombinedLookup(table.bits, table.huffval, table.decode.lookAc);
+  DeriveCombinedLookup(table.bits, table.huffval, table.decode);
 }
 
 void buildDecodingTable(HuffTable& table) {
@@ -505,6 +520,7 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
     const HuffTable& dcTable = *dec.dcHuffTables[comp.dcTableNo];
     const HuffTable& acTable = *dec.acHuffTables[comp.acTableNo];
     int16_t* block = *blocks[b];
+    const uint64_t unused = dec.unusedCoefficients[ci];
 
     // DC: the difference from the component's prediction (T.81 F.2.2.1).
     // A category above 15 only comes from corrupt data: a zero difference.
@@ -523,7 +539,9 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
         k += r;
         int32_t v = extendValue(getBits(stream, bits, s), s);
         if (k > 63) break;  // corrupt run past the block: nothing stored
-        block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+        if ((unused >> k & 1) == 0) {
+          block[zigzagToNatural[k]] = static_cast<int16_t>(v * static_cast<int32_t>(q[k]));
+        }
         ++k;
       } else if (r == 15) {
         k += 16;

@@ -81,8 +81,9 @@ bool huffmanCodesOverflow(const uint8_t bits[17]);
 // have passed huffmanCodesOverflow. The four tables of T.81 Annex K, which
 // most files carry, are copied from their derivation made at compile time.
 void buildDecodingTable(HuffTable& table);
-// Derives the fast decoder's combined AC lookup (lookAc) from the tables
-// buildDecodingTable made; startHuffmanPass runs it for the scan's AC tables.
+// Derives the fast decoder's combined AC lookup (lookAc) and from it the
+// skipping lookup (lookSkip), from the tables buildDecodingTable made;
+// startHuffmanPass runs it for the scan's tables.
 void buildCombinedLookup(HuffTable& table);
 
 // Bit-level primitives, exposed for tests.
@@ -117,6 +118,15 @@ inline constexpr int32_t kLookAcAdvanceShift = 21;
 inline constexpr int64_t kLookAcValueKnown = int64_t{1} << 28;
 inline constexpr int32_t kLookAcValueShift = 32;
 inline constexpr int32_t kLookAcStepShift = 48;
+
+// A skipping-lookup entry (HuffDecodeTables::lookSkip), 32 bits:
+//   bits 0..5    the code and its magnitude bits, dropped together (0: the
+//                code is longer than the lookup)
+//   bits 6..13   AcAdvance + 1: from the symbol's coefficient to the next
+//   bits 16..31  the code's step in the fast reader's counter table
+inline constexpr uint32_t kLookSkipDropMask = 63;
+inline constexpr int32_t kLookSkipAdvanceShift = 6;
+inline constexpr int32_t kLookSkipStepShift = 16;
 
 // The step from coefficient k of an AC symbol RRRRSSSS (T.81 F.2.2.2) in a
 // loop that then stores a value at k (and goes on from k + 1) unless k

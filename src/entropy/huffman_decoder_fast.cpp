@@ -24,6 +24,14 @@
 namespace iffjpeg {
 namespace {
 
+// The reader's hot operations are inlined into the decoding loop so that its
+// state stays in registers.
+#if defined(__GNUC__)
+#define IFFJPEG_INLINE inline __attribute__((always_inline))
+#else
+#define IFFJPEG_INLINE inline
+#endif
+
 constexpr int32_t kBufferLimit = 15;  // the byte-wise reader's limit
 constexpr int32_t kLookaheadBits = 8;
 // The register holds its bits at the top (the next bit is bit 63) and never
@@ -185,7 +193,7 @@ class FastBitReader {
   // operations below may then be used for one symbol and its magnitude
   // bits, followed by Advance. Tops the register up whenever the next eight
   // buffered bytes hold no 0xFF, without a branch on how many it takes.
-  bool Ready() {
+  IFFJPEG_INLINE bool Ready() {
     if (cursor_ + 8 <= safeEnd_) {
       Refill();
       return true;
@@ -196,27 +204,29 @@ class FastBitReader {
 
   // The byte-wise reader's counters after a symbol whose code had the given
   // length and which was followed by s magnitude bits (s = 0 for none).
-  void Advance(int32_t length, int32_t s) { AdvanceBy(CounterStepOffset(s, length)); }
+  IFFJPEG_INLINE void Advance(int32_t length, int32_t s) {
+    AdvanceBy(CounterStepOffset(s, length));
+  }
   // The same step, its table offset given (CounterStepOffset).
-  void AdvanceBy(int32_t offset) { state_ = kCounterSteps.next[offset + state_]; }
+  IFFJPEG_INLINE void AdvanceBy(int32_t offset) { state_ = kCounterSteps.next[offset + state_]; }
 
   // The next n bits (n = 0..63) without taking them.
-  uint64_t Peek(int32_t n) const { return n == 0 ? 0 : reg_ >> (64 - n); }
+  IFFJPEG_INLINE uint64_t Peek(int32_t n) const { return n == 0 ? 0 : reg_ >> (64 - n); }
 
   // n = 0..16 bits; none (and 0) for n = 0, without a branch.
-  int32_t TakeBitsOrNone(int32_t n) {
+  IFFJPEG_INLINE int32_t TakeBitsOrNone(int32_t n) {
     auto bits = static_cast<int32_t>((reg_ >> 1) >> (63 - n));
     SkipReady(n);
     return bits;
   }
 
-  void SkipReady(int32_t n) {
+  IFFJPEG_INLINE void SkipReady(int32_t n) {
     reg_ <<= n;
     avail_ -= n;
   }
 
   // n = 1..16 bits.
-  int32_t TakeBitsReady(int32_t n) {
+  IFFJPEG_INLINE int32_t TakeBitsReady(int32_t n) {
     auto bits = static_cast<int32_t>(reg_ >> (64 - n));
     SkipReady(n);
     return bits;
@@ -226,10 +236,29 @@ class FastBitReader {
   // top-up left at least 56 bits and one symbol takes at most 32, so the
   // lookup's ten bits are there; only the next 0xFF (or the end of the
   // buffered bytes) can call for the other operations.
-  bool ReadyAcAgain(const HuffTable& table, int64_t& entry) {
+  IFFJPEG_INLINE bool ReadyAcAgain(const HuffTable& table, int64_t& entry) {
     if (cursor_ + 8 > safeEnd_) return false;
     entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
     Refill();
+    return true;
+  }
+
+  // ReadyAcAgain and ReadyAc with the skipping lookup.
+  IFFJPEG_INLINE bool ReadySkipAgain(const HuffTable& table, uint32_t& entry) {
+    if (cursor_ + 8 > safeEnd_) return false;
+    entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
+    Refill();
+    return true;
+  }
+
+  IFFJPEG_INLINE bool ReadySkip(const HuffTable& table, uint32_t& entry) {
+    if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookAcBits) {
+      entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
+      Refill();
+      return true;
+    }
+    if (!Ready()) return false;
+    entry = table.decode.lookSkip[reg_ >> (64 - kLookAcBits)];
     return true;
   }
 
@@ -237,7 +266,7 @@ class FastBitReader {
   // the register already holds the lookup's ten bits, they are read before
   // the register is topped up (the top-up only adds bits below them), so
   // that the table load does not wait for the top-up.
-  bool ReadyAc(const HuffTable& table, int64_t& entry) {
+  IFFJPEG_INLINE bool ReadyAc(const HuffTable& table, int64_t& entry) {
     if (cursor_ + 8 <= safeEnd_ && avail_ >= kLookAcBits) {
       entry = table.decode.lookAc[reg_ >> (64 - kLookAcBits)];
       Refill();
@@ -253,7 +282,7 @@ class FastBitReader {
   // than the lookup is found by the search and comes back as an entry
   // without a value (but with its advance, and kLookAcValueKnown for a
   // symbol of size 0).
-  int64_t TakeAc(const HuffTable& table, int64_t entry) {
+  IFFJPEG_INLINE int64_t TakeAc(const HuffTable& table, int64_t entry) {
     if ((entry & kLookAcTakenMask) == 0) {
       int32_t length;
       int32_t symbol = DecodeLongReady(table, length);
@@ -268,7 +297,7 @@ class FastBitReader {
 
   // The symbol of an 8-bit lookahead value read after Ready(), its code
   // taken.
-  int32_t DecodeSymbolReady(const HuffTable& table, int32_t look, int32_t& length) {
+  IFFJPEG_INLINE int32_t DecodeSymbolReady(const HuffTable& table, int32_t look, int32_t& length) {
     length = table.decode.lookNbits[look];
     if (length > 0) {
       SkipReady(length);
@@ -330,7 +359,7 @@ class FastBitReader {
   // Whole bytes up to 63 bits in the register. The bits below them are
   // those of the following bytes (none of them 0xFF): later loads and the
   // byte-wise fill OR the very same bits into those places again.
-  void Refill() {
+  IFFJPEG_INLINE void Refill() {
     reg_ |= LoadBigEndian(cursor_) >> avail_;
     cursor_ += (kRegisterBits - avail_) >> 3;
     avail_ |= 56;
@@ -440,23 +469,19 @@ class FastBitReader {
 
 namespace {
 
-// The reader's hot operations are inlined into the decoding loop so that its
-// state stays in registers.
-#if defined(__GNUC__)
-#define IFFJPEG_INLINE inline __attribute__((always_inline))
-#else
-#define IFFJPEG_INLINE inline
-#endif
-
 // What a block of the MCU needs, gathered once per batch of MCUs.
 // Where coefficient k (zigzag order) of a component lands in its block and
 // its quantizer step: the natural index in the low bits, the step in bits
-// 16..31, one load per coefficient.
+// 16..31, one load per coefficient. An unused coefficient
+// (DecoderState::unusedCoefficients) before the component's last used one
+// has the step 0: the loop stays free of a branch, and the block keeps the
+// zero it holds there.
 using Placement = uint32_t[64];
 
-void PlaceCoefficients(const uint16_t* quant, Placement& place) {
+void PlaceCoefficients(const uint16_t* quant, uint64_t unused, Placement& place) {
   for (int32_t k = 0; k < 64; ++k) {
-    place[k] = static_cast<uint32_t>(zigzagToNatural[k]) | static_cast<uint32_t>(quant[k]) << 16;
+    uint32_t step = (unused >> k & 1) != 0 ? 0 : quant[k];
+    place[k] = static_cast<uint32_t>(zigzagToNatural[k]) | step << 16;
   }
 }
 
@@ -465,25 +490,32 @@ struct BlockPlan {
   const uint32_t* place;
   const HuffTable* dc;
   const HuffTable* ac;
+  uint32_t last;  // the last coefficient (zigzag order) stored, 0..63
 };
 
 struct McuPlan {
   int32_t blocks;
+  bool drops;  // some component leaves coefficients unused
   BlockPlan block[kMaxBlocksInMcu];
   Placement place[kMaxScanComponents];
 };
 
 void PlanMcu(const DecoderState& dec, McuPlan& plan) {
   plan.blocks = dec.blocksInMcu;
+  plan.drops = false;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
-    PlaceCoefficients(dec.quantTables[comp.quantTableNo]->quantval, plan.place[c]);
+    PlaceCoefficients(dec.quantTables[comp.quantTableNo]->quantval, dec.unusedCoefficients[c],
+                      plan.place[c]);
+    plan.drops = plan.drops || dec.unusedCoefficients[c] != 0;
   }
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
+    // The DC term is always used, so ~unused is never 0.
+    auto last = static_cast<uint32_t>(63 - std::countl_zero(~dec.unusedCoefficients[ci]));
     plan.block[b] = {ci, plan.place[ci], dec.dcHuffTables[comp.dcTableNo],
-                     dec.acHuffTables[comp.acTableNo]};
+                     dec.acHuffTables[comp.acTableNo], last};
   }
 }
 
@@ -523,9 +555,11 @@ IFFJPEG_INLINE int32_t DecodeDc(FastBitReader& reader, const HuffTable& table) {
 }
 
 // AC (T.81 F.2.2.2): run/size symbols, ZRL and EOB, from coefficient k,
-// one symbol at a time through whichever reader has the bits.
+// one symbol at a time through whichever reader has the bits; coefficients
+// past last are decoded but not stored.
 IFFJPEG_INLINE void DecodeAcCareful(FastBitReader& reader, const HuffTable& table,
-                                    const uint32_t* place, int16_t* block, uint32_t k) {
+                                    const uint32_t* place, int16_t* block, uint32_t k,
+                                    uint32_t last) {
   while (k < 64) {
     int32_t v = 0;
     uint32_t rs;
@@ -549,8 +583,10 @@ IFFJPEG_INLINE void DecodeAcCareful(FastBitReader& reader, const HuffTable& tabl
     if (s > 0) {
       k += r;
       if (k > 63) break;  // corrupt run past the block: nothing stored
-      uint32_t at = place[k];
-      block[at & 63] = static_cast<int16_t>(v * static_cast<int32_t>(at >> 16));
+      if (k <= last) {
+        uint32_t at = place[k];
+        block[at & 63] = static_cast<int16_t>(v * static_cast<int32_t>(at >> 16));
+      }
       ++k;
     } else if (r == 15) {
       k += 16;
@@ -560,13 +596,44 @@ IFFJPEG_INLINE void DecodeAcCareful(FastBitReader& reader, const HuffTable& tabl
   }
 }
 
+// The rest of a block from coefficient k on, none of which is used: each
+// symbol is still decoded, to move through the data, but its magnitude
+// bits are dropped with the code (lookSkip), never extracted.
+IFFJPEG_INLINE void SkipAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
+                           int16_t* block, uint32_t k) {
+  if (k > 63) return;
+  uint32_t entry;
+  bool ready = reader.ReadySkip(table, entry);
+  for (; ready; ready = reader.ReadySkipAgain(table, entry)) {
+    if ((entry & kLookSkipDropMask) != 0) {
+      reader.SkipReady(static_cast<int32_t>(entry & kLookSkipDropMask));
+      reader.AdvanceBy(static_cast<int32_t>(entry >> kLookSkipStepShift));
+      // The coefficient the symbol codes, then the next one (past the
+      // block for EOB).
+      k += entry >> kLookSkipAdvanceShift & 255;
+    } else {
+      int32_t length;
+      int32_t symbol = reader.DecodeLongReady(table, length);
+      reader.SkipReady(symbol & 15);
+      reader.Advance(length, symbol & 15);
+      k += static_cast<uint32_t>(AcAdvance(symbol)) + 1;
+    }
+    if (k > 63) return;
+  }
+  DecodeAcCareful(reader, table, place, block, k, 0);
+}
+
 // The same while the register holds the bits, each symbol's step through
 // the block taken from its entry (AcAdvance): a ZRL stores a zero where the
 // block holds one already, so that every symbol but EOB takes the same
 // steps; the careful loop takes over where the register may run short.
+// With kDrops, the coefficients past last go through SkipAc.
+template <bool kDrops>
 IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, const uint32_t* place,
-                             int16_t* block) {
+                             int16_t* block, uint32_t last) {
+  if (!kDrops) last = 63;
   uint32_t k = 1;
+  if (kDrops && last == 0) return SkipAc(reader, table, place, block, k);
   int64_t entry;
   bool ready = reader.ReadyAc(table, entry);
   for (; ready; ready = reader.ReadyAcAgain(table, entry)) {
@@ -580,14 +647,22 @@ IFFJPEG_INLINE void DecodeAc(FastBitReader& reader, const HuffTable& table, cons
     }
     reader.AdvanceBy(static_cast<int32_t>(static_cast<uint64_t>(entry) >> kLookAcStepShift));
     k += static_cast<uint32_t>(entry >> kLookAcAdvanceShift) & 127;
-    if (k > 63) return;  // EOB, or a corrupt run past the block: nothing stored
+    if (k > last) {
+      // EOB, or a corrupt run past the block: nothing stored.
+      if (!kDrops) return;
+      return SkipAc(reader, table, place, block, k + 1);
+    }
     uint32_t at = place[k];
     block[at & 63] = static_cast<int16_t>(v * static_cast<int32_t>(at >> 16));
-    if (++k > 63) return;
+    if (++k > last) {
+      if (!kDrops) return;
+      return SkipAc(reader, table, place, block, k);
+    }
   }
-  DecodeAcCareful(reader, table, place, block, k);
+  DecodeAcCareful(reader, table, place, block, k, last);
 }
 
+template <bool kDrops>
 IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const McuPlan& plan,
                                  CoefBlock** blocks) {
   for (int32_t b = 0; b < plan.blocks; ++b) {
@@ -597,7 +672,7 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
     dec.lastDcVal[p.component] = static_cast<int16_t>(dec.lastDcVal[p.component] + diff);
     block[0] =
         static_cast<int16_t>(dec.lastDcVal[p.component] * static_cast<int32_t>(p.place[0] >> 16));
-    DecodeAc(reader, *p.ac, p.place, block);
+    DecodeAc<kDrops>(reader, *p.ac, p.place, block, p.last);
   }
 }
 
@@ -623,32 +698,43 @@ void CheckOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, CoefBl
   if (bits.zerosSupplied != 0) checkMcuOverrun(stream, bits, dec, blocks);
 }
 
+// The reader lives in the function that runs the loop, so that its state
+// stays in registers.
+template <bool kDrops>
+void DecodeMcus(ByteStream& stream, BitReader& bits, DecoderState& dec, const McuPlan& plan,
+                CoefBlock** blocks, int32_t count) {
+  FastBitReader reader(stream, bits);
+  for (int32_t m = 0; m < count; ++m) {
+    if (RestartIfDue(stream, bits, dec, reader)) continue;
+    DecodeBlocks<kDrops>(reader, dec, plan, blocks + m * dec.blocksInMcu);
+    CheckOverrun(stream, bits, dec, blocks + m * dec.blocksInMcu);
+  }
+  reader.Store();
+}
+
 }  // namespace
 
 int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
                              CoefBlock** blocks) {
-  FastBitReader reader(stream, bits);
   McuPlan plan;
   PlanMcu(dec, plan);
-  if (!RestartIfDue(stream, bits, dec, reader)) {
-    DecodeBlocks(reader, dec, plan, blocks);
-    CheckOverrun(stream, bits, dec, blocks);
+  if (plan.drops) {
+    DecodeMcus<true>(stream, bits, dec, plan, blocks, 1);
+  } else {
+    DecodeMcus<false>(stream, bits, dec, plan, blocks, 1);
   }
-  reader.Store();
   return 0;
 }
 
 void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
                            CoefBlock** blocks, int32_t count) {
-  FastBitReader reader(stream, bits);
   McuPlan plan;
   PlanMcu(dec, plan);
-  for (int32_t m = 0; m < count; ++m) {
-    if (RestartIfDue(stream, bits, dec, reader)) continue;
-    DecodeBlocks(reader, dec, plan, blocks + m * dec.blocksInMcu);
-    CheckOverrun(stream, bits, dec, blocks + m * dec.blocksInMcu);
+  if (plan.drops) {
+    DecodeMcus<true>(stream, bits, dec, plan, blocks, count);
+  } else {
+    DecodeMcus<false>(stream, bits, dec, plan, blocks, count);
   }
-  reader.Store();
 }
 
 }  // namespace iffjpeg

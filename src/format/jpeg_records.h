@@ -63,6 +63,10 @@ struct HuffDecodeTables {
   // symbol, the extended value when the AC magnitude bits also fit in the
   // ten, and the code's step in the fast reader's counter table.
   int64_t lookAc[1024];
+  // The same codes for a block's coefficients that are decoded only to be
+  // passed over (scaled decoding): the bits to drop, code and magnitude
+  // together, the step through the block and the counter step.
+  uint32_t lookSkip[1024];
 };
 
 // Encoding tables derived from bits/huffval (T.81 Annex C).

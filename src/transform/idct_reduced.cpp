@@ -1,5 +1,8 @@
 #include "transform/idct_reduced.h"
 
+#include <cstring>
+#include <type_traits>
+
 #include "transform/dct_constants.h"
 #include "transform/idct.h"
 #include "transform/transform_kernels.h"
@@ -35,30 +38,33 @@ inline uint8_t ClampSample(int64_t value) {
   return static_cast<uint8_t>(shifted < 0 ? 0 : shifted > 255 ? 255 : shifted);
 }
 
-// in[k * stride], k < N, to out[0..N).
-template <int N>
-void Transform(const int64_t* in, int32_t stride, int64_t* out) {
+// in[k * stride], k < N, to out[0..N), in T's arithmetic (whose range the
+// caller makes sure of).
+template <int N, typename T>
+void Transform(const T* in, int32_t stride, T* out) {
+  constexpr T kR = static_cast<T>(kHalfRoot2), kC1 = static_cast<T>(kCos1),
+              kC3 = static_cast<T>(kCos3);
   if constexpr (N == 1) {
-    out[0] = in[0] * kHalfRoot2;
+    out[0] = in[0] * kR;
   } else if constexpr (N == 2) {
-    int64_t even = in[0] * kHalfRoot2, odd = in[stride] * kHalfRoot2;
+    T even = in[0] * kR, odd = in[stride] * kR;
     out[0] = even + odd;
     out[1] = even - odd;
   } else if constexpr (N == 4) {
-    int64_t e0 = (in[0] + in[2 * stride]) * kHalfRoot2;
-    int64_t e1 = (in[0] - in[2 * stride]) * kHalfRoot2;
-    int64_t o0 = in[stride] * kCos1 + in[3 * stride] * kCos3;
-    int64_t o1 = in[stride] * kCos3 - in[3 * stride] * kCos1;
+    T e0 = (in[0] + in[2 * stride]) * kR;
+    T e1 = (in[0] - in[2 * stride]) * kR;
+    T o0 = in[stride] * kC1 + in[3 * stride] * kC3;
+    T o1 = in[stride] * kC3 - in[3 * stride] * kC1;
     out[0] = e0 + o0;
     out[1] = e1 + o1;
     out[2] = e1 - o1;
     out[3] = e0 - o0;
   } else {
     static_assert(N == 8);
-    int64_t even[4];
+    T even[4];
     Transform<4>(in, 2 * stride, even);
     for (int32_t x = 0; x < 4; ++x) {
-      int64_t odd = 0;
+      T odd = 0;
       for (int32_t k = 0; k < 4; ++k) {
         odd += in[(2 * k + 1) * stride] * CosSixteenth((2 * x + 1) * (2 * k + 1));
       }
@@ -68,18 +74,46 @@ void Transform(const int64_t* in, int32_t stride, int64_t* out) {
   }
 }
 
+// The top-left W coefficients of row v of a block, non-zero when any is.
+template <int W>
+inline uint64_t RowBits(const int16_t* block, int32_t v) {
+  uint64_t bits = 0;
+  if constexpr (W == 8) {
+    uint64_t high = 0;
+    std::memcpy(&bits, block + 8 * v, 8);
+    std::memcpy(&high, block + 8 * v + 4, 8);
+    bits |= high;
+  } else {
+    std::memcpy(&bits, block + 8 * v, sizeof(int16_t) * W);
+  }
+  return bits;
+}
+
 // W x H samples from the top-left W x H coefficients: rows, then columns.
+// The row pass of up to four terms stays within 32 bits (|in| <= 2^15,
+// each output at most 2^15 x (2 x 5793 + 7568 + 3135) < 2^30); the column
+// pass needs 64.
 template <int W, int H>
 void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
+  if constexpr (W == 2 && H == 2) {
+    // Every term of both 2-point passes is multiplied by 1 / sqrt(2), so
+    // each sample is a signed sum of the four terms times its square: the
+    // very integers the two passes give.
+    constexpr int64_t kSquare = kHalfRoot2 * kHalfRoot2;
+    constexpr int64_t kHalf = int64_t{1} << (kDescaleBits - 1);
+    const int64_t a = block[0], b = block[1], c = block[8], d = block[9];
+    rows[0][column] = ClampSample(((a + b + c + d) * kSquare + kHalf) >> kDescaleBits);
+    rows[0][column + 1] = ClampSample(((a - b + c - d) * kSquare + kHalf) >> kDescaleBits);
+    rows[1][column] = ClampSample(((a + b - c - d) * kSquare + kHalf) >> kDescaleBits);
+    rows[1][column + 1] = ClampSample(((a - b - c + d) * kSquare + kHalf) >> kDescaleBits);
+    return;
+  }
+  using RowValue = std::conditional_t<(W <= 4), int32_t, int64_t>;
   // Which rows hold a term, and whether the DC term is the only one.
   uint32_t rowsUsed = 0;
+  for (int32_t v = 0; v < H; ++v) rowsUsed |= (RowBits<W>(block, v) != 0 ? 1u : 0u) << v;
   bool acInRowZero = false;
-  for (int32_t v = 0; v < H; ++v) {
-    int32_t any = 0;
-    for (int32_t u = v == 0 ? 1 : 0; u < W; ++u) any |= block[8 * v + u];
-    if (v == 0) acInRowZero = any != 0;
-    if (any != 0 || (v == 0 && block[0] != 0)) rowsUsed |= 1u << v;
-  }
+  for (int32_t u = 1; u < W; ++u) acInRowZero = acInRowZero || block[u] != 0;
   if (rowsUsed <= 1 && !acInRowZero) {
     // Both passes of a lone DC term multiply it by 1 / sqrt(2): every
     // sample is the same sum.
@@ -90,7 +124,7 @@ void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
     }
     return;
   }
-  int64_t in[W];
+  RowValue in[W];
   int64_t rowPass[H][W];  // [v][x]
   for (int32_t v = 0; v < H; ++v) {
     if ((rowsUsed >> v & 1) == 0) {
@@ -98,7 +132,19 @@ void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
       continue;
     }
     for (int32_t u = 0; u < W; ++u) in[u] = block[8 * v + u];
-    Transform<W>(in, 1, rowPass[v]);
+    RowValue pass[W];
+    Transform<W>(in, 1, pass);
+    for (int32_t x = 0; x < W; ++x) rowPass[v][x] = pass[x];
+  }
+  if (rowsUsed == 1) {
+    // Only row 0: each column's transform is its one term times 1 / sqrt(2)
+    // in every row.
+    for (int32_t x = 0; x < W; ++x) {
+      uint8_t value = ClampSample(
+          (rowPass[0][x] * kHalfRoot2 + (int64_t{1} << (kDescaleBits - 1))) >> kDescaleBits);
+      for (int32_t y = 0; y < H; ++y) rows[y][column + x] = value;
+    }
+    return;
   }
   int64_t out[H];
   for (int32_t x = 0; x < W; ++x) {
@@ -110,7 +156,18 @@ void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
   }
 }
 
-using ReducedFn = void (*)(const int16_t*, SampleRow const*, int32_t);
+using ReducedFn = ReducedTransform;
+
+// Size 8: the full transform through the kernels the unscaled decoder
+// uses, the same samples as InverseDctToSamplesScalar.
+void FullEight(const int16_t* block, SampleRow const* rows, int32_t column) {
+  if (ClassifyBlock(block) == BlockExtent::kDcOnly) return DcOnlyToSamples(block[0], rows, column);
+  SelectedTransformKernels().inverseDctToSamples(block, rows, column);
+}
+
+void DcOne(const int16_t* block, SampleRow const* rows, int32_t column) {
+  rows[0][column] = ReducedDcSample(block[0]);
+}
 
 template <int W>
 constexpr ReducedFn Pick(int32_t height) {
@@ -141,28 +198,28 @@ ReducedFn Pick(int32_t width, int32_t height) {
 
 }  // namespace
 
+ReducedTransform SelectReducedTransform(int32_t width, int32_t height) {
+  if (width != height) return Pick(width, height);
+  switch (width) {
+    case 1:
+      return DcOne;
+    case 2:
+      return Reduced<2, 2>;
+    case 4:
+      return Reduced<4, 4>;
+    default:
+      return FullEight;
+  }
+}
+
 void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t height,
                                 SampleRow const* rows, int32_t column) {
-  if (width == height) return ReducedInverseDctToSamples(block, width, rows, column);
-  Pick(width, height)(block, rows, column);
+  SelectReducedTransform(width, height)(block, rows, column);
 }
 
 void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow const* rows,
                                 int32_t column) {
-  if (size == 8) {
-    // The full transform through the kernels the unscaled decoder uses:
-    // the same samples as InverseDctToSamplesScalar.
-    if (ClassifyBlock(block) == BlockExtent::kDcOnly)
-      return DcOnlyToSamples(block[0], rows, column);
-    return SelectedTransformKernels().inverseDctToSamples(block, rows, column);
-  }
-  if (size == 4) return Reduced<4, 4>(block, rows, column);
-  if (size == 2) return Reduced<2, 2>(block, rows, column);
-  // As DcOnlyToSamples: pass 1 keeps dc x 4 in 16 bits, pass 2 descales it.
-  using dct::kPass1Bits;
-  auto scaled = static_cast<int16_t>(static_cast<int32_t>(block[0]) * (1 << kPass1Bits));
-  int32_t value = (scaled + (1 << (kPass1Bits + 2))) >> (kPass1Bits + 3);
-  rows[0][column] = ClampSample(value);
+  SelectReducedTransform(size, size)(block, rows, column);
 }
 
 }  // namespace iffjpeg

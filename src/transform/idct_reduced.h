@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "memory/memory_manager.h"
+#include "transform/dct_constants.h"
 
 namespace iffjpeg {
 
@@ -24,5 +25,20 @@ void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow co
 // direction; equal sides are the square transform above.
 void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t height,
                                 SampleRow const* rows, int32_t column);
+
+// One of the transforms above, chosen once for blocks of one size
+// (scaled decoding picks it per component, not per block): the same
+// samples as ReducedInverseDctToSamples(block, width, height, rows, column).
+using ReducedTransform = void (*)(const int16_t* block, SampleRow const* rows, int32_t column);
+ReducedTransform SelectReducedTransform(int32_t width, int32_t height);
+
+// The one sample of size 1, as DcOnlyToSamples gives it: pass 1 keeps
+// dc x 4 in 16 bits, pass 2 descales it; level-shifted and clamped.
+inline uint8_t ReducedDcSample(int16_t dc) {
+  using dct::kPass1Bits;
+  auto scaled = static_cast<int16_t>(static_cast<int32_t>(dc) * (1 << kPass1Bits));
+  int32_t value = ((scaled + (1 << (kPass1Bits + 2))) >> (kPass1Bits + 3)) + 128;
+  return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
 
 }  // namespace iffjpeg
