@@ -137,6 +137,21 @@ TEST(SimdEquality, InverseDctPairLowAvx2MatchesScalar) {
   }
   CompareIdctPair(iffjpeg::InverseDctPairLowToSamplesAvx2, blocks);
 }
+
+// Scaled decoding's 4 x 4 transform in doubles, on every kind of block
+// (only the top-left 4 x 4 terms are read).
+TEST(SimdEquality, ReducedFourAvx2MatchesScalar) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+  for (const auto& block : CoefficientBlocks(6000, 2468)) {
+    uint8_t a[4][12] = {}, b[4][12] = {};
+    iffjpeg::SampleRow rowsA[4] = {a[0], a[1], a[2], a[3]};
+    iffjpeg::SampleRow rowsB[4] = {b[0], b[1], b[2], b[3]};
+    iffjpeg::ReducedFourToSamplesScalar(block.data(), rowsA, 5);
+    iffjpeg::ReducedFourToSamplesAvx2(block.data(), rowsB, 5);
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a))
+        << "first coefficients " << block[0] << " " << block[1] << " " << block[8];
+  }
+}
 #endif
 
 // Blocks are told apart by where their nonzero coefficients lie, and a

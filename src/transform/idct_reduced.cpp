@@ -198,6 +198,10 @@ ReducedFn Pick(int32_t width, int32_t height) {
 
 }  // namespace
 
+void ReducedFourToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column) {
+  Reduced<4, 4>(block, rows, column);
+}
+
 ReducedTransform SelectReducedTransform(int32_t width, int32_t height) {
   if (width != height) return Pick(width, height);
   switch (width) {
@@ -206,7 +210,7 @@ ReducedTransform SelectReducedTransform(int32_t width, int32_t height) {
     case 2:
       return Reduced<2, 2>;
     case 4:
-      return Reduced<4, 4>;
+      return SelectedTransformKernels().reducedFourToSamples;
     default:
       return FullEight;
   }

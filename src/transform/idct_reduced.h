@@ -32,6 +32,14 @@ void ReducedInverseDctToSamples(const int16_t* block, int32_t width, int32_t hei
 using ReducedTransform = void (*)(const int16_t* block, SampleRow const* rows, int32_t column);
 ReducedTransform SelectReducedTransform(int32_t width, int32_t height);
 
+// The 4 x 4 transform, scalar, and four columns at a time (AVX2, doubles:
+// every value is an integer below 2^53, so the same samples); scaled
+// decoding takes the one the transform kernels select.
+void ReducedFourToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column);
+#if defined(IFFJPEG_HAVE_AVX2)
+void ReducedFourToSamplesAvx2(const int16_t* block, SampleRow const* rows, int32_t column);
+#endif
+
 // The one sample of size 1, as DcOnlyToSamples gives it: pass 1 keeps
 // dc x 4 in 16 bits, pass 2 descales it; level-shifted and clamped.
 inline uint8_t ReducedDcSample(int16_t dc) {

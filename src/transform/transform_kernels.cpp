@@ -14,6 +14,7 @@ TransformKernels FastestTransformKernels() {
     k.inverseDctPairToSamples = InverseDctPairToSamplesAvx2;
     k.inverseDctPairLowToSamples = InverseDctPairLowToSamplesAvx2;
     k.forwardDctQuantizePair = ForwardDctQuantizePairAvx2;
+    k.reducedFourToSamples = ReducedFourToSamplesAvx2;
   }
 #endif
   return k;

@@ -6,6 +6,7 @@
 #include "platform/cpu_features.h"
 #include "transform/fdct.h"
 #include "transform/idct.h"
+#include "transform/idct_reduced.h"
 
 namespace iffjpeg {
 
@@ -15,6 +16,7 @@ struct TransformKernels {
   InverseDctPairToSamplesFn inverseDctPairLowToSamples;  // with the pair kernel
   ForwardDctQuantizeFn forwardDctQuantize;
   ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
+  ReducedTransform reducedFourToSamples;            // scaled decoding's 4 x 4
 };
 
 // The scalar twins, and the fastest variants this build and processor
@@ -25,6 +27,7 @@ inline constexpr TransformKernels kScalarTransformKernels = {
     .inverseDctPairLowToSamples = nullptr,
     .forwardDctQuantize = ForwardDctQuantizeScalar,
     .forwardDctQuantizePair = nullptr,
+    .reducedFourToSamples = ReducedFourToSamplesScalar,
 };
 TransformKernels FastestTransformKernels();
 
