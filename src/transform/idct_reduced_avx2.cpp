@@ -9,6 +9,7 @@
 // scaling by a power of two loses nothing and the floor of an exact value
 // is the arithmetic shift the scalar form makes. Either pass may then come
 // first; columns go first here so that each pass works lane by lane.
+#if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
 #include <cstring>
@@ -83,3 +84,4 @@ void ReducedFourToSamplesAvx2(const int16_t* block, SampleRow const* rows, int32
 }
 
 }  // namespace iffjpeg
+#endif  // IFFJPEG_HAVE_AVX2
