@@ -215,10 +215,15 @@ TEST(LenientReading, RestartNumbersResynchronise) {
     out.insert(out.end(), jpeg.begin() + static_cast<long>(to), jpeg.end());
     return out;
   };
-  auto twoMarkersCut = [&](std::size_t first, std::size_t second) {
+  // The markers at the given indices removed (in descending order, so
+  // that the earlier offsets stay valid).
+  auto markersCut = [&](std::vector<std::size_t> indices) {
     Bytes out = jpeg;
-    out.erase(out.begin() + static_cast<long>(second), out.begin() + static_cast<long>(second) + 2);
-    out.erase(out.begin() + static_cast<long>(first), out.begin() + static_cast<long>(first) + 2);
+    std::sort(indices.rbegin(), indices.rend());
+    for (std::size_t i : indices) {
+      out.erase(out.begin() + static_cast<long>(rst[i]),
+                out.begin() + static_cast<long>(rst[i]) + 2);
+    }
     return out;
   };
   // Interval k's data run from just after rst[k - 1] to rst[k].
@@ -241,7 +246,9 @@ TEST(LenientReading, RestartNumbersResynchronise) {
   // in step, and only the event is reported.
   const Case cases[] = {
       {"one RST removed", cut(rst[99], rst[99] + 2), 1, 0},
-      {"two RSTs in a row removed", twoMarkersCut(rst[99], rst[100]), 2, 0},
+      {"two RSTs in a row removed", markersCut({99, 100}), 2, 0},
+      {"seven RSTs in a row removed", markersCut({99, 100, 101, 102, 103, 104, 105}), 7, 0},
+      {"every other RST of a row removed", markersCut({97, 99, 101, 103}), 4, 0},
       {"two adjacent intervals cut out", cut(rst[99] + 2, rst[101]), 2, 2},
       {"two adjacent intervals and the RST between garbled", garbled(rst[99] + 2, rst[101]), 2, 2},
       {"a few bytes across an RST damaged", garbled(rst[99] - 3, rst[99] + 3), 2, 2},
