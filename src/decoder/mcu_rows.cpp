@@ -88,44 +88,46 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
   }
 }
 
-void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
-                       SampleArray* sampleRows, int32_t firstRow) {
+void TransformBlockRow(BlockRow blocks, int32_t count, SampleRow const* out, bool clear) {
   // The transform and the level shift and clamp run as one kernel per block
   // (the scalar twin is inverseDct followed by the range limit). A block
   // with nothing but its DC term is filled with its one value; two blocks
   // side by side go through the pair kernel, its reduced form when neither
   // has coefficients outside the top-left 4 x 4.
   const TransformKernels& k = SelectedTransformKernels();
+  for (int32_t b = 0; b < count;) {
+    BlockExtent first = ClassifyBlock(blocks[b]);
+    if (first == BlockExtent::kDcOnly) {
+      DcOnlyToSamples(blocks[b][0], out, 8 * b);
+      if (clear) ClearAfterUse(blocks[b], first);
+      b += 1;
+    } else if (k.inverseDctPairToSamples != nullptr && b + 1 < count) {
+      BlockExtent second = ClassifyBlock(blocks[b + 1]);
+      bool low = first != BlockExtent::kFull && second != BlockExtent::kFull;
+      (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
+                                                                       out, 8 * b);
+      if (clear) {
+        ClearAfterUse(blocks[b], first);
+        ClearAfterUse(blocks[b + 1], second);
+      }
+      b += 2;
+    } else {
+      k.inverseDctToSamples(blocks[b], out, 8 * b);
+      if (clear) ClearAfterUse(blocks[b], first);
+      b += 1;
+    }
+  }
+}
+
+void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
+                       SampleArray* sampleRows, int32_t firstRow) {
   const bool clear = handle.decomp.coefRowsClear != 0;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     int32_t blocksPerRow = comp.paddedWidth / 8;
     SampleArray rows = sampleRows[c];
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
-      BlockRow blocks = coefRows[c][r];
-      SampleRow const* out = rows + firstRow + 8 * r;
-      for (int32_t b = 0; b < blocksPerRow;) {
-        BlockExtent first = ClassifyBlock(blocks[b]);
-        if (first == BlockExtent::kDcOnly) {
-          DcOnlyToSamples(blocks[b][0], out, 8 * b);
-          if (clear) ClearAfterUse(blocks[b], first);
-          b += 1;
-        } else if (k.inverseDctPairToSamples != nullptr && b + 1 < blocksPerRow) {
-          BlockExtent second = ClassifyBlock(blocks[b + 1]);
-          bool low = first != BlockExtent::kFull && second != BlockExtent::kFull;
-          (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
-                                                                           out, 8 * b);
-          if (clear) {
-            ClearAfterUse(blocks[b], first);
-            ClearAfterUse(blocks[b + 1], second);
-          }
-          b += 2;
-        } else {
-          k.inverseDctToSamples(blocks[b], out, 8 * b);
-          if (clear) ClearAfterUse(blocks[b], first);
-          b += 1;
-        }
-      }
+      TransformBlockRow(coefRows[c][r], blocksPerRow, rows + firstRow + 8 * r, clear);
     }
   }
 }

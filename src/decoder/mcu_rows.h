@@ -23,4 +23,9 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
 void ReconstructMcuRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows,
                        SampleArray* sampleRows, int32_t firstRow);
 
+// One row of count blocks to 8 x 8 samples each, at out[0..8) from column
+// 0, through the kernels ReconstructMcuRow uses (it calls this for each
+// block row); with clear, each block is left zero after its transform.
+void TransformBlockRow(BlockRow blocks, int32_t count, SampleRow const* out, bool clear);
+
 }  // namespace iffjpeg

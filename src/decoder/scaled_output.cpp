@@ -4,10 +4,9 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "decoder/mcu_rows.h"
 #include "platform/cpu_features.h"
-#include "transform/idct.h"
 #include "transform/idct_reduced.h"
-#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -81,28 +80,6 @@ void ClearUsed(int16_t* block, int32_t width, int32_t height) {
   ClearRows<1>(block, height);
 }
 
-// A row of blocks at size 8 (a subsampled component's at 1/2) as
-// ReconstructMcuRow transforms them, two at a time through the pair
-// kernels: the samples of the reduced transform of size 8.
-void FullSizeRow(BlockRow blocks, int32_t count, SampleRow const* out) {
-  const TransformKernels& k = SelectedTransformKernels();
-  for (int32_t b = 0; b < count;) {
-    BlockExtent first = ClassifyBlock(blocks[b]);
-    if (first == BlockExtent::kDcOnly) {
-      DcOnlyToSamples(blocks[b][0], out, 8 * b);
-      b += 1;
-    } else if (k.inverseDctPairToSamples != nullptr && b + 1 < count) {
-      bool low = first != BlockExtent::kFull && ClassifyBlock(blocks[b + 1]) != BlockExtent::kFull;
-      (low ? k.inverseDctPairLowToSamples : k.inverseDctPairToSamples)(blocks[b], blocks[b + 1],
-                                                                       out, 8 * b);
-      b += 2;
-    } else {
-      k.inverseDctToSamples(blocks[b], out, 8 * b);
-      b += 1;
-    }
-  }
-}
-
 // The blocks of MCU row j of the band, each to its component's
 // compWidth x compHeight samples; with coefRowsClear, the coefficients the
 // transform read are cleared after it, the only ones the decoding stored.
@@ -127,9 +104,8 @@ void ReconstructScaled(DecoderState& dec, const DecompressFields& f, int32_t j) 
         continue;
       }
       if (w == 8 && h == 8) {
-        FullSizeRow(blocks, blocksPerRow, out);
-        if (clear)
-          std::memset(blocks, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocksPerRow));
+        // A subsampled component at 1/2: the full-size reconstruction.
+        TransformBlockRow(blocks, blocksPerRow, out, clear);
         continue;
       }
       for (int32_t b = 0; b < blocksPerRow; ++b) {
