@@ -293,7 +293,10 @@ extern "C" {
  * have the scaled size (IFF_CTL_LINE_BYTES reports it) and IFFSeek counts
  * scaled lines. Scale 1 is the full-size decoding. Otherwise each block
  * gives 8 / d samples a side through a reduced inverse DCT (at 1/8 the
- * value a block holding only its DC term decodes to); a subsampled
+ * value a block holding only its DC term decodes to; where a block gives 4
+ * samples a side and holds terms of the upper half of frequencies along it,
+ * they are folded in so that each sample is the mean of the two the full
+ * decoding gives there, but for rounding and clamping); a subsampled
  * component's blocks give proportionally more samples (up to 8 a side) and
  * are replicated for the rest of their ratio. Multi-scan files read
  * without IFF_MODE_EXTENDED are decoded at full size and averaged over

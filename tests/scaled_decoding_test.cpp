@@ -120,7 +120,10 @@ TEST(ScaledDecoding, EveryLayoutAgainstTheBoxAveragedFullDecode) {
       EXPECT_EQ(scaled.lineBytes, scaled.size[0] * c.channels);
       EXPECT_EQ(scaled.codes, std::vector<int32_t>(scaled.codes.size(), 0));
       const double psnr = Psnr(scaled.image, BoxAverage(full.image, d));
-      EXPECT_GE(psnr, 34.0);
+      // At 1/2 the folded blocks give the means of the full decode's pairs
+      // (35 dB for greyscale without the fold; chroma upsampled from its
+      // own resolution bounds the colour layouts).
+      EXPECT_GE(psnr, d == 2 ? 39.0 : 34.0);
       std::printf("[ scaled ] %-22s 1/%d %6.2f dB\n", c.name, d, psnr);
       RecordProperty(std::string(c.name) + " 1/" + std::to_string(d), std::to_string(psnr));
     }

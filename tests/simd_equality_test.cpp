@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "decoder/colour_deconvert.h"
@@ -150,6 +151,22 @@ TEST(SimdEquality, ReducedFourAvx2MatchesScalar) {
     iffjpeg::ReducedFourToSamplesAvx2(block.data(), rowsB, 5);
     ASSERT_EQ(0, std::memcmp(a, b, sizeof a))
         << "first coefficients " << block[0] << " " << block[1] << " " << block[8];
+  }
+}
+#endif
+
+#if defined(IFFJPEG_HAVE_SSE2)
+// The half-size fold in each direction and both, on every kind of block
+// (the extremes saturate).
+TEST(SimdEquality, HalfSizeFoldSse2MatchesScalar) {
+  for (const auto& block : CoefficientBlocks(6000, 97531)) {
+    for (auto [across, down] : {std::pair{true, true}, {true, false}, {false, true}}) {
+      std::vector<int16_t> a = block, b = block;
+      iffjpeg::FoldForHalfSizeScalar(a.data(), across, down);
+      iffjpeg::FoldForHalfSizeSse2(b.data(), across, down);
+      ASSERT_EQ(a, b) << "across " << across << " down " << down << ", first coefficients "
+                      << block[0] << " " << block[1] << " " << block[8];
+    }
   }
 }
 #endif

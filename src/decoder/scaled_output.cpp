@@ -6,7 +6,9 @@
 #include "common/result_codes.h"
 #include "decoder/mcu_rows.h"
 #include "platform/cpu_features.h"
+#include "transform/idct.h"
 #include "transform/idct_reduced.h"
+#include "transform/transform_kernels.h"
 
 namespace iffjpeg {
 namespace {
@@ -56,7 +58,10 @@ int32_t AllocateScaledBands(IFFHandle& handle, DecoderState& dec) {
     sf.compHeight[i] = sf.size * kv;
     sf.repeatH[i] = eh / kh;
     sf.repeatV[i] = ev / kv;
-    dec.unusedCoefficients[i] = drop ? CoefficientsOutside(sf.compWidth[i], sf.compHeight[i]) : 0;
+    // A side of 4 folds the block's terms 5..7 in (FoldForHalfSize).
+    const int32_t usedW = sf.compWidth[i] == 4 ? 8 : sf.compWidth[i];
+    const int32_t usedH = sf.compHeight[i] == 4 ? 8 : sf.compHeight[i];
+    dec.unusedCoefficients[i] = drop ? CoefficientsOutside(usedW, usedH) : 0;
     sf.compRows[i] = dec.memory->allocSampleArray((comp.paddedWidth / 8) * sf.compWidth[i],
                                                   sf.compHeight[i] * comp.vSampFactor, dec.pool);
     sf.upRows[comp.componentIndex] = dec.memory->allocSampleArray(sf.width, sf.bandRows, dec.pool);
@@ -80,12 +85,26 @@ void ClearUsed(int16_t* block, int32_t width, int32_t height) {
   ClearRows<1>(block, height);
 }
 
+// True when the coefficients a folded block's transform reads (usedW x
+// usedH) include terms past the fourth along a folded side. Only those are
+// looked at: the decoders may have stored others or not (unusedCoefficients).
+bool HasTermsPastFour(const int16_t* block, bool across, bool down, int32_t usedW, int32_t usedH) {
+  if (across && down) return ClassifyBlock(block) == BlockExtent::kFull;
+  for (int32_t r = down ? 4 : 0; r < usedH; ++r) {
+    for (int32_t c = across ? 4 : 0; c < usedW; ++c) {
+      if (block[8 * r + c] != 0) return true;
+    }
+  }
+  return false;
+}
+
 // The blocks of MCU row j of the band, each to its component's
 // compWidth x compHeight samples; with coefRowsClear, the coefficients the
 // transform read are cleared after it, the only ones the decoding stored.
 void ReconstructScaled(DecoderState& dec, const DecompressFields& f, int32_t j) {
   const ScaledFields& sf = f.scaled;
   const bool clear = f.coefRowsClear != 0;
+  const FoldForHalfSizeFn fold = SelectedTransformKernels().foldForHalfSize;
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     const int32_t w = sf.compWidth[i], h = sf.compHeight[i];
@@ -108,9 +127,17 @@ void ReconstructScaled(DecoderState& dec, const DecompressFields& f, int32_t j) 
         TransformBlockRow(blocks, blocksPerRow, out, clear);
         continue;
       }
+      // A side of 4 samples gives the means of pairs of the full
+      // transform's: a block with terms past the fourth along it is folded
+      // first.
+      const bool across = w == 4, down = h == 4;
+      const int32_t usedW = across ? 8 : w, usedH = down ? 8 : h;
       for (int32_t b = 0; b < blocksPerRow; ++b) {
+        if ((across || down) && HasTermsPastFour(blocks[b], across, down, usedW, usedH)) {
+          fold(blocks[b], across, down);
+        }
         transform(blocks[b], out, b * w);
-        if (clear) ClearUsed(blocks[b], w, h);
+        if (clear) ClearUsed(blocks[b], usedW, usedH);
       }
     }
   }

@@ -226,4 +226,35 @@ void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow co
   SelectReducedTransform(size, size)(block, rows, column);
 }
 
+namespace {
+
+// The fold's weights: kFoldKeep[u] = cos(u pi / 16), kFoldAlias[u] =
+// cos((8 - u) pi / 16), 13 fraction bits (u = 0 keeps the DC term).
+constexpr int32_t kFoldBits = 13;
+constexpr int32_t kFoldKeep[4] = {8192, 8035, 7568, 6811};
+constexpr int32_t kFoldAlias[4] = {0, 1598, 3135, 4551};
+
+inline int16_t Fold(int32_t low, int32_t high, int32_t u) {
+  int32_t v = (kFoldKeep[u] * low - kFoldAlias[u] * high + (1 << (kFoldBits - 1))) >> kFoldBits;
+  return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+}
+
+}  // namespace
+
+void FoldForHalfSizeScalar(int16_t* block, bool across, bool down) {
+  if (down) {
+    for (int32_t u = 1; u < 4; ++u) {
+      for (int32_t c = 0; c < 8; ++c)
+        block[8 * u + c] = Fold(block[8 * u + c], block[8 * (8 - u) + c], u);
+    }
+  }
+  if (across) {
+    const int32_t rows = down ? 4 : 8;
+    for (int32_t r = 0; r < rows; ++r) {
+      for (int32_t u = 1; u < 4; ++u)
+        block[8 * r + u] = Fold(block[8 * r + u], block[8 * r + 8 - u], u);
+    }
+  }
+}
+
 }  // namespace iffjpeg

@@ -40,6 +40,25 @@ void ReducedFourToSamplesScalar(const int16_t* block, SampleRow const* rows, int
 void ReducedFourToSamplesAvx2(const int16_t* block, SampleRow const* rows, int32_t column);
 #endif
 
+// Half size (4 samples across or down a block) as the means of pairs of
+// the full transform's samples. The mean of samples 2x and 2x + 1 of the
+// term of frequency u is cos(u pi / 16) times its value at their centre,
+// which is the 4-point term u for u < 4, zero for u = 4, and minus the
+// 4-point term 8 - u for u > 4 (T.81 A.3.3). Folding the coefficients
+// accordingly, X[u] := cos(u pi / 16) X[u] - cos((8 - u) pi / 16) X[8 - u]
+// for u = 1..3 (13-bit weights, rounded, saturated to 16 bits), makes the
+// size-4 transform give those means but for rounding and the clamping of
+// the full samples. across folds the columns of all eight rows, down the
+// rows of all eight columns first (then across only rows 0..3 matter).
+// Scaled decoding folds the blocks that hold terms outside the top-left
+// 4 x 4 (ClassifyBlock's kFull); for the others the size-4 transform alone
+// is within a fraction of a level of the means.
+using FoldForHalfSizeFn = void (*)(int16_t* block, bool across, bool down);
+void FoldForHalfSizeScalar(int16_t* block, bool across, bool down);
+#if defined(IFFJPEG_HAVE_SSE2)
+void FoldForHalfSizeSse2(int16_t* block, bool across, bool down);
+#endif
+
 // The one sample of size 1, as DcOnlyToSamples gives it: pass 1 keeps
 // dc x 4 in 16 bits, pass 2 descales it; level-shifted and clamped.
 inline uint8_t ReducedDcSample(int16_t dc) {

@@ -8,6 +8,7 @@ TransformKernels FastestTransformKernels() {
   // SSE2 is part of every x86-64 processor: no check needed.
   k.inverseDctToSamples = InverseDctToSamplesSse2;
   k.forwardDctQuantize = ForwardDctQuantizeSse2;
+  k.foldForHalfSize = FoldForHalfSizeSse2;
 #endif
 #if defined(IFFJPEG_HAVE_AVX2)
   if (platform::ProcessorHasAvx2()) {

@@ -17,6 +17,7 @@ struct TransformKernels {
   ForwardDctQuantizeFn forwardDctQuantize;
   ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
   ReducedTransform reducedFourToSamples;            // scaled decoding's 4 x 4
+  FoldForHalfSizeFn foldForHalfSize;                // before a half-size transform
 };
 
 // The scalar twins, and the fastest variants this build and processor
@@ -28,6 +29,7 @@ inline constexpr TransformKernels kScalarTransformKernels = {
     .forwardDctQuantize = ForwardDctQuantizeScalar,
     .forwardDctQuantizePair = nullptr,
     .reducedFourToSamples = ReducedFourToSamplesScalar,
+    .foldForHalfSize = FoldForHalfSizeScalar,
 };
 TransformKernels FastestTransformKernels();
 
