@@ -228,12 +228,6 @@ void ReducedInverseDctToSamples(const int16_t* block, int32_t size, SampleRow co
 
 namespace {
 
-// The fold's weights: kFoldKeep[u] = cos(u pi / 16), kFoldAlias[u] =
-// cos((8 - u) pi / 16), 13 fraction bits (u = 0 keeps the DC term).
-constexpr int32_t kFoldBits = 13;
-constexpr int32_t kFoldKeep[4] = {8192, 8035, 7568, 6811};
-constexpr int32_t kFoldAlias[4] = {0, 1598, 3135, 4551};
-
 inline int16_t Fold(int32_t low, int32_t high, int32_t u) {
   int32_t v = (kFoldKeep[u] * low - kFoldAlias[u] * high + (1 << (kFoldBits - 1))) >> kFoldBits;
   return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);

@@ -54,6 +54,11 @@ void ReducedFourToSamplesAvx2(const int16_t* block, SampleRow const* rows, int32
 // along a folded side; the others keep their terms 1..3 unweighted (the
 // factors 0.98, 0.92, 0.83), which costs far less than the terms 5..7 a
 // fold takes in (at least 48 dB against the means on photographs).
+// The weights: kFoldKeep[u] = cos(u pi / 16), kFoldAlias[u] =
+// cos((8 - u) pi / 16), kFoldBits fraction bits (u = 0 keeps the DC term).
+inline constexpr int32_t kFoldBits = 13;
+inline constexpr int32_t kFoldKeep[4] = {8192, 8035, 7568, 6811};
+inline constexpr int32_t kFoldAlias[4] = {0, 1598, 3135, 4551};
 using FoldForHalfSizeFn = void (*)(int16_t* block, bool across, bool down);
 void FoldForHalfSizeScalar(int16_t* block, bool across, bool down);
 #if defined(IFFJPEG_HAVE_SSE2)

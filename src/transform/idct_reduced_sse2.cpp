@@ -10,8 +10,6 @@
 namespace iffjpeg {
 namespace {
 
-constexpr int32_t kFoldBits = 13;
-
 // Pairs (a, b) of 16-bit lanes times (keep, -alias), rounded and shifted.
 inline __m128i Weigh(__m128i pairs, __m128i weights) {
   __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs, weights), _mm_set1_epi32(1 << (kFoldBits - 1)));
@@ -33,8 +31,9 @@ inline __m128i LoadRow(const int16_t* block, int32_t r) {
 void FoldForHalfSizeSse2(int16_t* block, bool across, bool down) {
   if (down) {
     // Row u of every column with row 8 - u.
-    const __m128i weights[4] = {_mm_setzero_si128(), PairWeight(8035, 1598), PairWeight(7568, 3135),
-                                PairWeight(6811, 4551)};
+    const __m128i weights[4] = {_mm_setzero_si128(), PairWeight(kFoldKeep[1], kFoldAlias[1]),
+                                PairWeight(kFoldKeep[2], kFoldAlias[2]),
+                                PairWeight(kFoldKeep[3], kFoldAlias[3])};
     for (int32_t u = 1; u < 4; ++u) {
       __m128i low = LoadRow(block, u), high = LoadRow(block, 8 - u);
       __m128i left = Weigh(_mm_unpacklo_epi16(low, high), weights[u]);
@@ -45,7 +44,10 @@ void FoldForHalfSizeSse2(int16_t* block, bool across, bool down) {
   if (across) {
     // Columns 0..3 of a row paired with 4, 7, 6, 5; column 0 keeps its
     // value (weight 1 in 13 bits, 0 for column 4).
-    const __m128i weights = _mm_setr_epi16(8192, 0, 8035, -1598, 7568, -3135, 6811, -4551);
+    auto w = [](int32_t v) { return static_cast<int16_t>(v); };
+    const __m128i weights =
+        _mm_setr_epi16(w(kFoldKeep[0]), 0, w(kFoldKeep[1]), w(-kFoldAlias[1]), w(kFoldKeep[2]),
+                       w(-kFoldAlias[2]), w(kFoldKeep[3]), w(-kFoldAlias[3]));
     const int32_t rows = down ? 4 : 8;
     for (int32_t r = 0; r < rows; ++r) {
       __m128i row = LoadRow(block, r);
