@@ -435,22 +435,26 @@ struct StoreSpy {
   static inline bool (*realRead)(BackingStore&, void*, int64_t, std::size_t);
   static inline bool (*realWrite)(BackingStore&, const void*, int64_t, std::size_t);
   static inline int reads, writes;
+  static inline std::size_t bytesRead, bytesWritten;
   static inline bool failReads, failWrites;
 
   static void Attach(iffjpeg::memory_internal::VirtualArrayControl* c) {
     realRead = c->store.read;
     realWrite = c->store.write;
     reads = writes = 0;
+    bytesRead = bytesWritten = 0;
     failReads = failWrites = false;
     c->store.read = Read;
     c->store.write = Write;
   }
   static bool Read(BackingStore& s, void* b, int64_t offset, std::size_t count) {
     ++reads;
+    bytesRead += count;
     return !failReads && realRead(s, b, offset, count);
   }
   static bool Write(BackingStore& s, const void* b, int64_t offset, std::size_t count) {
     ++writes;
+    bytesWritten += count;
     return !failWrites && realWrite(s, b, offset, count);
   }
 };
@@ -475,6 +479,78 @@ TEST_F(VirtualArrays, OnlyADirtyWindowIsWrittenWhenItMoves) {
   rows = mm.accessVirtualSampleArray(vs, 0, false, pool);
   EXPECT_EQ(rows[0][0], 11);
   EXPECT_EQ(rows[495][0], 12);
+}
+
+TEST_F(VirtualArrays, EachPassMovesOnlyTheRowsTheWindowCannotHold) {
+  // 100 block rows, a window of 78: a forward pass slides the window, so
+  // that only the 22 rows it cannot hold leave and arrive, and the return
+  // to the first rows keeps the 56 both positions share.
+  constexpr int32_t kBlocks = 100, kRows = 100, kWindow = 78;
+  constexpr std::size_t kRowBytes = kBlocks * sizeof(CoefBlock);
+  VirtualBlockArray* vb = mm.requestVirtualBlockArray(kBlocks, kRows, 1, pool);
+  mm.realizeVirtualArrays(0, 0, 0, pool);
+  ASSERT_EQ(iffjpeg::virtualArrayRowsInMemory(vb), kWindow);
+  StoreSpy::Attach(vb);
+  for (int pass = 0; pass < 3; ++pass) {
+    SCOPED_TRACE(pass);
+    StoreSpy::bytesRead = StoreSpy::bytesWritten = 0;
+    for (int32_t row = 0; row < kRows; ++row) {
+      BlockArray rows = mm.accessVirtualBlockArray(vb, row, true, pool);
+      ASSERT_NE(rows, nullptr);
+      for (int32_t b = 0; b < kBlocks; ++b) {
+        rows[0][b][pass] = CoefAt(row, b, pass);
+      }
+    }
+    const std::size_t moved = (kRows - kWindow) * kRowBytes;
+    EXPECT_EQ(StoreSpy::bytesWritten, pass == 0 ? moved : 2 * moved);
+    EXPECT_EQ(StoreSpy::bytesRead, pass == 0 ? 0 : 2 * moved)
+        << "rows never stored are zeroed, not read";
+  }
+  for (int32_t row = kRows - 1; row >= 0; row -= 3) {
+    BlockArray rows = mm.accessVirtualBlockArray(vb, row, false, pool);
+    for (int32_t b = 0; b < kBlocks; b += 11) {
+      for (int pass = 0; pass < 3; ++pass) {
+        ASSERT_EQ(rows[0][b][pass], CoefAt(row, b, pass)) << "row " << row << " block " << b;
+      }
+      ASSERT_EQ(rows[0][b][3], 0);
+    }
+  }
+  EXPECT_TRUE(iffjpeg::virtualArrayHealthy(vb));
+}
+
+TEST_F(VirtualArrays, LargeBlockWindowsLieInSystemPages) {
+  // 600 x 100 blocks (7.68 MB) held whole, and the same through a store
+  // with a window of 78 rows (5.99 MB): both in one block of pages, zero
+  // at first.
+  VirtualBlockArray* whole = mm.requestVirtualBlockArray(600, 100, 1, pool);
+  pool.virtualBudget = 9000000;
+  mm.realizeVirtualArrays(0, 0, 0, pool);
+  VirtualBlockArray* windowed = mm.requestVirtualBlockArray(600, 100, 1, pool);
+  pool.virtualBudget = 6000000;
+  mm.realizeVirtualArrays(0, 0, 0, pool);
+  ASSERT_FALSE(iffjpeg::virtualArrayUsesBackingStore(whole));
+  ASSERT_TRUE(iffjpeg::virtualArrayUsesBackingStore(windowed));
+  for (VirtualBlockArray* vb : {whole, windowed}) {
+    auto* control = static_cast<iffjpeg::memory_internal::VirtualArrayControl*>(vb);
+    const ArrayHeader* header = HeaderOf(control->buffer);
+    EXPECT_EQ(header->pagesBytes,
+              static_cast<std::size_t>(control->rowsInMemory) * 600 * sizeof(CoefBlock));
+    BlockArray first = mm.accessVirtualBlockArray(vb, 0, false, pool);
+    EXPECT_EQ(first[0][0][0], 0);
+    EXPECT_EQ(first[0][599][63], 0);
+    for (int32_t row = 0; row < 100; ++row) {
+      mm.accessVirtualBlockArray(vb, row, true, pool)[0][row][row % 64] = CoefAt(row, 0, 0);
+    }
+    for (int32_t row = 99; row >= 0; --row) {
+      ASSERT_EQ(mm.accessVirtualBlockArray(vb, row, false, pool)[0][row][row % 64],
+                CoefAt(row, 0, 0));
+    }
+  }
+  long freesBefore = hooks::FreesCounted();
+  mm.releaseVirtualBlockArray(whole, pool);
+  EXPECT_GT(hooks::FreesCounted(), freesBefore);
+  mm.releaseVirtualBlockArray(windowed, pool);
+  EXPECT_TRUE(PoolEmpty());
 }
 
 TEST_F(VirtualArrays, FailedStoreTransfersAreRecordedNotFatal) {

@@ -20,6 +20,9 @@ struct ArrayHeader {
   ArrayHeader* next;
   int32_t rowsAllocated;
   int32_t rowsPerChunk;
+  // Non-zero when the rows lie in one block of system pages of this many
+  // bytes instead of heap chunks.
+  std::size_t pagesBytes;
 };
 static_assert(sizeof(ArrayHeader) % sizeof(void*) == 0, "row pointers must stay aligned");
 
@@ -32,7 +35,11 @@ void FreeSmall(void* object, MemoryPool& pool);
 SampleArray AllocSampleArray(int32_t samplesPerRow, int32_t numRows, MemoryPool& pool);
 void FreeSampleArray(SampleArray array, MemoryPool& pool);
 BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
-// The same, every block zero (a virtual array's first window).
+// The same, every block zero (a virtual array's first window). From
+// kPagesFrom bytes on, the rows lie in one block of system pages rather
+// than in heap chunks: a window of tens of megabytes, touched in full by
+// every pass, then faults in as huge pages.
+inline constexpr std::size_t kPagesFrom = std::size_t{4} << 20;
 BlockArray AllocZeroedBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
 void FreeBlockArray(BlockArray array, MemoryPool& pool);
 
@@ -55,10 +62,16 @@ struct VirtualArrayControl {
   int32_t rowWidth;  // samples, or blocks, per row
   int32_t accessHeight;
   void** buffer;  // null until realized
+  // The rows in memory, row firstRowInMemory + i at window[i]: the buffer's
+  // own pointers for an array held whole, a rotated copy of them otherwise.
+  void** window;
   int32_t rowsInMemory;
   int32_t rowsPerChunk;
   int32_t firstRowInMemory;
-  int32_t dirty;
+  // Rows dirtyFirst .. dirtyEnd-1 may differ from the store (none when
+  // equal): every row given out for writing since it was last written.
+  int32_t dirtyFirst;
+  int32_t dirtyEnd;
   int32_t usesBackingStore;
   VirtualArrayControl* next;
   BackingStore store;

@@ -58,6 +58,10 @@ bool UnlinkArray(ArrayHeader* header, void*& head) {
 }
 
 void ReleaseChunks(void** rows, const ArrayHeader* header) {
+  if (header->pagesBytes != 0) {
+    if (header->rowsAllocated > 0) platform::SystemFreePages(rows[0], header->pagesBytes);
+    return;
+  }
   for (int32_t i = 0; i < header->rowsAllocated; i += header->rowsPerChunk) {
     platform::SystemFree(rows[i]);
   }
@@ -78,7 +82,17 @@ void** AllocRows(std::size_t rowBytes, int32_t numRows, void*& listHead, MemoryP
   listHead = header;
   header->rowsAllocated = 0;
   header->rowsPerChunk = RowsPerChunk(rowBytes);
+  header->pagesBytes = 0;
   auto** rows = reinterpret_cast<void**>(header + 1);
+  const std::size_t total = static_cast<std::size_t>(numRows) * rowBytes;
+  if (zeroed && total >= kPagesFrom) {
+    auto* block = static_cast<uint8_t*>(platform::SystemAllocPages(total));
+    if (block == nullptr) return nullptr;
+    header->pagesBytes = total;
+    for (int32_t i = 0; i < numRows; ++i) rows[i] = block + static_cast<std::size_t>(i) * rowBytes;
+    header->rowsAllocated = numRows;
+    return rows;
+  }
   while (header->rowsAllocated < numRows) {
     int32_t n = numRows - header->rowsAllocated;
     if (n > header->rowsPerChunk) n = header->rowsPerChunk;

@@ -32,6 +32,7 @@ Control* Request(int32_t rowWidth, int32_t numRows, int32_t accessHeight, std::s
   control->rowWidth = rowWidth;
   control->accessHeight = accessHeight;
   control->buffer = nullptr;
+  control->window = nullptr;
   control->usesBackingStore = 0;
   control->store.file = -1;
   control->healthy = 1;
@@ -75,65 +76,108 @@ void ZeroRows(VirtualArrayControl& c, int32_t first, int32_t count) {
   });
 }
 
-// Rows of the window that exist in the array (the window may reach past the
-// last row), starting at buffer row i.
-int32_t RowsToTransfer(const VirtualArrayControl& c, int32_t i) {
-  return std::min({c.rowsPerChunk, c.rowsInMemory - i, c.numRows - c.firstRowInMemory - i});
+// Calls visit(slot, n) for runs of window slots first..first+count-1 whose
+// rows lie one after another in memory, so that each run moves in one
+// transfer. The slots start in chunk order; each slide rotates them, which
+// splits a run at one more place at most.
+template <typename Visit>
+void ForEachContiguousRun(const VirtualArrayControl& c, int32_t first, int32_t count, Visit visit) {
+  const int32_t end = first + count;
+  for (int32_t i = first; i < end;) {
+    int32_t j = i + 1;
+    const uint8_t* next = static_cast<const uint8_t*>(c.window[i]) + c.rowBytes;
+    for (; j < end && c.window[j] == next; ++j) next += c.rowBytes;
+    visit(i, j - i);
+    i = j;
+  }
 }
 
-// Writes the window to the store chunk by chunk.
-void WriteWindow(VirtualArrayControl& c) {
-  int64_t offset = static_cast<int64_t>(c.firstRowInMemory) * static_cast<int64_t>(c.rowBytes);
+int64_t OffsetOf(const VirtualArrayControl& c, int32_t row) {
+  return static_cast<int64_t>(row) * static_cast<int64_t>(c.rowBytes);
+}
+
+// Writes the rows of slots first..first+count-1 that are dirty to the store.
+void WriteSlots(VirtualArrayControl& c, int32_t first, int32_t count) {
+  const int32_t lo = std::max(c.firstRowInMemory + first, c.dirtyFirst);
+  const int32_t hi = std::min(c.firstRowInMemory + first + count, c.dirtyEnd);
+  if (lo >= hi) return;
   bool ok = true;
-  int32_t written = 0;
-  for (int32_t i = 0; i < c.rowsInMemory; i += c.rowsPerChunk) {
-    int32_t n = RowsToTransfer(c, i);
-    if (n <= 0) break;
-    std::size_t bytes = static_cast<std::size_t>(n) * c.rowBytes;
-    if (!c.store.write(c.store, c.buffer[i], offset, bytes)) ok = false;
-    offset += static_cast<int64_t>(bytes);
-    written = i + n;
-  }
+  ForEachContiguousRun(c, lo - c.firstRowInMemory, hi - lo, [&](int32_t slot, int32_t n) {
+    const int32_t row = c.firstRowInMemory + slot;
+    const std::size_t bytes = static_cast<std::size_t>(n) * c.rowBytes;
+    if (!c.store.write(c.store, c.window[slot], OffsetOf(c, row), bytes)) ok = false;
+  });
   if (!ok) {
     c.healthy = 0;
     return;
   }
-  c.rowsInStore = std::max(c.rowsInStore, c.firstRowInMemory + written);
+  c.rowsInStore = std::max(c.rowsInStore, hi);
 }
 
-// Reads the window from the store chunk by chunk. Rows the store has never
-// received read as zero, as every row of a fresh array does.
-void ReadWindow(VirtualArrayControl& c) {
-  int64_t offset = static_cast<int64_t>(c.firstRowInMemory) * static_cast<int64_t>(c.rowBytes);
-  for (int32_t i = 0; i < c.rowsInMemory; i += c.rowsPerChunk) {
-    int32_t n = RowsToTransfer(c, i);
-    if (n <= 0) break;
-    int32_t stored = std::clamp(c.rowsInStore - (c.firstRowInMemory + i), 0, n);
-    std::size_t storedBytes = static_cast<std::size_t>(stored) * c.rowBytes;
-    if (stored > 0 && !c.store.read(c.store, c.buffer[i], offset, storedBytes)) c.healthy = 0;
+// Fills slots first..first+count-1 with their rows from the store. Rows the
+// store has never received read as zero, as every row of a fresh array does
+// (a row below rowsInStore that was never written lies in a hole of the
+// file, which reads as zero too).
+void ReadSlots(VirtualArrayControl& c, int32_t first, int32_t count) {
+  ForEachContiguousRun(c, first, count, [&](int32_t slot, int32_t n) {
+    const int32_t row = c.firstRowInMemory + slot;
+    const int32_t stored = std::clamp(c.rowsInStore - row, 0, n);
+    const std::size_t storedBytes = static_cast<std::size_t>(stored) * c.rowBytes;
+    if (stored > 0 && !c.store.read(c.store, c.window[slot], OffsetOf(c, row), storedBytes)) {
+      c.healthy = 0;
+    }
     if (stored < n) {
-      std::memset(static_cast<uint8_t*>(c.buffer[i]) + storedBytes, 0,
+      std::memset(static_cast<uint8_t*>(c.window[slot]) + storedBytes, 0,
                   static_cast<std::size_t>(n - stored) * c.rowBytes);
     }
-    offset += static_cast<int64_t>(n) * static_cast<int64_t>(c.rowBytes);
-  }
+  });
 }
 
+// Where the window goes for an access at startRow outside it. Forward, just
+// far enough that the requested rows end the window, so that a pass through
+// the array moves each row in and out once; when nothing could be kept, as
+// far ahead as the array allows. Backward, the requested rows at the bottom,
+// so that a caller walking backwards moves the window as seldom as possible
+// and a return to the first rows keeps what the two positions share.
+int32_t NewWindowStart(const VirtualArrayControl& c, int32_t startRow) {
+  const int32_t window = c.rowsInMemory;
+  const int32_t reach = startRow + c.accessHeight - window;
+  if (startRow < c.firstRowInMemory) return std::max(0, reach);
+  if (reach < c.firstRowInMemory + window) return reach;
+  return std::min(startRow, c.numRows - window);
+}
+
+// Slides the window: the rows leaving it go to the store (when dirty), the
+// slots they held are rotated to where the arriving rows belong, and those
+// rows are read in. The rows both positions share stay where they are.
+// The window is read in for writable access too: a caller that updates rows
+// in place must see what it stored there before.
 void MoveWindow(VirtualArrayControl& c, int32_t startRow) {
-  if (c.dirty) {
-    WriteWindow(c);
-    c.dirty = 0;
+  const int32_t window = c.rowsInMemory;
+  const int32_t first = NewWindowStart(c, startRow);
+  const int32_t shift = first - c.firstRowInMemory;
+  if (shift >= window || -shift >= window) {
+    WriteSlots(c, 0, window);
+    c.dirtyFirst = c.dirtyEnd = 0;
+    c.firstRowInMemory = first;
+    ReadSlots(c, 0, window);
+    return;
   }
-  if (startRow > c.firstRowInMemory) {
-    c.firstRowInMemory = startRow;
+  if (shift > 0) {
+    WriteSlots(c, 0, shift);
+    c.dirtyFirst = std::max(c.dirtyFirst, first);
+    std::rotate(c.window, c.window + shift, c.window + window);
+    c.firstRowInMemory = first;
+    ReadSlots(c, window - shift, shift);
   } else {
-    // Moving back: keep the requested rows at the bottom of the window, so
-    // that a caller walking backwards moves the window as seldom as possible.
-    c.firstRowInMemory = std::max(0, startRow + c.accessHeight - c.rowsInMemory);
+    const int32_t back = -shift;
+    WriteSlots(c, window - back, back);
+    c.dirtyEnd = std::min(c.dirtyEnd, first + window);
+    std::rotate(c.window, c.window + window - back, c.window + window);
+    c.firstRowInMemory = first;
+    ReadSlots(c, 0, back);
   }
-  // The window is read in for writable access too: a caller that updates
-  // rows in place must see what it stored there before.
-  ReadWindow(c);
+  if (c.dirtyFirst >= c.dirtyEnd) c.dirtyFirst = c.dirtyEnd = 0;
 }
 
 void** Access(VirtualArrayControl* c, int32_t startRow, bool writable) {
@@ -143,8 +187,17 @@ void** Access(VirtualArrayControl* c, int32_t startRow, bool writable) {
       startRow + c->accessHeight > c->firstRowInMemory + c->rowsInMemory) {
     MoveWindow(*c, startRow);
   }
-  if (writable) c->dirty = 1;
-  return c->buffer + (startRow - c->firstRowInMemory);
+  if (writable && c->usesBackingStore) {
+    const int32_t end = startRow + c->accessHeight;
+    if (c->dirtyFirst >= c->dirtyEnd) {
+      c->dirtyFirst = startRow;
+      c->dirtyEnd = end;
+    } else {
+      c->dirtyFirst = std::min(c->dirtyFirst, startRow);
+      c->dirtyEnd = std::max(c->dirtyEnd, end);
+    }
+  }
+  return c->window + (startRow - c->firstRowInMemory);
 }
 
 // Gives one array its buffer, and its store when it needs more than maxUnits
@@ -167,12 +220,30 @@ bool RealizeOne(VirtualArrayControl& c, int64_t maxUnits, bool blocks, MemoryPoo
     if (usesStore) c.store.close(c.store);
     return false;
   }
+  // A windowed array reaches its rows through pointers of its own, which
+  // the window's slides rotate; the buffer's keep chunk order for freeing.
+  void** window = buffer;
+  if (usesStore) {
+    window = static_cast<void**>(
+        AllocSmall(static_cast<std::size_t>(rowsInMemory) * sizeof(void*), pool));
+    if (window == nullptr) {
+      if (blocks) {
+        FreeBlockArray(reinterpret_cast<BlockArray>(buffer), pool);
+      } else {
+        FreeSampleArray(reinterpret_cast<SampleArray>(buffer), pool);
+      }
+      c.store.close(c.store);
+      return false;
+    }
+    std::copy(buffer, buffer + rowsInMemory, window);
+  }
   c.buffer = buffer;
+  c.window = window;
   c.rowsInMemory = rowsInMemory;
   c.usesBackingStore = usesStore ? 1 : 0;
   c.rowsPerChunk = HeaderOf(buffer)->rowsPerChunk;
   c.firstRowInMemory = 0;
-  c.dirty = 0;
+  c.dirtyFirst = c.dirtyEnd = 0;
   c.rowsInStore = 0;
   if (!blocks) ZeroRows(c, 0, rowsInMemory);  // block buffers come zeroed
   return true;
@@ -183,6 +254,7 @@ void Release(Control* control, Control*& head, bool blocks, MemoryPool& pool) {
   if (control == nullptr || !Unlink(control, head)) return;
   // Dirty rows are not written back: the array is gone.
   if (control->usesBackingStore) control->store.close(control->store);
+  if (control->window != control->buffer) FreeSmall(control->window, pool);
   if (control->buffer != nullptr) {
     if (blocks) {
       FreeBlockArray(reinterpret_cast<BlockArray>(control->buffer), pool);

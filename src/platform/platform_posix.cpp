@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,6 +27,35 @@ void* HeapAllocZeroed(std::size_t bytes) {
 void* HeapAllocUncleared(std::size_t bytes) { return SystemAlloc(bytes); }
 
 void HeapFree(void* block) { SystemFree(block); }
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;  // x86-64 and AArch64 with 4 KiB pages
+}
+
+void* SystemAllocPages(std::size_t bytes) {
+  if (AllocationFaulted() || bytes == 0 || bytes > SIZE_MAX - kHugePage) return nullptr;
+  // Mapped with a huge page's worth to spare, then trimmed to an aligned
+  // start, so that every whole huge page of the block can be one.
+  const std::size_t mapped = bytes + kHugePage;
+  void* base = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(base);
+  const std::uintptr_t aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t end = (aligned + bytes + page - 1) & ~(std::uintptr_t{page} - 1);
+  if (aligned > start) ::munmap(base, aligned - start);
+  if (start + mapped > end) ::munmap(reinterpret_cast<void*>(end), start + mapped - end);
+#if defined(MADV_HUGEPAGE)
+  // Advice only: where huge pages are off, the block is ordinary pages.
+  ::madvise(reinterpret_cast<void*>(aligned), end - aligned, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+}
+
+void SystemFreePages(void* block, std::size_t bytes) {
+  CountRelease(block);
+  if (block != nullptr) ::munmap(block, bytes);
+}
 
 namespace {
 

@@ -38,6 +38,18 @@ void HeapFree(void* block) {
   if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
 }
 
+// Committed pages come zero-filled. Large pages need a privilege hosts
+// seldom hold, so these are ordinary pages.
+void* SystemAllocPages(std::size_t bytes) {
+  if (AllocationFaulted() || bytes == 0) return nullptr;
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void SystemFreePages(void* block, std::size_t /*bytes*/) {
+  CountRelease(block);
+  if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
 namespace {
 
 // File ids are 32-bit. A kernel handle fits: even in a 64-bit process only
