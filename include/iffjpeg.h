@@ -406,7 +406,11 @@ IFFJPEG_API int32_t IFFJPEG_CALL IFFClose(int32_t handle);
  * the data ended early or a restart marker was lost (that line is still
  * delivered, later lines decode from zero bits); 2 for an invalid handle, a
  * handle opened for writing, or a null buffer with count > 0. Reading past
- * the last line hands over the last band of lines again. */
+ * the last line hands over the last band of lines again.
+ * The buffer must hold all count lines: from 1 MiB on, the driver first
+ * asks the system (Linux) to put the buffer's missing pages in place, which
+ * spares a freshly allocated image buffer a page fault every few thousand
+ * bytes and changes none of its bytes. */
 IFFJPEG_API int32_t IFFJPEG_CALL IFFGetLine(int32_t handle, uint32_t count, uint8_t *lines);
 
 /* Writes count lines from lines. The first call (count may be 0) writes the

@@ -1,13 +1,16 @@
-// The POSIX platform layer: temporary files for the backing store, and
-// default callbacks that survive signals.
+// The POSIX platform layer: temporary files for the backing store, default
+// callbacks that survive signals, pages for whole-image arrays and host
+// buffers made ready for writing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -64,6 +67,57 @@ TEST(PlatformTempFile, UnusableTmpdirFallsBackAndFailureHookWorks) {
 }
 
 void NoteSignal(int) {}
+
+std::size_t ResidentPages(const void* start, std::size_t bytes) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::string vec((bytes + page - 1) / page, '\0');
+  if (mincore(const_cast<void*>(start), bytes, reinterpret_cast<unsigned char*>(vec.data())) != 0) {
+    return 0;
+  }
+  std::size_t resident = 0;
+  for (char c : vec) resident += static_cast<std::size_t>(c & 1);
+  return resident;
+}
+
+TEST(PlatformPages, ComeZeroedAlignedAndGoBack) {
+  constexpr std::size_t kBytes = (std::size_t{5} << 20) + 12345;
+  auto* block = static_cast<unsigned char*>(platform::SystemAllocPages(kBytes));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u);
+  EXPECT_EQ(block[0], 0);
+  EXPECT_EQ(block[kBytes - 1], 0);
+  std::memset(block, 0x5A, kBytes);  // every byte is the caller's
+  platform::SystemFreePages(block, kBytes);
+  EXPECT_EQ(platform::SystemAllocPages(0), nullptr);
+}
+
+TEST(PlatformPrepareForWriting, PutsPagesInPlaceAndChangesNoByte) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t bytes = 256 * page;
+  void* mapping = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapping, MAP_FAILED);
+  auto* buffer = static_cast<unsigned char*>(mapping);
+  ASSERT_EQ(ResidentPages(buffer, bytes), 0u) << "a fresh mapping has no pages yet";
+
+  struct Case {
+    std::size_t offset, length;
+    std::size_t residentAfter;  // pages of the whole mapping
+  };
+  // A start inside a page and a short length: only the whole pages between.
+  const Case cases[] = {{100, 2 * page, 1}, {0, 128 * page, 128}, {0, bytes, 256}, {5, 10, 256}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.offset);
+    platform::PrepareForWriting(buffer + c.offset, c.length);
+    EXPECT_EQ(ResidentPages(buffer, bytes), c.residentAfter);
+  }
+  for (std::size_t i = 0; i < bytes; i += 997) ASSERT_EQ(buffer[i], 0) << i;
+
+  // A buffer in use keeps its bytes.
+  for (std::size_t i = 0; i < bytes; ++i) buffer[i] = static_cast<unsigned char>(i * 7);
+  platform::PrepareForWriting(buffer, bytes);
+  for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(buffer[i], static_cast<unsigned char>(i * 7));
+  munmap(mapping, bytes);
+}
 
 TEST(PlatformDefaultCallbacks, ReadInterruptedBySignalKeepsWaitingForData) {
   struct sigaction action {

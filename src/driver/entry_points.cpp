@@ -15,6 +15,7 @@ namespace iffjpeg {
 namespace {
 
 constexpr int32_t kMaxFrameDimension = 65535;  // the frame header holds 16 bits
+constexpr uint64_t kPrepareBufferFrom = uint64_t{1} << 20;
 
 void ReleaseCodecMemory(IFFHandle& handle) {
   if (handle.memoryTable.freeAll == nullptr) return;
@@ -204,6 +205,12 @@ extern "C" IFFJPEG_API int32_t IFFGetLine(int32_t value, uint32_t count, uint8_t
   handle->lineCallsMade = 1;
   if (count > 0 && lines == nullptr) return handle->lastError = kErrInvalid;
   if (handle->stickyError != 0) return handle->stickyError;
+  // A host that takes many lines at once mostly hands over a fresh
+  // buffer, whose pages would otherwise arrive one fault at a time as the
+  // lines are written.
+  const uint64_t bytes = uint64_t{count} * static_cast<uint64_t>(handle->lineStride);
+  if (bytes >= kPrepareBufferFrom)
+    platform::PrepareForWriting(lines, static_cast<std::size_t>(bytes));
   for (uint32_t i = 0; i < count; ++i) {
     int32_t rc = DecodeOneLine(*handle, lines);
     if (rc == kErrDataEnded) ++handle->lineCounter;  // the line was still delivered

@@ -34,6 +34,13 @@ void SystemFree(void* block);
 void* SystemAllocPages(std::size_t bytes);
 void SystemFreePages(void* block, std::size_t bytes);
 
+// A host buffer about to be written in full, from start for bytes: its
+// pages that are not yet there are put in place at once, which costs far
+// less than meeting them one fault at a time, and changes nothing a
+// caller can see (a page put in place reads as zero, as it would have).
+// Only a hint: where the system cannot, nothing happens.
+void PrepareForWriting(void* start, std::size_t bytes);
+
 // The default file callbacks, in IFFFileOps order.
 IFFFileOps DefaultFileOps();
 

@@ -45,6 +45,10 @@ void* SystemAllocPages(std::size_t bytes) {
   return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+// The system offers no such step for private memory: pages come as they
+// are touched.
+void PrepareForWriting(void* /*start*/, std::size_t /*bytes*/) {}
+
 void SystemFreePages(void* block, std::size_t /*bytes*/) {
   CountRelease(block);
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
