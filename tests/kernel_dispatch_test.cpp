@@ -97,7 +97,17 @@ std::vector<Choice> FastestChoices() {
   const void* fdct = Ptr(ForwardDctQuantizeScalar);
   const void *spanSse2 = none, *spanHVSse2 = none;
 #endif
+#if defined(IFFJPEG_HAVE_AVX512)
+  const bool avx512 = platform::ProcessorHasAvx512();
+  const void* idctQuad = avx512 ? Ptr(InverseDctQuadToSamplesAvx512) : none;
+  const void* idctQuadLow = avx512 ? Ptr(InverseDctQuadLowToSamplesAvx512) : none;
+#else
+  EXPECT_FALSE(platform::ProcessorHasAvx512()) << "a build without the 512-bit kernels";
+  const void *idctQuad = none, *idctQuadLow = none;
+#endif
   std::vector<Choice> isa = {
+      {"inverseDctQuadToSamples", Ptr(t.inverseDctQuadToSamples), idctQuad},
+      {"inverseDctQuadLowToSamples", Ptr(t.inverseDctQuadLowToSamples), idctQuadLow},
       {"inverseDctToSamples", Ptr(t.inverseDctToSamples), idct},
       {"inverseDctPairToSamples", Ptr(t.inverseDctPairToSamples), pick(idctPair, none, none)},
       {"inverseDctPairLowToSamples", Ptr(t.inverseDctPairLowToSamples),
@@ -126,6 +136,8 @@ std::vector<Choice> ScalarChoices() {
       {"inverseDctToSamples", Ptr(t.inverseDctToSamples), Ptr(InverseDctToSamplesScalar)},
       {"inverseDctPairToSamples", Ptr(t.inverseDctPairToSamples), nullptr},
       {"inverseDctPairLowToSamples", Ptr(t.inverseDctPairLowToSamples), nullptr},
+      {"inverseDctQuadToSamples", Ptr(t.inverseDctQuadToSamples), nullptr},
+      {"inverseDctQuadLowToSamples", Ptr(t.inverseDctQuadLowToSamples), nullptr},
       {"forwardDctQuantize", Ptr(t.forwardDctQuantize), Ptr(ForwardDctQuantizeScalar)},
       {"forwardDctQuantizePair", Ptr(t.forwardDctQuantizePair), nullptr},
       {"yccToRgbRow", Ptr(d.yccToRgbRow), nullptr},

@@ -141,6 +141,41 @@ TEST(SimdEquality, InverseDctPairLowAvx2MatchesScalar) {
 
 // Scaled decoding's 4 x 4 transform in doubles, on every kind of block
 // (only the top-left 4 x 4 terms are read).
+#if defined(IFFJPEG_HAVE_AVX512)
+// Four blocks at once, consecutive in memory: each quarter of the output
+// must be its block's scalar samples.
+void CompareIdctQuad(iffjpeg::InverseDctQuadToSamplesFn quad,
+                     const std::vector<std::vector<int16_t>>& blocks) {
+  for (size_t n = 0; n + 3 < blocks.size(); ++n) {
+    alignas(16) int16_t four[4][64];
+    for (size_t j = 0; j < 4; ++j) {
+      std::memcpy(four[j], blocks[(n * (2 * j + 1) + 5 * j) % blocks.size()].data(), 128);
+    }
+    uint8_t expected[8][40] = {}, actual[8][40] = {};
+    iffjpeg::SampleRow rowsE[8], rowsA[8];
+    for (int k = 0; k < 8; ++k) {
+      rowsE[k] = expected[k];
+      rowsA[k] = actual[k];
+    }
+    for (int j = 0; j < 4; ++j) iffjpeg::InverseDctToSamplesScalar(four[j], rowsE, 4 + 8 * j);
+    quad(four[0], rowsA, 4);
+    ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected)) << "quad " << n;
+  }
+}
+
+TEST(SimdEquality, InverseDctQuadAvx512MatchesScalar) {
+  if (!iffjpeg::platform::ProcessorHasAvx512()) GTEST_SKIP() << "no AVX-512";
+  CompareIdctQuad(iffjpeg::InverseDctQuadToSamplesAvx512, CoefficientBlocks(3000, 2468));
+  auto low = CoefficientBlocks(3000, 1357);
+  for (auto& b : low) {
+    for (int i = 0; i < 64; ++i) {
+      if (i % 8 >= 4 || i / 8 >= 4) b[i] = 0;
+    }
+  }
+  CompareIdctQuad(iffjpeg::InverseDctQuadLowToSamplesAvx512, low);
+}
+#endif
+
 TEST(SimdEquality, ReducedFourAvx2MatchesScalar) {
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
   for (const auto& block : CoefficientBlocks(6000, 2468)) {

@@ -97,6 +97,23 @@ void TransformBlockRow(BlockRow blocks, int32_t count, SampleRow const* out, boo
   const TransformKernels& k = SelectedTransformKernels();
   for (int32_t b = 0; b < count;) {
     BlockExtent first = ClassifyBlock(blocks[b]);
+    if (k.inverseDctQuadToSamples != nullptr && b + 3 < count && first != BlockExtent::kDcOnly) {
+      // Four blocks with terms beside their DC go through the quad kernel.
+      BlockExtent rest[3] = {ClassifyBlock(blocks[b + 1]), ClassifyBlock(blocks[b + 2]),
+                             ClassifyBlock(blocks[b + 3])};
+      if (rest[0] != BlockExtent::kDcOnly && rest[1] != BlockExtent::kDcOnly &&
+          rest[2] != BlockExtent::kDcOnly) {
+        bool full = first == BlockExtent::kFull || rest[0] == BlockExtent::kFull ||
+                    rest[1] == BlockExtent::kFull || rest[2] == BlockExtent::kFull;
+        (full ? k.inverseDctQuadToSamples : k.inverseDctQuadLowToSamples)(blocks[b], out, 8 * b);
+        if (clear) {
+          ClearAfterUse(blocks[b], first);
+          for (int32_t j = 0; j < 3; ++j) ClearAfterUse(blocks[b + 1 + j], rest[j]);
+        }
+        b += 4;
+        continue;
+      }
+    }
     if (first == BlockExtent::kDcOnly) {
       DcOnlyToSamples(blocks[b][0], out, 8 * b);
       if (clear) ClearAfterUse(blocks[b], first);

@@ -10,6 +10,14 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
+bool ProcessorHasAvx512() {
+#if defined(IFFJPEG_HAVE_AVX512)
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+  return false;
+#endif
+}
+
 bool ProcessorHasBitOps() {
 #if defined(IFFJPEG_HAVE_AVX2)
   return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");

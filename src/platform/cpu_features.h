@@ -13,6 +13,11 @@ namespace iffjpeg::platform {
 // processors). SSE2 needs no question: it is part of every x86-64.
 bool ProcessorHasAvx2();
 
+// True when the processor executes the AVX-512 foundation and byte/word
+// instructions and the operating system keeps their registers; always
+// false in a build without the 512-bit kernels (those above, and Windows).
+bool ProcessorHasAvx512();
+
 // True when the processor executes the BMI2 bit-deposit (PDEP) and POPCNT
 // instructions; always false where the AVX2 kernels are not built (the same
 // x86-64 builds and compilers).

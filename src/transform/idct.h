@@ -68,4 +68,16 @@ void InverseDctPairLowToSamplesAvx2(const int16_t* blockA, const int16_t* blockB
                                     SampleRow const* rows, int32_t column);
 #endif
 
+// Four blocks side by side, consecutive in memory (blocks + 64 j): block
+// j's samples at columns column + 8 j..+7, each exactly as
+// InverseDctToSamplesScalar's.
+using InverseDctQuadToSamplesFn = void (*)(const int16_t* blocks, SampleRow const* rows,
+                                           int32_t column);
+#if defined(IFFJPEG_HAVE_AVX512)
+void InverseDctQuadToSamplesAvx512(const int16_t* blocks, SampleRow const* rows, int32_t column);
+// The same for four blocks that are not kFull: only their top-left 4 x 4
+// coefficients are read.
+void InverseDctQuadLowToSamplesAvx512(const int16_t* blocks, SampleRow const* rows, int32_t column);
+#endif
+
 }  // namespace iffjpeg

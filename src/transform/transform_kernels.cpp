@@ -18,6 +18,12 @@ TransformKernels FastestTransformKernels() {
     k.reducedFourToSamples = ReducedFourToSamplesAvx2;
   }
 #endif
+#if defined(IFFJPEG_HAVE_AVX512)
+  if (platform::ProcessorHasAvx512()) {
+    k.inverseDctQuadToSamples = InverseDctQuadToSamplesAvx512;
+    k.inverseDctQuadLowToSamples = InverseDctQuadLowToSamplesAvx512;
+  }
+#endif
   return k;
 }
 

@@ -14,6 +14,8 @@ struct TransformKernels {
   InverseDctToSamplesFn inverseDctToSamples;
   InverseDctPairToSamplesFn inverseDctPairToSamples;     // null: one block at a time
   InverseDctPairToSamplesFn inverseDctPairLowToSamples;  // with the pair kernel
+  InverseDctQuadToSamplesFn inverseDctQuadToSamples;     // null: pairs at most
+  InverseDctQuadToSamplesFn inverseDctQuadLowToSamples;  // with the quad kernel
   ForwardDctQuantizeFn forwardDctQuantize;
   ForwardDctQuantizePairFn forwardDctQuantizePair;  // null: one block at a time
   ReducedTransform reducedFourToSamples;            // scaled decoding's 4 x 4
@@ -26,6 +28,8 @@ inline constexpr TransformKernels kScalarTransformKernels = {
     .inverseDctToSamples = InverseDctToSamplesScalar,
     .inverseDctPairToSamples = nullptr,
     .inverseDctPairLowToSamples = nullptr,
+    .inverseDctQuadToSamples = nullptr,
+    .inverseDctQuadLowToSamples = nullptr,
     .forwardDctQuantize = ForwardDctQuantizeScalar,
     .forwardDctQuantizePair = nullptr,
     .reducedFourToSamples = ReducedFourToSamplesScalar,

@@ -1,8 +1,9 @@
 // The building blocks of the SIMD transforms, written once for 128-bit
-// (SSE2) and 256-bit (AVX2) registers: eight registers hold an 8x8 block of
-// 16-bit values, one row each; with AVX2 each 128-bit lane holds a block of
-// its own, and every operation here acts within lanes, so a 256-bit kernel
-// computes in each lane exactly what the 128-bit one computes.
+// (SSE2), 256-bit (AVX2) and 512-bit (AVX-512) registers: eight registers
+// hold an 8x8 block of 16-bit values, one row each; with the wider ones each
+// 128-bit lane holds a block of its own, and every operation here acts
+// within lanes, so a 256- or 512-bit kernel computes in each lane exactly
+// what the 128-bit one computes.
 //
 // The 1-D transforms are sums of products of the inputs with the 13-bit
 // constants of dct_constants.h (those of idct.cpp and fdct.cpp), written
@@ -12,16 +13,16 @@
 // the pairing changes no bit; the descaling shifts are applied to the same
 // sums.
 //
-// Everything sits in an unnamed namespace: the SSE2 and AVX2 kernels are
-// compiled for different instruction sets, and each must keep its own
-// copies of these functions.
+// Everything sits in an unnamed namespace: the SSE2, AVX2 and AVX-512
+// kernels are compiled for different instruction sets, and each must keep
+// its own copies of these functions.
 #pragma once
 
 #include <emmintrin.h>
 
 #include <cstdint>
 
-#if defined(__AVX2__)
+#if defined(__AVX2__) || defined(__AVX512BW__)
 #include <immintrin.h>
 #endif
 
@@ -84,6 +85,30 @@ inline __m256i ShiftLeft32(__m256i a) {
   return _mm256_slli_epi32(a, kShift);
 }
 inline void Splat32(int32_t value, __m256i& out) { out = _mm256_set1_epi32(value); }
+#endif
+
+#if defined(__AVX512BW__)
+inline __m512i Add16(__m512i a, __m512i b) { return _mm512_add_epi16(a, b); }
+inline __m512i Sub16(__m512i a, __m512i b) { return _mm512_sub_epi16(a, b); }
+inline __m512i Add32(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
+inline __m512i Sub32(__m512i a, __m512i b) { return _mm512_sub_epi32(a, b); }
+inline __m512i MulAdd(__m512i a, __m512i b) { return _mm512_madd_epi16(a, b); }
+inline __m512i Low16(__m512i a, __m512i b) { return _mm512_unpacklo_epi16(a, b); }
+inline __m512i High16(__m512i a, __m512i b) { return _mm512_unpackhi_epi16(a, b); }
+inline __m512i Low32(__m512i a, __m512i b) { return _mm512_unpacklo_epi32(a, b); }
+inline __m512i High32(__m512i a, __m512i b) { return _mm512_unpackhi_epi32(a, b); }
+inline __m512i Low64(__m512i a, __m512i b) { return _mm512_unpacklo_epi64(a, b); }
+inline __m512i High64(__m512i a, __m512i b) { return _mm512_unpackhi_epi64(a, b); }
+inline __m512i Pack32(__m512i a, __m512i b) { return _mm512_packs_epi32(a, b); }
+template <int kShift>
+inline __m512i ShiftRight32(__m512i a) {
+  return _mm512_srai_epi32(a, kShift);
+}
+template <int kShift>
+inline __m512i ShiftLeft32(__m512i a) {
+  return _mm512_slli_epi32(a, kShift);
+}
+inline void Splat32(int32_t value, __m512i& out) { out = _mm512_set1_epi32(value); }
 #endif
 
 template <class V>
@@ -196,6 +221,73 @@ inline void InverseTransform8(const V in[8], V out[8]) {
   for (int k = 0; k < 8; ++k) {
     out[k] = kFirstPass ? DescaleTruncating<11>(r[k]) : Descale<18>(r[k]);
   }
+}
+
+// InverseTransform8 when inputs 4..7 are zero: the same products and the
+// same 32-bit sums with the zero terms left out (the odd part's pieces
+// gathered into one pair of constants per output, which gives the same
+// sums modulo 2^32).
+template <class V>
+inline Wide<V> EvenOdd(V x02lo, V x02hi, V x13lo, V x13hi, int16_t c0, int16_t c2, int16_t c1,
+                       int16_t c3, bool plus) {
+  Wide<V> e = Madd(x02lo, x02hi, Pair<V>(c0, c2));
+  Wide<V> o = Madd(x13lo, x13hi, Pair<V>(c1, c3));
+  return plus ? Add(e, o) : Sub(e, o);
+}
+
+// Outputs k and 7 - k of the reduced transform, from pairs (i0, i2) and
+// (i1, i3): e = i0 8192 + i2 c2, o = i1 c1 + i3 c3.
+struct LowConstants {
+  int16_t c2, c1, c3;
+};
+// e10, e11, e12, e13 with o3, o2, o1, o0 (T.81 A.3.3's butterfly order).
+constexpr LowConstants kLow[4] = {{4433 + 6270, 12299 - 7373 + 9633 - 3196, 9633},  // out 0 / 7
+                                  {4433, 9633, 25172 - 20995 + 9633 - 16069},       // out 1 / 6
+                                  {-4433, 9633 - 3196, 9633 - 20995},               // out 2 / 5
+                                  {-(4433 + 6270), 9633 - 7373, 9633 - 16069}};     // out 3 / 4
+
+template <bool kFirstPass, class V>
+inline void TransformLow(const V in[4], V out[8]) {
+  const V zero = Splat<V>(0);
+  V i02lo = Low16(in[0], in[2]), i02hi = High16(in[0], in[2]);
+  V i13lo = Low16(in[1], in[3]), i13hi = High16(in[1], in[3]);
+  for (int k = 0; k < 4; ++k) {
+    const LowConstants& c = kLow[k];
+    if (kFirstPass) {
+      // Lanes 4..7 (the block's rows 4..7) are zero in the first pass and
+      // come out zero: only the low half is worked out.
+      auto a = EvenOdd(i02lo, zero, i13lo, zero, 8192, c.c2, c.c1, c.c3, true);
+      auto b = EvenOdd(i02lo, zero, i13lo, zero, 8192, c.c2, c.c1, c.c3, false);
+      a.hi = zero;
+      b.hi = zero;
+      out[k] = DescaleTruncating<11>(a);
+      out[7 - k] = DescaleTruncating<11>(b);
+    } else {
+      out[k] = Descale<18>(EvenOdd(i02lo, i02hi, i13lo, i13hi, 8192, c.c2, c.c1, c.c3, true));
+      out[7 - k] = Descale<18>(EvenOdd(i02lo, i02hi, i13lo, i13hi, 8192, c.c2, c.c1, c.c3, false));
+    }
+  }
+}
+
+// The inverse transform of blocks whose coefficients outside the top-left
+// 4 x 4 are zero: r[k] holds row k's columns 0..3 of each lane's block
+// (in its low 64 bits); out[k] the block's output row k.
+template <class V>
+inline void InverseTransformLowFour(const V r[4], V out[8]) {
+  const V zero = Splat<V>(0);
+  // Transposed into columns 0..3 with the rows in lanes 0..3 (4..7 zero).
+  V a01 = Low16(r[0], r[1]), a23 = Low16(r[2], r[3]);
+  V c01 = Low32(a01, a23), c23 = High32(a01, a23);
+  V cols[4] = {Low64(c01, zero), High64(c01, zero), Low64(c23, zero), High64(c23, zero)};
+  V t[8];
+  TransformLow<true>(cols, t);
+  // The intermediate rows 0..3 (rows 4..7 are zero), columns in lanes.
+  V b01 = Low16(t[0], t[1]), b23 = Low16(t[2], t[3]);
+  V b45 = Low16(t[4], t[5]), b67 = Low16(t[6], t[7]);
+  V d0 = Low32(b01, b23), d1 = High32(b01, b23);
+  V d2 = Low32(b45, b67), d3 = High32(b45, b67);
+  V rowsIn[4] = {Low64(d0, d2), High64(d0, d2), Low64(d1, d3), High64(d1, d3)};
+  TransformLow<false>(rowsIn, out);
 }
 
 // The forward 1-D transform of fdct.cpp on eight lanes. The 16-bit sums and
