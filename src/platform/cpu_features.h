@@ -14,8 +14,10 @@ namespace iffjpeg::platform {
 bool ProcessorHasAvx2();
 
 // True when the processor executes the AVX-512 foundation and byte/word
-// instructions and the operating system keeps their registers; always
-// false in a build without the 512-bit kernels (those above, and Windows).
+// instructions, the operating system keeps their registers, and the
+// processor runs them at full width and clock (AMD family 1Ah, Zen 5, and
+// later; elsewhere the 256-bit kernels are as fast or faster). Always false
+// in a build without the 512-bit kernels (those above, and Windows).
 bool ProcessorHasAvx512();
 
 // True when the processor executes the BMI2 bit-deposit (PDEP) and POPCNT
