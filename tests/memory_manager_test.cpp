@@ -518,10 +518,9 @@ TEST_F(VirtualArrays, EachPassMovesOnlyTheRowsTheWindowCannotHold) {
   EXPECT_TRUE(iffjpeg::virtualArrayHealthy(vb));
 }
 
-TEST_F(VirtualArrays, LargeBlockWindowsLieInSystemPages) {
+TEST_F(VirtualArrays, LargeBlockWindowsLieInOneBlock) {
   // 600 x 100 blocks (7.68 MB) held whole, and the same through a store
-  // with a window of 78 rows (5.99 MB): both in one block of pages, zero
-  // at first.
+  // with a window of 78 rows (5.99 MB): both in one block, zero at first.
   VirtualBlockArray* whole = mm.requestVirtualBlockArray(600, 100, 1, pool);
   pool.virtualBudget = 9000000;
   mm.realizeVirtualArrays(0, 0, 0, pool);

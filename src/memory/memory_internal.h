@@ -20,8 +20,8 @@ struct ArrayHeader {
   ArrayHeader* next;
   int32_t rowsAllocated;
   int32_t rowsPerChunk;
-  // Non-zero when the rows lie in one block of system pages of this many
-  // bytes instead of heap chunks.
+  // Non-zero when the rows lie in one block (SystemAllocPages) of this
+  // many bytes instead of chunks.
   std::size_t pagesBytes;
 };
 static_assert(sizeof(ArrayHeader) % sizeof(void*) == 0, "row pointers must stay aligned");
@@ -36,8 +36,8 @@ SampleArray AllocSampleArray(int32_t samplesPerRow, int32_t numRows, MemoryPool&
 void FreeSampleArray(SampleArray array, MemoryPool& pool);
 BlockArray AllocBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);
 // The same, every block zero (a virtual array's first window). From
-// kPagesFrom bytes on, the rows lie in one block of system pages rather
-// than in heap chunks: a window of tens of megabytes, touched in full by
+// kPagesFrom bytes on, the rows lie in one block advised for huge pages
+// rather than in chunks: a window of tens of megabytes, touched in full by
 // every pass, then faults in as huge pages.
 inline constexpr std::size_t kPagesFrom = std::size_t{4} << 20;
 BlockArray AllocZeroedBlockArray(int32_t blocksPerRow, int32_t numRows, MemoryPool& pool);

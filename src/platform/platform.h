@@ -27,10 +27,10 @@ void* SystemAlloc(std::size_t bytes);
 void* SystemAllocZeroed(std::size_t bytes);
 void SystemFree(void* block);
 
-// Pages straight from the system, zero-filled, for the large arrays of
-// whole-image work: aligned and advised for the system's huge pages where
-// it has them, so that tens of megabytes fault in as a few dozen pages
-// rather than thousands. Freed with the byte count they were taken with.
+// Zero-filled blocks for the large arrays of whole-image work: runtime heap
+// blocks whose whole huge pages are advised as such where the system has
+// them, so that tens of megabytes fault in as a few dozen pages rather than
+// thousands. Freed with the byte count they were taken with.
 void* SystemAllocPages(std::size_t bytes);
 void SystemFreePages(void* block, std::size_t bytes);
 

@@ -33,23 +33,22 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;  // x86-64 and AArch64 w
 }
 
 void* SystemAllocPages(std::size_t bytes) {
-  if (AllocationFaulted() || bytes == 0 || bytes > SIZE_MAX - kHugePage) return nullptr;
-  // Mapped with a huge page's worth to spare, then trimmed to an aligned
-  // start, so that every whole huge page of the block can be one.
-  const std::size_t mapped = bytes + kHugePage;
-  void* base = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(base);
-  const std::uintptr_t aligned = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  const std::uintptr_t end = (aligned + bytes + page - 1) & ~(std::uintptr_t{page} - 1);
-  if (aligned > start) ::munmap(base, aligned - start);
-  if (start + mapped > end) ::munmap(reinterpret_cast<void*>(end), start + mapped - end);
+  if (bytes == 0) return nullptr;
+  // From the runtime heap, which keeps a block it got back for the next
+  // one of its size (pages handed back to the system cost far more to get
+  // again, on virtual machines most of all), the whole huge pages inside
+  // it advised as such: a fresh block then faults in a few dozen steps.
+  void* block = SystemAllocZeroed(bytes);
 #if defined(MADV_HUGEPAGE)
-  // Advice only: where huge pages are off, the block is ordinary pages.
-  ::madvise(reinterpret_cast<void*>(aligned), end - aligned, MADV_HUGEPAGE);
+  if (block != nullptr && bytes >= 2 * kHugePage) {
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+    const std::uintptr_t end = (start + bytes) & ~(std::uintptr_t{kHugePage} - 1);
+    // Advice only: where huge pages are off, the block is ordinary pages.
+    if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  }
 #endif
-  return reinterpret_cast<void*>(aligned);
+  return block;
 }
 
 void PrepareForWriting(void* start, std::size_t bytes) {
@@ -76,10 +75,7 @@ void PrepareForWriting(void* start, std::size_t bytes) {
 #endif
 }
 
-void SystemFreePages(void* block, std::size_t bytes) {
-  CountRelease(block);
-  if (block != nullptr) ::munmap(block, bytes);
-}
+void SystemFreePages(void* block, std::size_t /*bytes*/) { SystemFree(block); }
 
 namespace {
 
