@@ -29,18 +29,24 @@ inline void StoreRows(__m512i values, uint8_t* out) {
                       _mm512_castsi512_si256(_mm512_permutexvar_epi64(order, packed)));
 }
 
+// Row k of the four blocks, one block per 128-bit lane (block 0 lowest):
+// all eight coefficients, or (kLowFour) columns 0..3 in the lane's low half.
+template <bool kLowFour>
+inline __m512i GatherRow(const int16_t* blocks, int k) {
+  auto row = [&](int j) {
+    const auto* p = reinterpret_cast<const __m128i*>(blocks + 64 * j + 8 * k);
+    return kLowFour ? _mm_loadl_epi64(p) : _mm_loadu_si128(p);
+  };
+  const __m256i low = _mm256_inserti128_si256(_mm256_castsi128_si256(row(0)), row(1), 1);
+  const __m256i high = _mm256_inserti128_si256(_mm256_castsi128_si256(row(2)), row(3), 1);
+  return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+}
+
 }  // namespace
 
 void InverseDctQuadToSamplesAvx512(const int16_t* blocks, SampleRow const* rows, int32_t column) {
   __m512i v[8];
-  for (int k = 0; k < 8; ++k) {
-    auto row = [&](int j) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 64 * j + 8 * k));
-    };
-    const __m256i low = _mm256_inserti128_si256(_mm256_castsi128_si256(row(0)), row(1), 1);
-    const __m256i high = _mm256_inserti128_si256(_mm256_castsi128_si256(row(2)), row(3), 1);
-    v[k] = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
-  }
+  for (int k = 0; k < 8; ++k) v[k] = GatherRow<false>(blocks, k);
   Transpose8x8(v);
   __m512i t[8];
   InverseTransform8<true>(v, t);
@@ -53,14 +59,7 @@ void InverseDctQuadLowToSamplesAvx512(const int16_t* blocks, SampleRow const* ro
                                       int32_t column) {
   // Coefficient rows 0..3, columns 0..3 of each block in its lane.
   __m512i r[4];
-  for (int k = 0; k < 4; ++k) {
-    auto quarter = [&](int j) {
-      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blocks + 64 * j + 8 * k));
-    };
-    const __m256i low = _mm256_inserti128_si256(_mm256_castsi128_si256(quarter(0)), quarter(1), 1);
-    const __m256i high = _mm256_inserti128_si256(_mm256_castsi128_si256(quarter(2)), quarter(3), 1);
-    r[k] = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
-  }
+  for (int k = 0; k < 4; ++k) r[k] = GatherRow<true>(blocks, k);
   __m512i v[8];
   InverseTransformLowFour(r, v);
   for (int k = 0; k < 8; ++k) StoreRows(v[k], rows[k] + column);
