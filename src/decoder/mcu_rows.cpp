@@ -10,7 +10,11 @@ namespace iffjpeg {
 namespace {
 
 // MCUs handed to a batch decoder at once (their block lists on the stack).
+// A batch pays for the decoder's per-batch set-up (the coefficient
+// placement, the search for the next 0xFF), so a lone component, one block
+// per MCU, takes longer batches.
 constexpr int32_t kMcusPerCall = 64;
+constexpr int32_t kSingleMcusPerCall = 512;
 
 void ClearBlocks(BlockRow row, int32_t count) {
   std::memset(row, 0, sizeof(CoefBlock) * static_cast<std::size_t>(count));
@@ -34,9 +38,9 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
   BlockRow row = coefRows[0][0];
   if (!handle.decomp.coefRowsClear) ClearBlocks(row, dec.mcusPerRow);
   if (dec.methods->decodeMcus != nullptr) {
-    CoefBlock* list[kMcusPerCall];
-    for (int32_t m = 0; m < dec.mcusPerRow; m += kMcusPerCall) {
-      int32_t n = std::min(kMcusPerCall, dec.mcusPerRow - m);
+    CoefBlock* list[kSingleMcusPerCall];
+    for (int32_t m = 0; m < dec.mcusPerRow; m += kSingleMcusPerCall) {
+      int32_t n = std::min(kSingleMcusPerCall, dec.mcusPerRow - m);
       for (int32_t i = 0; i < n; ++i) list[i] = &row[m + i];
       dec.methods->decodeMcus(handle.stream, handle.bitReader, dec, list, n);
     }
