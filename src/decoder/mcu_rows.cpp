@@ -13,7 +13,10 @@ namespace {
 // A batch pays for the decoder's per-batch set-up (the coefficient
 // placement, the search for the next 0xFF), so a lone component, one block
 // per MCU, takes longer batches.
+// Where blocks are cleared batch by batch, just before decoding, a batch is
+// kept small enough for the first-level cache.
 constexpr int32_t kMcusPerCall = 64;
+constexpr int32_t kLongMcusPerCall = 256;
 constexpr int32_t kSingleMcusPerCall = 512;
 
 void ClearBlocks(BlockRow row, int32_t count) {
@@ -53,8 +56,9 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
 }
 
 void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
-  CoefBlock* list[kMcusPerCall * kMaxBlocksInMcu];
+  CoefBlock* list[kLongMcusPerCall * kMaxBlocksInMcu];
   const bool batch = dec.methods->decodeMcus != nullptr;
+  const int32_t perCall = handle.decomp.coefRowsClear ? kLongMcusPerCall : kMcusPerCall;
   // Block b of MCU m is base[b] + m x stride[b]: the blocks of each scan
   // component in turn, row by row of the MCU (T.81 A.2.3).
   BlockRow base[kMaxBlocksInMcu];
@@ -70,7 +74,7 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
     }
   }
   for (int32_t m = 0; m < dec.mcusPerRow;) {
-    int32_t count = batch ? std::min(kMcusPerCall, dec.mcusPerRow - m) : 1;
+    int32_t count = batch ? std::min(perCall, dec.mcusPerRow - m) : 1;
     // The batch's blocks are cleared just before they are decoded, while
     // they fit in the first-level cache (unless the reconstruction cleared
     // them after their last use).
