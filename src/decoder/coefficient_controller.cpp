@@ -18,7 +18,9 @@
 namespace iffjpeg {
 namespace {
 
-constexpr int32_t kMcusPerCall = 32;
+// MCUs handed to the entropy decoder at once: each batch pays for its set-up
+// (table placement, the search for the next 0xFF), the lists sit on the stack.
+constexpr int32_t kMcusPerCall = 128;
 constexpr int64_t kMiB = int64_t{1} << 20;
 // Non-zero coefficients from which the output pass dequantizes a whole
 // block rather than its non-zero positions one by one.
