@@ -60,9 +60,12 @@ inline uint64_t LoadBigEndian(const uint8_t* p) {
 }
 
 // EXTEND without a branch: the sign of a magnitude is as good as random.
+// kExtendTest[s] and kExtendOffset[s] computed by shifts rather than
+// loaded: the decoding loop then needs no registers for the two tables.
 inline int32_t Extend(int32_t r, int32_t s) {
-  int32_t negative = (r - kExtendTest[s]) >> 31;  // all ones when r < 2^(s-1)
-  return r + (negative & kExtendOffset[s]);
+  const auto top = static_cast<int32_t>(1u << s);  // 2^s, s = 0..15
+  int32_t negative = (r - (top >> 1)) >> 31;       // all ones when r < 2^(s-1)
+  return r + (negative & (1 - top));
 }
 
 // The byte-wise reader's counters (bitsLeft, heldCount) as one small state.
