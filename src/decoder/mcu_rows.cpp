@@ -10,14 +10,14 @@ namespace iffjpeg {
 namespace {
 
 // MCUs handed to a batch decoder at once (their block lists on the stack).
-// A batch pays for the decoder's per-batch set-up (the coefficient
-// placement, the search for the next 0xFF), so a lone component, one block
-// per MCU, takes longer batches.
-// Where blocks are cleared batch by batch, just before decoding, a batch is
-// kept small enough for the first-level cache.
-constexpr int32_t kMcusPerCall = 64;
-constexpr int32_t kLongMcusPerCall = 256;
+// Each batch pays for the decoder's set-up (the coefficient placement, the
+// search for the next 0xFF), so batches are long: 512 MCUs of one block for
+// a lone component, 256 for an interleaved scan. Only where the blocks are
+// cleared batch by batch, just before decoding (scaled decoding), is a
+// batch kept to 64 MCUs, small enough for the first-level cache.
 constexpr int32_t kSingleMcusPerCall = 512;
+constexpr int32_t kLongMcusPerCall = 256;
+constexpr int32_t kMcusPerCall = 64;
 
 void ClearBlocks(BlockRow row, int32_t count) {
   std::memset(row, 0, sizeof(CoefBlock) * static_cast<std::size_t>(count));
