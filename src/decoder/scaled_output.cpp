@@ -14,10 +14,12 @@ namespace iffjpeg {
 namespace {
 
 // How much larger than size a subsampled component's blocks are made: the
-// largest divisor of its factor ratio that keeps them within 8 samples.
+// largest divisor of its factor ratio that keeps them within 8 samples and
+// a power of two, the sides the reduced transforms have (a ratio of 3, from
+// sampling factors 3 and 1, is replicated instead).
 int32_t Enlargement(int32_t ratio, int32_t size) {
   int32_t k = ratio;
-  while (k > 1 && (size * k > 8 || ratio % k != 0)) --k;
+  while (k > 1 && (size * k > 8 || ratio % k != 0 || (k & (k - 1)) != 0)) --k;
   return k;
 }
 
