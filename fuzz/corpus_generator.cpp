@@ -199,6 +199,16 @@ Bytes Erase(Bytes jpeg, std::size_t from, std::size_t to) {
   return jpeg;
 }
 
+// Bytes from .. to - 1 replaced by noise that holds no 0xFF (no marker).
+Bytes Garble(Bytes jpeg, std::size_t from, std::size_t to) {
+  uint32_t x = 2024;
+  for (std::size_t i = from; i < to; ++i) {
+    x = x * 1103515245u + 12345u;
+    jpeg[i] = static_cast<uint8_t>((x >> 16) % 255);
+  }
+  return jpeg;
+}
+
 // Files that only extended reading's lenient rules open or decode in step:
 // no Huffman tables, restart markers lost or intervals cut short, scan
 // selectors that name no frame component. The read target chooses
@@ -228,7 +238,19 @@ void WriteLenientSeeds(Save& save) {
     both(kind + "_two_rst_removed", Erase(Erase(jpeg, rst[2], rst[2] + 2), rst[1], rst[1] + 2));
     both(kind + "_intervals_cut", Erase(jpeg, rst[1] + 2, rst[3]));
     both(kind + "_interval_cut_short", Erase(jpeg, (rst[1] + rst[2]) / 2, rst[2]));
+    both(kind + "_intervals_garbled", Garble(jpeg, rst[1] + 2, rst[3]));
   }
+  // Concealment where an interval is a row, and in a file of one scan per
+  // component (decoded whole).
+  JpegBuildOptions rows = ColourOptions(2, 2);
+  rows.restartInterval = 4;
+  Bytes byRows = Build(64, 64, 3, rows);
+  std::vector<std::size_t> rowRst = AllRestartMarkers(byRows);
+  both("sequential_rows_garbled", Garble(byRows, rowRst[0] + 2, rowRst[2]));
+  rows.scans = {{0}, {1}, {2}};
+  Bytes split = Build(64, 64, 3, rows);
+  std::vector<std::size_t> splitRst = AllRestartMarkers(split);
+  both("multiscan_intervals_garbled", Garble(split, splitRst[3] + 2, splitRst[5]));
   Bytes shifted = Build(24, 16, 3, ColourOptions(2, 2));
   std::size_t sos = PayloadOf(shifted, 0xDA);
   for (int i = 0; i < 3; ++i) shifted[sos + 1 + 2 * i] = static_cast<uint8_t>(i);
@@ -693,6 +715,17 @@ void WriteProgressiveFaults(Corpus& c) {
   const Bytes three = BuildJpeg(colour, split);
   c.AddExtended("multiscan_cut_before_last_scan", Truncate(three, ScanEnd(three, 1)), 0, "0:10");
   c.AddExtended("multiscan_eoi_missing", Truncate(three, three.size() - 2), 0);
+  // Two intervals garbled (and the marker between): passed over and
+  // concealed, 10 on the line where the marker out of sequence was met.
+  JpegBuildOptions each = ColourOptions(2, 2);
+  each.restartInterval = 1;  // four MCUs in the 32 x 32 image of 4:2:0
+  const Bytes byMcu = BuildJpeg(colour, each);
+  const std::vector<std::size_t> marks = AllRestartMarkers(byMcu);
+  c.AddExtended("intervals_garbled_concealed", Garble(byMcu, marks[0] + 2, marks[2]), 0, "0:10");
+  split.restartInterval = 2;
+  const Bytes splitRst = BuildJpeg(colour, split);
+  const std::vector<std::size_t> at = AllRestartMarkers(splitRst);
+  c.AddExtended("multiscan_garbled_concealed", Garble(splitRst, at[1] + 2, at[3]), 0, "8:10");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Arbitrary bytes as a JPEG file: open for reading, every line (within the
-// pixel budget; huge multi-scan frames, decoded whole at open, are skipped), a backward seek that
-// must reproduce the first lines, a forward seek, the property queries, close. Any crash, sanitizer
-// report, unlisted code or file left open is a finding.
+// Arbitrary bytes as a JPEG file: open for reading (extended reading for an
+// odd length, at times scaled), every line (within the pixel budget; huge
+// multi-scan frames, decoded whole at open, are skipped), a backward seek
+// that must reproduce the first lines, a forward seek, the property
+// queries, close. Any crash, sanitizer report, unlisted code or file left
+// open is a finding.
 #include <cstring>
 #include <vector>
 
@@ -81,6 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(info.height > 0 && info.height <= 65535, info.height, 0);
   FUZZ_CHECK(info.planes == 1 || info.planes == 3, info.planes, 0);
   FUZZ_CHECK(info.bitsPerSample == 8 && info.compression == 1, info.bitsPerSample, 0);
+  // Extended reading also decodes scaled, by a denominator the length
+  // chooses (bits 1 to 3; 1 for five of the eight), so that the reduced
+  // transforms meet damaged data too.
+  static constexpr int32_t kScales[8] = {1, 1, 1, 1, 1, 2, 4, 8};
+  const int32_t scale = extended != 0 ? kScales[(size >> 1) & 7] : 1;
+  if (scale > 1) {
+    int32_t scaled[2] = {0, 0};
+    int32_t rc = IFFControl(h, IFF_CTL_SCALE, scale, 0, scaled);
+    FUZZ_CHECK(rc == 0, rc, scale);
+    FUZZ_CHECK(scaled[0] == (info.width + scale - 1) / scale, scaled[0], info.width);
+    FUZZ_CHECK(scaled[1] == (info.height + scale - 1) / scale, scaled[1], info.height);
+    info.width = scaled[0];
+    info.height = scaled[1];
+  }
 
   const std::size_t stride = static_cast<std::size_t>(info.width) * info.planes;
   const int32_t lines = iffjpeg_fuzz::LinesWithinBudget(info.width, info.height);

@@ -233,10 +233,18 @@ extern "C" {
  *    (a selector named twice stays -7); where restart markers were lost
  *    (data left before the next RSTn, or an interval running into a later
  *    RSTn), the marker's number is taken as the truth: the intervals between
- *    (at most seven) and the rest of a cut interval keep their blocks as the
- *    scan left them (zero, mid-grey, for a sequential scan; unrefined for a
- *    progressive one), and each such event gives 10 once, on the line where
- *    it shows. In a sequential scan, markers that were only removed (the
+ *    (at most seven) are passed over, and each such event gives 10 once, on
+ *    the line where it shows. In a progressive scan the blocks passed over
+ *    stay unrefined. In a sequential scan they are concealed: each block of
+ *    the lost MCUs is made flat, with the DC term of the block above its MCU
+ *    row (in a scan's first MCU row, the last DC value of an intact
+ *    interval). The MCUs of the interval before such a marker are concealed
+ *    as well, since they were decoded from the damaged data, unless that
+ *    interval ended on its padding bits and the data after it decode as a
+ *    whole interval; so are a cut interval's MCUs. (Of an interval that
+ *    began in an earlier MCU row, only the MCUs of the current row can still
+ *    be concealed.) Damage that leaves the next RSTn in sequence is decoded
+ *    as the default reading decodes it. Markers that were only removed (the
  *    intervals after the last one present are whole, each ending on its
  *    padding bits, up to the next RSTn, numbered one on for each) are
  *    recognised and those intervals decode in step, still giving 10 once.

@@ -11,6 +11,7 @@
 #include "decoder/scaled_output.h"
 #include "driver/stages.h"
 #include "entropy/coefficient_masks.h"
+#include "entropy/error_concealment.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
 #include "platform/cpu_features.h"
@@ -103,6 +104,7 @@ int32_t DecodeRowsOfScan(IFFHandle& handle, DecoderState& dec, CoefficientFields
       cf.rowsReached[c] = std::max(cf.rowsReached[c], blockRow + (lone ? 1 : comp.vSampFactor));
     }
     handle.stream.lineCode = kOk;
+    if (!progressive) beginMcuRow(dec, rows);
     for (int32_t m = 0; m < dec.mcusPerRow; m += kMcusPerCall) {
       int32_t count = std::min(kMcusPerCall, dec.mcusPerRow - m);
       ListBlocks(dec, rows, m, count, list);
@@ -135,6 +137,7 @@ int32_t DecodeRowsOfScan(IFFHandle& handle, DecoderState& dec, CoefficientFields
       NoteDamage(dec, cf, r + 1);
       return kOk;
     }
+    finishMcuRow(handle.stream, handle.bitReader, dec);
   }
   return kOk;
 }

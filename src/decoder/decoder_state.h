@@ -133,6 +133,36 @@ struct DecoderState {
   // Extended reading: the current interval ran into a restart marker of
   // another number before its MCUs were complete (a marker was lost).
   int32_t intervalDamaged;
+  // Extended reading, sequential scans with restarts: error concealment
+  // (entropy/error_concealment.h). concealDc: per scan component, the DC
+  // prediction (quantized) at the end of the last interval that ended
+  // intact, for blocks with no row above them.
+  int16_t concealDc[kMaxScanComponents];
+  // MCUs begun in the scan (counted only while restarts are processed),
+  // and the index of the first MCU decoded from the current interval's data.
+  int32_t mcuInScan;
+  int32_t intervalStart;
+  // Where the blocks of the MCU row being decoded are, so that a damaged
+  // interval's MCUs can still be concealed once its end shows the damage:
+  // block b of the row's MCU m is rowBase[b] + m x rowStride[b], in column
+  // m x rowStride[b] + rowColumn[b] of its component's blocks; rowBottom
+  // holds each scan component's last block row of the MCU row. rowFirstMcu
+  // is the scan index of the row's first MCU (-1: no row).
+  BlockRow rowBase[kMaxBlocksInMcu];
+  int32_t rowStride[kMaxBlocksInMcu];
+  int32_t rowColumn[kMaxBlocksInMcu];
+  BlockRow rowBottom[kMaxScanComponents];
+  int32_t rowFirstMcu;
+  // The dequantized DC terms of the block row above the MCU row, per scan
+  // component (aboveDcStride apart), valid once aboveDcKept; allocated from
+  // the pool at the first scan that needs it, null when that failed.
+  int16_t* aboveDc;
+  int32_t aboveDcStride;
+  int32_t aboveDcKept;
+  // A restart processed early, at a row's end, whose 10 is still to be
+  // reported: with the next MCU, where it would have been processed, so
+  // that line codes stay those of intact files in the default mode.
+  int32_t restartReportDue;
   // Metadata segments and the values the description reports, collected in
   // either mode up to the first scan header; their bytes live in the pool.
   SegmentCollection extras;

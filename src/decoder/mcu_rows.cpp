@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "entropy/error_concealment.h"
 #include "transform/idct.h"
 #include "transform/transform_kernels.h"
 
@@ -40,6 +41,7 @@ inline void ClearAfterUse(int16_t* block, BlockExtent extent) {
 void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
   BlockRow row = coefRows[0][0];
   if (!handle.decomp.coefRowsClear) ClearBlocks(row, dec.mcusPerRow);
+  beginMcuRow(dec, coefRows);
   if (dec.methods->decodeMcus != nullptr) {
     CoefBlock* list[kSingleMcusPerCall];
     for (int32_t m = 0; m < dec.mcusPerRow; m += kSingleMcusPerCall) {
@@ -47,12 +49,13 @@ void DecodeMcuRowSingle(IFFHandle& handle, DecoderState& dec, BlockArray* coefRo
       for (int32_t i = 0; i < n; ++i) list[i] = &row[m + i];
       dec.methods->decodeMcus(handle.stream, handle.bitReader, dec, list, n);
     }
-    return;
+  } else {
+    for (int32_t m = 0; m < dec.mcusPerRow; ++m) {
+      CoefBlock* list[1] = {&row[m]};
+      dec.methods->decodeMcu(handle.stream, handle.bitReader, dec, list);
+    }
   }
-  for (int32_t m = 0; m < dec.mcusPerRow; ++m) {
-    CoefBlock* list[1] = {&row[m]};
-    dec.methods->decodeMcu(handle.stream, handle.bitReader, dec, list);
-  }
+  finishMcuRow(handle.stream, handle.bitReader, dec);
 }
 
 void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* coefRows) {
@@ -64,6 +67,7 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
   BlockRow base[kMaxBlocksInMcu];
   int32_t stride[kMaxBlocksInMcu];
   int32_t blocks = 0;
+  beginMcuRow(dec, coefRows);
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
     const ComponentInfo& comp = *dec.scanComponents[c];
     for (int32_t r = 0; r < comp.mcuHeight; ++r) {
@@ -94,6 +98,7 @@ void DecodeMcuRowInterleaved(IFFHandle& handle, DecoderState& dec, BlockArray* c
       dec.methods->decodeMcu(handle.stream, handle.bitReader, dec, list);
     }
   }
+  finishMcuRow(handle.stream, handle.bitReader, dec);
 }
 
 void TransformBlockRow(BlockRow blocks, int32_t count, SampleRow const* out, bool clear) {

@@ -7,6 +7,7 @@
 
 #include "common/result_codes.h"
 #include "entropy/annex_k_tables.h"
+#include "entropy/error_concealment.h"
 #include "format/marker_codes.h"
 #include "format/marker_reader.h"
 #include "platform/cpu_features.h"
@@ -146,7 +147,13 @@ bool EndsLikeAnInterval(BitReader br) {
 // largest size the intervals can be coded in; it is run again at each of
 // the restart points it passed, so damaged files cost at most a few times
 // their decoding.
-bool IntervalFollowsLostMarker(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+//
+// When the trial fails, endedIntact still tells whether the interval just
+// decoded ended as intact data do: on its padding, followed by data that
+// decode as the next interval, up to padding again. Garbled data seldom
+// pass both; then the interval is kept rather than concealed.
+bool IntervalFollowsLostMarker(ByteStream& stream, BitReader& bits, DecoderState& dec,
+                               bool& endedIntact) {
   // The most an MCU can take: per block, a DC code and value (16 + 11 bits)
   // and 63 AC codes and values (16 + 10 bits each), stuffing doubling it.
   constexpr uint32_t kMaxBlockBytes = 2 * (27 + 63 * 26) / 8 + 1;
@@ -182,6 +189,10 @@ bool IntervalFollowsLostMarker(ByteStream& stream, BitReader& bits, DecoderState
     std::fill_n(dec.lastDcVal, kMaxScanComponents, int16_t{0});
     for (uint32_t m = 0; m < interval && whole; ++m)
       decodeHuffmanMcu(trial, trialBits, dec, blocks);
+    if (i == 0 && whole) {
+      BitReader next = trialBits;
+      endedIntact = DropPadding(next) && next.zerosSupplied == 0;
+    }
   }
   dec.restartInterval = interval;
   dec.skipMcus = savedSkip;
@@ -201,19 +212,22 @@ bool IntervalFollowsLostMarker(ByteStream& stream, BitReader& bits, DecoderState
 // no further restart processed. Extended reading takes an unexpected number
 // as the truth when the data show that markers were lost (whole bytes left
 // before the marker, or the interval ran into it early): the intervals
-// before the one it names (at most seven) are passed over, their blocks
-// left as they are. A marker merely numbered wrongly behind an intact
+// before the one it names (at most seven) are passed over and concealed,
+// as is an interval whose data were damaged. A marker merely numbered wrongly behind an intact
 // interval is taken as in the default mode. Before any of that, where the
 // data go on without a marker, IntervalFollowsLostMarker may find that the
 // markers were only removed: the data decode on in step.
 void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
   BitReader& br = bits;
+  bool endedIntact = false;
   if (dec.extendedReading != 0 && dec.intervalDamaged == 0 &&
-      IntervalFollowsLostMarker(stream, bits, dec)) {
+      IntervalFollowsLostMarker(stream, bits, dec, endedIntact)) {
     ReportRestartLost(stream);
+    std::copy_n(dec.lastDcVal, kMaxScanComponents, dec.concealDc);
     for (int16_t& dc : dec.lastDcVal) dc = 0;
     dec.skipMcus = 0;
     dec.restartsToGo = dec.restartInterval;
+    dec.intervalStart = dec.mcuInScan;
     dec.nextRestartNum = static_cast<int16_t>((dec.nextRestartNum + 1) & 7);
     return;
   }
@@ -237,21 +251,52 @@ void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec) {
   }
   int32_t number = marker - kMarkerRst0;
   dec.skipMcus = 0;
+  bool conceal = false;
   if (number != dec.nextRestartNum) {
     ReportRestartLost(stream);
     if (dec.extendedReading && damaged) {
       dec.skipMcus = ((number - dec.nextRestartNum) & 7) * int32_t{dec.restartInterval};
+      // The interval just decoded ran on into the damage unless its end
+      // looked intact. (Damage that leaves the next marker in sequence is
+      // decoded as in the default mode.)
+      conceal = !endedIntact;
     }
+  }
+  if (conceal) {
+    concealMcus(dec, dec.intervalStart, dec.mcuInScan);
+  } else {
+    std::copy_n(dec.lastDcVal, kMaxScanComponents, dec.concealDc);
   }
   for (int16_t& dc : dec.lastDcVal) dc = 0;
   dec.restartsToGo = dec.restartInterval + dec.skipMcus;
+  dec.intervalStart = dec.mcuInScan + dec.skipMcus;
   dec.nextRestartNum = static_cast<int16_t>((number + 1) & 7);
 }
 
+void processRestartEarly(ByteStream& stream, BitReader& bits, DecoderState& dec) {
+  const int32_t code = stream.lineCode;
+  const int32_t error = *stream.lastError;
+  processRestart(stream, bits, dec);
+  if (stream.lineCode != code || *stream.lastError != error) {
+    dec.restartReportDue = 1;
+    stream.lineCode = code;
+    *stream.lastError = error;
+  }
+}
+
+void deliverRestartReport(ByteStream& stream, DecoderState& dec) {
+  ReportRestartLost(stream);
+  dec.restartReportDue = 0;
+}
+
 bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec) {
-  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
-    --dec.restartsToGo;
+  if (dec.restartInterval != 0) {
+    if (dec.restartReportDue != 0) deliverRestartReport(stream, dec);
+    if (dec.restartsAbandoned == 0) {
+      if (dec.restartsToGo == 0) processRestart(stream, bits, dec);
+      --dec.restartsToGo;
+      ++dec.mcuInScan;
+    }
   }
   if (dec.skipMcus == 0) return false;
   --dec.skipMcus;
@@ -269,7 +314,11 @@ void checkMcuOverrun(ByteStream& stream, BitReader& bits, DecoderState& dec, Coe
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     for (int16_t& c : *blocks[b]) c = 0;
   }
+  // The interval's MCUs before this one came from the same damaged data.
+  concealSkippedMcu(dec, blocks);
+  concealMcus(dec, dec.intervalStart, dec.mcuInScan - 1);
   dec.skipMcus = dec.restartsToGo;
+  dec.intervalStart = dec.mcuInScan + dec.skipMcus;
   ReportRestartLost(stream);
 }
 
@@ -507,12 +556,16 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
   dec.restartsAbandoned = 0;
   dec.skipMcus = 0;
   dec.intervalDamaged = 0;
+  startConcealment(dec);
   return 0;
 }
 
 int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
                          CoefBlock** blocks) {
-  if (restartSkipsMcu(stream, bits, dec)) return 0;
+  if (restartSkipsMcu(stream, bits, dec)) {
+    concealSkippedMcu(dec, blocks);
+    return 0;
+  }
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];

@@ -42,6 +42,11 @@ void processRestart(ByteStream& stream, BitReader& bits, DecoderState& dec);
 // The restart step due before an MCU, then whether the MCU is to be passed
 // over (dec.skipMcus, extended reading only): both decoders call it first.
 bool restartSkipsMcu(ByteStream& stream, BitReader& bits, DecoderState& dec);
+// The restart step at the end of an MCU row, ahead of its MCU (extended
+// reading, finishMcuRow): any 10 it reports is held back until the next MCU
+// begins, which then calls deliverRestartReport.
+void processRestartEarly(ByteStream& stream, BitReader& bits, DecoderState& dec);
+void deliverRestartReport(ByteStream& stream, DecoderState& dec);
 // After an MCU: when zero bits stood in for data because the MCU ran into a
 // restart marker of another interval (extended reading with restarts), its
 // blocks are cleared, the rest of the interval is passed over and 10 is

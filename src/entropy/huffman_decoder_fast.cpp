@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "entropy/error_concealment.h"
 #include "entropy/huffman_decoder.h"
 #include "format/marker_codes.h"
 #include "stream/byte_stream.h"
@@ -682,13 +683,17 @@ IFFJPEG_INLINE void DecodeBlocks(FastBitReader& reader, DecoderState& dec, const
 // T.81 F.2.2.5: a restart is processed on the byte-wise reader's state.
 // True when the MCU is to be passed over (restartSkipsMcu).
 bool RestartIfDue(ByteStream& stream, BitReader& bits, DecoderState& dec, FastBitReader& reader) {
-  if (dec.restartInterval != 0 && dec.restartsAbandoned == 0) {
-    if (dec.restartsToGo == 0) {
-      reader.Store();
-      processRestart(stream, bits, dec);
-      reader.Load();
+  if (dec.restartInterval != 0) {
+    if (dec.restartReportDue != 0) deliverRestartReport(stream, dec);
+    if (dec.restartsAbandoned == 0) {
+      if (dec.restartsToGo == 0) {
+        reader.Store();
+        processRestart(stream, bits, dec);
+        reader.Load();
+      }
+      --dec.restartsToGo;
+      ++dec.mcuInScan;
     }
-    --dec.restartsToGo;
   }
   if (dec.skipMcus == 0) return false;
   --dec.skipMcus;
@@ -708,7 +713,10 @@ void DecodeMcus(ByteStream& stream, BitReader& bits, DecoderState& dec, const Mc
                 CoefBlock** blocks, int32_t count) {
   FastBitReader reader(stream, bits);
   for (int32_t m = 0; m < count; ++m) {
-    if (RestartIfDue(stream, bits, dec, reader)) continue;
+    if (RestartIfDue(stream, bits, dec, reader)) {
+      concealSkippedMcu(dec, blocks + m * dec.blocksInMcu);
+      continue;
+    }
     DecodeBlocks<kDrops>(reader, dec, plan, blocks + m * dec.blocksInMcu);
     CheckOverrun(stream, bits, dec, blocks + m * dec.blocksInMcu);
   }
