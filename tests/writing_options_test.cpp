@@ -34,8 +34,11 @@ struct Written {
   std::vector<uint8_t> bytes;
 };
 
-// Writes img with the settings made before the first line, in 5-line calls.
-Written Write(const Image& img, const std::vector<Setting>& settings, int quality = 75) {
+// Writes img with the settings made before the first line, in 5-line calls;
+// with lines set, only that many lines before IFFClose.
+Written Write(const Image& img, const std::vector<Setting>& settings, int quality = 75,
+              int lines = -1) {
+  if (lines < 0) lines = img.height;
   Written w;
   MemoryFile file;
   IFFImageInfo info{};
@@ -51,8 +54,8 @@ Written Write(const Image& img, const std::vector<Setting>& settings, int qualit
         IFFControl(h, s.code, s.value, s.length, const_cast<void*>(s.pointer)));
   }
   int32_t rc = 0;
-  for (int y = 0; y < img.height && rc == 0; y += 5) {
-    int n = img.height - y < 5 ? img.height - y : 5;
+  for (int y = 0; y < lines && rc == 0; y += 5) {
+    int n = lines - y < 5 ? lines - y : 5;
     rc = IFFPutLine(h, static_cast<uint32_t>(n), img.row(y));
   }
   w.close = IFFClose(h);
@@ -464,6 +467,14 @@ TEST(WritingOptions, StoredCoefficientsStayWithinTheWholeImageLimits) {
     EXPECT_EQ(DecodeWithLibrary(stored.bytes, IFF_MODE_EXTENDED).image.pixels, plain);
     Written refused = Write(img, {{option, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, tooSmall}});
     EXPECT_EQ(refused.close, IFF_ERR_MEMORY);
+    // In memory, a progressive file's DC scans come from a copy of the DC
+    // terms rather than from the arrays: the same bytes either way, also
+    // for a file closed before its last line.
+    for (int lines : {img.height, 301}) {
+      EXPECT_EQ(
+          Write(img, {{option, 1}}, 75, lines).bytes,
+          Write(img, {{option, 1}, {IFF_CTL_WHOLE_IMAGE_LIMITS, 0, 0, backed}}, 75, lines).bytes);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "encoder/coefficient_store.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "common/result_codes.h"
@@ -70,6 +71,10 @@ void StoreMcu(ByteStream& stream, BitWriter&, EncoderState& enc, int16_t* mcu) {
     s.failed = kErrMemory;
     stream.lineCode = kErrMemory;
   }
+  if (s.dcTerms != nullptr) {
+    int16_t* terms = s.dcTerms + static_cast<std::ptrdiff_t>(s.mcusStored) * enc.blocksInMcu;
+    for (int b = 0; b < enc.blocksInMcu; ++b) terms[b] = mcu[64 * b];
+  }
   ++s.mcusStored;
   // A progressive file's symbols are counted a row at a time, while the
   // row's blocks are still in the cache.
@@ -131,6 +136,14 @@ int32_t RequestCoefficientStore(EncoderState& enc) {
   if (enc.progressiveCoding) {
     int32_t rc = PrepareProgressiveScans(enc);
     if (rc != kOk) return rc;
+    // The copy of the DC terms is 1/64 of the coefficients and must fit in
+    // the budget beside them; without it the DC scans read the arrays.
+    const int64_t dcBytes = int64_t{enc.mcusPerRow} * enc.mcuRows * enc.blocksInMcu *
+                            static_cast<int64_t>(sizeof(int16_t));
+    if (total + dcBytes <= memoryLimit) {
+      s->dcTerms = static_cast<int16_t*>(
+          enc.memory->allocLarge(static_cast<std::size_t>(dcBytes), enc.pool));
+    }
   } else {
     s->dcCounts = static_cast<SymbolCounts*>(
         enc.memory->allocSmall(2 * kNumTables * sizeof(SymbolCounts), enc.pool));

@@ -32,6 +32,12 @@ struct CoefficientStore {
   SymbolCounts* acCounts;
   int32_t lastDc[kMaxScanComponents];
   ProgressiveCounts* progressive;
+  // Progressive files whose coefficients fit in memory: the DC term of
+  // every stored block, MCU after MCU in storing order (which is the order
+  // of the interleaved DC scans, and for greyscale the raster order of its
+  // one scan). The two DC scans then read these 2 bytes per block instead
+  // of a cache line of each block. Null otherwise.
+  int16_t* dcTerms;
 };
 
 // Requests the scan's arrays and installs the storing entropy entries in

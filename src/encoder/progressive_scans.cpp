@@ -168,8 +168,18 @@ int32_t CodeScan(ByteStream& stream, BitWriter& bits, EncoderState& enc, int32_t
   pe.stream = &stream;
   pe.writer = &bits;
   StartScan(enc, scan, pe);
-  for (int32_t r = 0; r < enc.mcuRows; ++r) {
-    if (!WalkRow(enc, scan, pe, r)) return kErrMemory;
+  const CoefficientStore& store = *enc.store;
+  if (scan.params.ss == 0 && store.dcTerms != nullptr) {
+    // Every DC scan of the script holds all the frame's components, in the
+    // order they were stored.
+    int32_t members[kMaxBlocksInMcu];
+    for (int32_t b = 0; b < enc.blocksInMcu; ++b) members[b] = enc.mcuMembership[b];
+    EncodeProgressiveDcTerms(pe, store.dcTerms, members, enc.blocksInMcu,
+                             enc.mcusPerRow * enc.mcuRows);
+  } else {
+    for (int32_t r = 0; r < enc.mcuRows; ++r) {
+      if (!WalkRow(enc, scan, pe, r)) return kErrMemory;
+    }
   }
   FinishProgressiveEncoding(pe);
   return kOk;
@@ -232,6 +242,10 @@ int32_t FinishProgressiveScans(ByteStream& stream, BitWriter& bits, EncoderState
   ProgressiveCounts& pc = *enc.store->progressive;
   // Rows never stored (a file closed early) read as zero blocks.
   if (!CountRows(enc, pc, enc.mcuRows)) return kErrMemory;
+  if (int16_t* terms = enc.store->dcTerms; terms != nullptr) {
+    const int64_t all = int64_t{enc.mcusPerRow} * enc.mcuRows * enc.blocksInMcu;
+    std::fill(terms + int64_t{enc.store->mcusStored} * enc.blocksInMcu, terms + all, int16_t{0});
+  }
   for (int32_t i = 0; i < pc.scanCount; ++i) {
     int32_t rc = CodeScan(stream, bits, enc, i);
     if (rc != kOk) return rc;

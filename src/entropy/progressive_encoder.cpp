@@ -311,6 +311,20 @@ void EncodeMcus(ProgressiveEncoder& pe, Sink sink, const int16_t* const* blocks,
   }
 }
 
+// A DC scan's blocks are read at their first coefficient only, so a DC
+// term alone stands for its block.
+template <ScanKind kKind, class Sink>
+void EncodeDcTerms(ProgressiveEncoder& pe, Sink sink, const int16_t* terms,
+                   const int32_t* components, int32_t blocksInMcu, int32_t mcuCount) {
+  static_assert(kKind == ScanKind::kDcFirst || kKind == ScanKind::kDcRefine);
+  for (int32_t m = 0; m < mcuCount; ++m, terms += blocksInMcu) {
+    BeforeMcu(pe, sink);
+    for (int32_t i = 0; i < blocksInMcu; ++i) {
+      EncodeBlock<kKind>(pe, sink, terms + i, components[i]);
+    }
+  }
+}
+
 // Calls f with the sink and the scan kind as compile-time choices.
 template <class F>
 void Dispatch(ProgressiveEncoder& pe, F f) {
@@ -357,6 +371,15 @@ void EncodeProgressiveMcus(ProgressiveEncoder& pe, const int16_t* const* blocks,
                            const int32_t* components, int32_t blocksInMcu, int32_t mcuCount) {
   Dispatch(pe, [&](auto sink, auto kind) {
     EncodeMcus<kind()>(pe, sink, blocks, components, blocksInMcu, mcuCount);
+  });
+}
+
+void EncodeProgressiveDcTerms(ProgressiveEncoder& pe, const int16_t* terms,
+                              const int32_t* components, int32_t blocksInMcu, int32_t mcuCount) {
+  Dispatch(pe, [&](auto sink, auto kind) {
+    if constexpr (kind() == ScanKind::kDcFirst || kind() == ScanKind::kDcRefine) {
+      EncodeDcTerms<kind()>(pe, sink, terms, components, blocksInMcu, mcuCount);
+    }
   });
 }
 

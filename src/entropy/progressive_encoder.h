@@ -56,6 +56,12 @@ void EncodeProgressiveRow(ProgressiveEncoder& pe, const CoefBlock* row, int32_t 
 // the scan of each MCU's block i; the restart step comes before each MCU.
 void EncodeProgressiveMcus(ProgressiveEncoder& pe, const int16_t* const* blocks,
                            const int32_t* components, int32_t blocksInMcu, int32_t mcuCount);
+// mcuCount MCUs of a DC scan (first or refinement) from their DC terms
+// alone, blocksInMcu of them per MCU one after another, components[i] as
+// for EncodeProgressiveMcus; the restart step comes before each MCU. What
+// EncodeProgressiveMcus codes from the same blocks.
+void EncodeProgressiveDcTerms(ProgressiveEncoder& pe, const int16_t* terms,
+                              const int32_t* components, int32_t blocksInMcu, int32_t mcuCount);
 // Ends the scan: the pending run, then the last byte completed.
 void FinishProgressiveEncoding(ProgressiveEncoder& pe);
 
