@@ -143,6 +143,7 @@ int32_t RequestCoefficientStore(EncoderState& enc) {
     if (total + dcBytes <= memoryLimit) {
       s->dcTerms = static_cast<int16_t*>(
           enc.memory->allocLarge(static_cast<std::size_t>(dcBytes), enc.pool));
+      if (s->dcTerms == nullptr) return kErrMemory;
     }
   } else {
     s->dcCounts = static_cast<SymbolCounts*>(
