@@ -209,22 +209,37 @@ void LuminanceTables(HuffTable tables[4]) {
   tables[1] = tables[3] = LuminanceAcTable();
 }
 
+// One round of the random tests: the Annex K tables every third round,
+// random ones otherwise; data with more or fewer stuffed bytes, sometimes
+// ending at EOI; one or three components; reads of every small size.
+struct RandomRound {
+  HuffTable tables[4];
+  std::vector<uint8_t> bytes;
+  bool colour;
+  int32_t chunk;
+};
+
+RandomRound MakeRound(std::mt19937& rng, int round) {
+  RandomRound r;
+  if (round % 3 == 0) {
+    LuminanceTables(r.tables);
+  } else {
+    for (int i = 0; i < 4; ++i) r.tables[i] = RandomTable(rng, i % 2 == 1);
+  }
+  int ffPercent = std::array<int, 4>{0, 1, 5, 30}[round % 4];
+  r.bytes = RandomSegment(rng, 200 + rng() % 3000, ffPercent);
+  if (round % 5 == 0) r.bytes.insert(r.bytes.end(), {0xFF, 0xD9});
+  r.colour = round % 2 == 0;
+  r.chunk = std::array<int32_t, 5>{0x7FFFFFFF, 1, 7, 64, 1000}[round % 5];
+  return r;
+}
+
 TEST(HuffmanFastPath, RandomStreamsWithRandomTables) {
   std::mt19937 rng(2024);
   for (int round = 0; round < 300; ++round) {
-    HuffTable tables[4];
-    if (round % 3 == 0) {
-      LuminanceTables(tables);
-    } else {
-      for (int i = 0; i < 4; ++i) tables[i] = RandomTable(rng, i % 2 == 1);
-    }
-    int ffPercent = std::array<int, 4>{0, 1, 5, 30}[round % 4];
-    std::vector<uint8_t> bytes = RandomSegment(rng, 200 + rng() % 3000, ffPercent);
-    if (round % 5 == 0) bytes.insert(bytes.end(), {0xFF, 0xD9});
-    bool colour = round % 2 == 0;
-    int32_t chunk = std::array<int32_t, 5>{0x7FFFFFFF, 1, 7, 64, 1000}[round % 5];
-    ASSERT_TRUE(
-        SameDecoding(bytes, tables, colour, 0, chunk, 120, "round " + std::to_string(round)));
+    const RandomRound r = MakeRound(rng, round);
+    ASSERT_TRUE(SameDecoding(r.bytes, r.tables, r.colour, 0, r.chunk, 120,
+                             "round " + std::to_string(round)));
   }
 }
 
@@ -407,20 +422,10 @@ TEST(HuffmanFastPath, DroppedCoefficientsLeaveTheReaderAlike) {
   const uint64_t masks[3] = {outside(1), outside(2), outside(4)};
   std::mt19937 rng(4242);
   for (int round = 0; round < 150; ++round) {
-    HuffTable tables[4];
-    if (round % 3 == 0) {
-      LuminanceTables(tables);
-    } else {
-      for (int i = 0; i < 4; ++i) tables[i] = RandomTable(rng, i % 2 == 1);
-    }
-    int ffPercent = std::array<int, 4>{0, 1, 5, 30}[round % 4];
-    std::vector<uint8_t> bytes = RandomSegment(rng, 200 + rng() % 3000, ffPercent);
-    if (round % 5 == 0) bytes.insert(bytes.end(), {0xFF, 0xD9});
-    bool colour = round % 2 == 0;
-    int32_t chunk = std::array<int32_t, 5>{0x7FFFFFFF, 1, 7, 64, 1000}[round % 5];
-    const uint64_t unused = masks[round % 3];
-    Scan reference(bytes, tables, colour, 0, chunk);
-    Scan fast(bytes, tables, colour, 0, chunk);
+    const RandomRound r = MakeRound(rng, round);
+    const uint64_t unused = masks[round / 3 % 3];
+    Scan reference(r.bytes, r.tables, r.colour, 0, r.chunk);
+    Scan fast(r.bytes, r.tables, r.colour, 0, r.chunk);
     fast.Drop(unused);
     for (int32_t m = 0; m < 120; ++m) {
       std::vector<int16_t> a = reference.Mcu(m, decodeHuffmanMcu);
