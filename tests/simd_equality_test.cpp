@@ -14,6 +14,7 @@
 
 #include "decoder/colour_deconvert.h"
 #include "decoder/decoder_kernels.h"
+#include "decoder/dequantize.h"
 #include "encoder/encoder_kernels.h"
 #include "encoder/mcu_assembly.h"
 #include "platform/cpu_features.h"
@@ -366,6 +367,36 @@ TEST(SimdEquality, EncodesIdentically) {
     }
   }
 }
+
+#if defined(IFFJPEG_HAVE_AVX512)
+// Stored blocks of every kind (their extremes wrap in the 16-bit products)
+// with random steps up to 65535, and rows whose ends are not a whole
+// register: every position equals the sparse loop's, written into cleared
+// blocks, and nothing past the row is touched.
+TEST(SimdEquality, DequantizeRowAvx512MatchesScalar) {
+  if (!iffjpeg::platform::ProcessorHasAvx512OnYmm()) GTEST_SKIP() << "no AVX-512 VL";
+  std::mt19937 rng(8642);
+  const auto stored = CoefficientBlocks(3000, 97);
+  for (int round = 0; round < 60; ++round) {
+    uint16_t quant[64];
+    for (uint16_t& q : quant) q = static_cast<uint16_t>(round % 3 == 0 ? rng() : 1 + rng() % 255);
+    const int blocks = 1 + round % 50;
+    std::vector<iffjpeg::CoefBlock> in(static_cast<std::size_t>(blocks));
+    for (int b = 0; b < blocks; ++b) {
+      std::memcpy(in[b], stored[(round * 53 + b) % stored.size()].data(), sizeof in[b]);
+    }
+    std::vector<iffjpeg::CoefBlock> expected(static_cast<std::size_t>(blocks) + 1);
+    std::vector<iffjpeg::CoefBlock> actual(static_cast<std::size_t>(blocks) + 1);
+    std::memset(expected.data(), 0, expected.size() * sizeof(iffjpeg::CoefBlock));
+    std::memset(actual.data(), 0x5A, actual.size() * sizeof(iffjpeg::CoefBlock));
+    std::memset(expected[blocks], 0x5A, sizeof expected[blocks]);
+    iffjpeg::DequantizeNonZero(in.data(), expected.data(), blocks, quant);
+    iffjpeg::DequantizeRowAvx512(in.data(), actual.data(), blocks, quant);
+    ASSERT_EQ(0, std::memcmp(expected.data(), actual.data(), actual.size() * sizeof actual[0]))
+        << "round " << round;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace iffjpeg_test

@@ -7,10 +7,11 @@
 
 #include "common/result_codes.h"
 #include "decoder/band_machinery.h"
+#include "decoder/decoder_kernels.h"
+#include "decoder/dequantize.h"
 #include "decoder/mcu_rows.h"
 #include "decoder/scaled_output.h"
 #include "driver/stages.h"
-#include "entropy/coefficient_masks.h"
 #include "entropy/error_concealment.h"
 #include "entropy/huffman_decoder.h"
 #include "entropy/progressive_decoder.h"
@@ -23,9 +24,6 @@ namespace {
 // (table placement, the search for the next 0xFF), the lists sit on the stack.
 constexpr int32_t kMcusPerCall = 128;
 constexpr int64_t kMiB = int64_t{1} << 20;
-// Non-zero coefficients from which the output pass dequantizes a whole
-// block rather than its non-zero positions one by one.
-constexpr int32_t kDenseBlock = 20;
 
 // Block rows first .. first + accessHeight - 1 of a component's array, the
 // window starting at the access unit that holds row `row`; returns the row
@@ -293,6 +291,8 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
   DecompressFields& f = handle.decomp;
   CoefficientFields& cf = f.coefs;
   int32_t mcuRow = f.mcuRowIndex + f.mcuRowInBand;
+  // A kernel that writes every position, where the processor has one.
+  const DequantizeRowFn whole = SelectedDecoderKernels().dequantizeRow;
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     int32_t c = comp.componentIndex;
@@ -310,31 +310,17 @@ void FetchCoefficientRow(IFFHandle& handle, DecoderState& dec, BlockArray* coefR
         continue;
       }
       const uint16_t* q = cf.quantZigzag[c];
+      if (whole != nullptr) {
+        whole(in[r], out, blocks, q);
+        continue;
+      }
       // Most coefficients are zero: the row is cleared (unless the
       // reconstruction left it clear), then only the non-zero ones are
       // dequantized into place.
       if (!f.coefRowsClear) {
         std::memset(out, 0, sizeof(CoefBlock) * static_cast<std::size_t>(blocks));
       }
-      for (int32_t b = 0; b < blocks; ++b) {
-        const int16_t* src = in[r][b];
-        int16_t* dst = out[b];
-        uint64_t mask = NonZeroMask(src);
-        // (A block with nothing past position 31 is taken as sparse without
-        // counting.)
-        if ((mask >> 32) != 0 && BitCount(mask) >= kDenseBlock) {
-          // Every position, in a loop of fixed length, costs less than
-          // walking this many bits; the zeros give zeros.
-          for (int32_t k = 0; k < 64; ++k) {
-            dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
-          }
-          continue;
-        }
-        for (; mask != 0; mask &= mask - 1) {
-          int32_t k = std::countr_zero(mask);
-          dst[zigzagToNatural[k]] = static_cast<int16_t>(src[k] * static_cast<int32_t>(q[k]));
-        }
-      }
+      DequantizeNonZero(in[r], out, blocks, q);
     }
     // Rows the backing store failed to keep: the line cannot be trusted.
     if (in != nullptr && !virtualArrayHealthy(cf.arrays[c])) handle.stream.lineCode = kErrMemory;
@@ -488,8 +474,12 @@ int32_t StartCoefficients(IFFHandle& handle, DecoderState& dec) {
   // A dequantized row has its blocks cleared after their transform, as a
   // sequential decoding's rows are (a scale turns this off again before the
   // first line, AllocateScaledBands; forced scalar kernels clear the rows
-  // before each fetch, the straightforward twin).
-  f.coefRowsClear = cf.quantized && !platform::ScalarKernelsForced() ? 1 : 0;
+  // before each fetch, the straightforward twin). Rows the dequantization
+  // kernel writes whole need no clearing at all.
+  f.coefRowsClear = cf.quantized && !platform::ScalarKernelsForced() &&
+                            SelectedDecoderKernels().dequantizeRow == nullptr
+                        ? 1
+                        : 0;
   if (AllocateBandBuffers(handle, dec) != kOk) return kErrMemory;
   StartBands(handle);
   return kOk;

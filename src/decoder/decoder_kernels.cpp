@@ -17,6 +17,9 @@ DecoderKernels FastestDecoderKernels() {
     k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
   }
 #endif
+#if defined(IFFJPEG_HAVE_AVX512)
+  if (platform::ProcessorHasAvx512OnYmm()) k.dequantizeRow = DequantizeRowAvx512;
+#endif
   return k;
 }
 

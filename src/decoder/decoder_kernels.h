@@ -1,10 +1,12 @@
-// The decoder's dispatch point for its row kernels (upsampling spans and
-// colour deconversion): the fastest variant this processor runs, chosen
-// once per process, on first use. A null entry leaves the whole row to the
-// scalar loop; every variant's samples equal the scalar loop's.
+// The decoder's dispatch point for its row kernels (upsampling spans,
+// colour deconversion and the dequantization of stored coefficients): the
+// fastest variant this processor runs, chosen once per process, on first
+// use. A null entry leaves the whole row to the scalar loop; every
+// variant's output equals the scalar loop's.
 #pragma once
 
 #include "decoder/colour_deconvert.h"
+#include "decoder/dequantize.h"
 #include "decoder/upsample.h"
 #include "platform/cpu_features.h"
 
@@ -15,6 +17,7 @@ struct DecoderKernels {
   GreyRowFn greyRow;                  // null: memcpy alone
   DoubleRowSpanFn doubleRowSpan;      // null: the scalar loop alone
   DoubleRowHVSpanFn doubleRowHVSpan;  // null: the scalar loop alone
+  DequantizeRowFn dequantizeRow;      // null: DequantizeNonZero into cleared rows
 };
 
 // The scalar twins, and the fastest variants this build and processor

@@ -44,6 +44,17 @@ bool ProcessorHasAvx512() {
 #endif
 }
 
+bool ProcessorHasAvx512OnYmm() {
+#if defined(IFFJPEG_HAVE_AVX512)
+  static const bool present = __builtin_cpu_supports("avx512f") &&
+                              __builtin_cpu_supports("avx512bw") &&
+                              __builtin_cpu_supports("avx512vl");
+  return present;
+#else
+  return false;
+#endif
+}
+
 bool ProcessorHasBitOps() {
 #if defined(IFFJPEG_HAVE_AVX2)
   return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");

@@ -20,6 +20,14 @@ bool ProcessorHasAvx2();
 // in a build without the 512-bit kernels (those above, and Windows).
 bool ProcessorHasAvx512();
 
+// True when the processor executes the AVX-512 foundation, byte/word and
+// vector-length instructions and the operating system keeps their
+// registers, whatever the width and clock it runs 512-bit operations at:
+// for kernels that use the instructions on 256-bit registers only, which
+// leave the clock alone. Always false in a build without the 512-bit
+// kernels.
+bool ProcessorHasAvx512OnYmm();
+
 // True when the processor executes the BMI2 bit-deposit (PDEP) and POPCNT
 // instructions; always false where the AVX2 kernels are not built (the same
 // x86-64 builds and compilers).
