@@ -368,13 +368,12 @@ TEST(SimdEquality, EncodesIdentically) {
   }
 }
 
-#if defined(IFFJPEG_HAVE_AVX512)
+#if defined(IFFJPEG_HAVE_AVX2)
 // Stored blocks of every kind (their extremes wrap in the 16-bit products)
-// with random steps up to 65535, and rows whose ends are not a whole
-// register: every position equals the sparse loop's, written into cleared
-// blocks, and nothing past the row is touched.
-TEST(SimdEquality, DequantizeRowAvx512MatchesScalar) {
-  if (!iffjpeg::platform::ProcessorHasAvx512OnYmm()) GTEST_SKIP() << "no AVX-512 VL";
+// with random steps up to 65535, rows of 1 to 50 blocks: every position
+// equals the sparse loop's, written into cleared blocks, and nothing past
+// the row is touched.
+void CompareDequantize(iffjpeg::DequantizeRowFn kernel) {
   std::mt19937 rng(8642);
   const auto stored = CoefficientBlocks(3000, 97);
   for (int round = 0; round < 60; ++round) {
@@ -391,10 +390,19 @@ TEST(SimdEquality, DequantizeRowAvx512MatchesScalar) {
     std::memset(actual.data(), 0x5A, actual.size() * sizeof(iffjpeg::CoefBlock));
     std::memset(expected[blocks], 0x5A, sizeof expected[blocks]);
     iffjpeg::DequantizeNonZero(in.data(), expected.data(), blocks, quant);
-    iffjpeg::DequantizeRowAvx512(in.data(), actual.data(), blocks, quant);
+    kernel(in.data(), actual.data(), blocks, quant);
     ASSERT_EQ(0, std::memcmp(expected.data(), actual.data(), actual.size() * sizeof actual[0]))
         << "round " << round;
   }
+}
+
+TEST(SimdEquality, DequantizeRowKernelsMatchScalar) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+  CompareDequantize(iffjpeg::DequantizeRowAvx2);
+#if defined(IFFJPEG_HAVE_AVX512)
+  if (!iffjpeg::platform::ProcessorHasAvx512OnYmm()) GTEST_SKIP() << "no AVX-512 VL";
+  CompareDequantize(iffjpeg::DequantizeRowAvx512);
+#endif
 }
 #endif
 

@@ -15,6 +15,7 @@ DecoderKernels FastestDecoderKernels() {
     k.greyRow = GreyRowAvx2;
     k.doubleRowSpan = DoubleRowSpanAvx2;
     k.doubleRowHVSpan = DoubleRowHVSpanAvx2;
+    k.dequantizeRow = DequantizeRowAvx2;
   }
 #endif
 #if defined(IFFJPEG_HAVE_AVX512)

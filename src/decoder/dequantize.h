@@ -20,6 +20,11 @@ using DequantizeRowFn = void (*)(const CoefBlock* zigzag, CoefBlock* natural, in
 void DequantizeNonZero(const CoefBlock* zigzag, CoefBlock* natural, int32_t blocks,
                        const uint16_t* quant);
 
+#if defined(IFFJPEG_HAVE_AVX2)
+// The same with AVX2 byte shuffles.
+void DequantizeRowAvx2(const CoefBlock* zigzag, CoefBlock* natural, int32_t blocks,
+                       const uint16_t* quant);
+#endif
 #if defined(IFFJPEG_HAVE_AVX512)
 // Sixteen natural positions at a time, gathered from the block's 64 terms
 // by two-register word permutes on 256-bit registers (AVX-512 BW and VL).

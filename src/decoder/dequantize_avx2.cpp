@@ -1,0 +1,84 @@
+// DequantizeNonZero's products for every position of the block at once,
+// with AVX2 byte shuffles. Output register q holds natural rows 2q and
+// 2q + 1 (one per 128-bit lane); each of the stored block's eight 8-term
+// groups that feeds them is copied to both lanes and shuffled into place,
+// the others' places zeroed, and the shuffles ORed together (22 of the 32
+// group-register pairs feed something). The multiply keeps the low 16 bits
+// of each product, as the scalar loop's conversion to int16_t does, and a
+// zero term gives zero, so the rows need no clearing first.
+#if defined(IFFJPEG_HAVE_AVX2)
+#include <immintrin.h>
+
+#include <utility>
+
+#include "decoder/dequantize.h"
+#include "format/jpeg_records.h"
+
+namespace iffjpeg {
+namespace {
+
+constexpr int32_t NaturalToZigzag(int32_t n) {
+  for (int32_t k = 0; k < 64; ++k) {
+    if (zigzagToNatural[k] == n) return k;
+  }
+  return 0;
+}
+
+// Byte i of the shuffle that takes group g's terms to output register q:
+// lane i / 16 is natural row 2q + i / 16, word (i % 16) / 2 of it.
+constexpr int8_t MaskByte(int32_t q, int32_t g, int32_t i) {
+  const int32_t natural = 8 * (2 * q + i / 16) + (i % 16) / 2;
+  const int32_t z = NaturalToZigzag(natural);
+  return z / 8 == g ? static_cast<int8_t>(2 * (z % 8) + i % 2) : static_cast<int8_t>(-128);
+}
+
+constexpr bool Feeds(int32_t q, int32_t g) {
+  for (int32_t i = 0; i < 32; ++i) {
+    if (MaskByte(q, g, i) >= 0) return true;
+  }
+  return false;
+}
+
+template <int32_t Q, int32_t G, std::size_t... I>
+inline __m256i Mask(std::index_sequence<I...>) {
+  return _mm256_setr_epi8(MaskByte(Q, G, static_cast<int32_t>(I))...);
+}
+
+// Output register Q from the groups (each already in both lanes).
+template <int32_t Q, int32_t G = 0>
+inline __m256i Gather(const __m256i* groups) {
+  if constexpr (G == 8) {
+    return _mm256_setzero_si256();
+  } else if constexpr (Feeds(Q, G)) {
+    return _mm256_or_si256(
+        _mm256_shuffle_epi8(groups[G], Mask<Q, G>(std::make_index_sequence<32>{})),
+        Gather<Q, G + 1>(groups));
+  } else {
+    return Gather<Q, G + 1>(groups);
+  }
+}
+
+}  // namespace
+
+void DequantizeRowAvx2(const CoefBlock* zigzag, CoefBlock* natural, int32_t blocks,
+                       const uint16_t* quant) {
+  alignas(32) uint16_t step[64];
+  for (int32_t k = 0; k < 64; ++k) step[zigzagToNatural[k]] = quant[k];
+  const auto* steps = reinterpret_cast<const __m256i*>(step);
+  const __m256i s0 = _mm256_load_si256(steps), s1 = _mm256_load_si256(steps + 1);
+  const __m256i s2 = _mm256_load_si256(steps + 2), s3 = _mm256_load_si256(steps + 3);
+  for (int32_t b = 0; b < blocks; ++b) {
+    const auto* in = reinterpret_cast<const __m128i*>(zigzag[b]);
+    __m256i groups[8];
+    for (int32_t g = 0; g < 8; ++g)
+      groups[g] = _mm256_broadcastsi128_si256(_mm_loadu_si128(in + g));
+    auto* out = reinterpret_cast<__m256i*>(natural[b]);
+    _mm256_storeu_si256(out, _mm256_mullo_epi16(Gather<0>(groups), s0));
+    _mm256_storeu_si256(out + 1, _mm256_mullo_epi16(Gather<1>(groups), s1));
+    _mm256_storeu_si256(out + 2, _mm256_mullo_epi16(Gather<2>(groups), s2));
+    _mm256_storeu_si256(out + 3, _mm256_mullo_epi16(Gather<3>(groups), s3));
+  }
+}
+
+}  // namespace iffjpeg
+#endif  // IFFJPEG_HAVE_AVX2
