@@ -4,10 +4,12 @@
 // the machine's speed hits both alike. Prints the medians, the ratio B/A,
 // and whether both builds gave the same lines and the same bytes.
 //
-//   iffjpeg_ab LIB_A LIB_B [--reps N] [--mode M] FILE.jpg...
+//   iffjpeg_ab LIB_A LIB_B [--reps N] [--mode M] [--scale D] FILE.jpg...
 //
 // --mode adds open-mode bits (e.g. 256 for extended reading) to both builds'
-// reads.
+// reads; --scale decodes at 1/D (IFF_CTL_SCALE; 1, 2, 4 or 8), the rates
+// then counting the scaled image's pixels (and the pixels encoded again
+// being the scaled ones).
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -60,15 +62,21 @@ struct Picture {
 };
 
 // Decodes into a freshly allocated buffer, as a host allocates one.
-bool Decode(const Library& lib, const std::vector<uint8_t>& jpeg, int32_t modeBits, Picture& out) {
+bool Decode(const Library& lib, const std::vector<uint8_t>& jpeg, int32_t modeBits, int32_t scale,
+            Picture& out) {
   HostFile host = MemoryHost();
   host.input = jpeg.data();
   host.inputSize = jpeg.size();
   IFFImageInfo info{};
   int32_t h = lib.open(&host, IFF_MODE_READ | IFF_MODE_CALLBACKS | modeBits, &info);
   if (h <= 0) return false;
-  out.width = info.width;
-  out.height = info.height;
+  int32_t size[2] = {info.width, info.height};
+  if (scale != 1 && lib.control(h, IFF_CTL_SCALE, scale, 0, size) != 0) {
+    lib.close(h);
+    return false;
+  }
+  out.width = size[0];
+  out.height = size[1];
   out.planes = info.planes;
   out.pixels = std::vector<uint8_t>(static_cast<size_t>(info.width) * info.height * info.planes);
   int32_t rc = lib.getLine(h, static_cast<uint32_t>(info.height), out.pixels.data());
@@ -134,7 +142,8 @@ void Compare(const char* what, const char* name, double megapixels, int reps, Ru
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: iffjpeg_ab LIB_A LIB_B [--reps N] [--mode M] FILE.jpg...\n");
+    std::fprintf(stderr,
+                 "usage: iffjpeg_ab LIB_A LIB_B [--reps N] [--mode M] [--scale D] FILE.jpg...\n");
     return 2;
   }
   Library libs[2];
@@ -145,6 +154,7 @@ int main(int argc, char** argv) {
   }
   int reps = 9;
   int32_t modeBits = 0;
+  int32_t scale = 1;
   bool identical = true;
   std::printf("| run | file | A MP/s | B MP/s | B/A |\n|---|---|---|---|---|\n");
   for (int i = 3; i < argc; ++i) {
@@ -156,6 +166,10 @@ int main(int argc, char** argv) {
       modeBits = std::atoi(argv[++i]);
       continue;
     }
+    if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+      scale = std::atoi(argv[++i]);
+      continue;
+    }
     std::vector<uint8_t> jpeg;
     if (!ReadFile(argv[i], jpeg)) {
       std::fprintf(stderr, "cannot read %s\n", argv[i]);
@@ -163,8 +177,8 @@ int main(int argc, char** argv) {
     }
     const char* name = std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i];
     Picture pictures[2];
-    if (!Decode(libs[0], jpeg, modeBits, pictures[0]) ||
-        !Decode(libs[1], jpeg, modeBits, pictures[1])) {
+    if (!Decode(libs[0], jpeg, modeBits, scale, pictures[0]) ||
+        !Decode(libs[1], jpeg, modeBits, scale, pictures[1])) {
       std::fprintf(stderr, "%s: a build failed to decode it\n", name);
       identical = false;
       continue;
@@ -175,7 +189,8 @@ int main(int argc, char** argv) {
     }
     double mp = pictures[0].width * static_cast<double>(pictures[0].height) / 1e6;
     Picture scratch;
-    Compare("decode", name, mp, reps, [&](int k) { Decode(libs[k], jpeg, modeBits, scratch); });
+    Compare("decode", name, mp, reps,
+            [&](int k) { Decode(libs[k], jpeg, modeBits, scale, scratch); });
     std::vector<uint8_t> files[2];
     Compare("encode q75", name, mp, reps, [&](int k) { Encode(libs[k], pictures[0], files[k]); });
     if (files[0] != files[1]) {
