@@ -17,6 +17,9 @@
 namespace iffjpeg {
 namespace {
 
+// The shuffles are unrolled into the one loop.
+#define IFFJPEG_INLINE inline __attribute__((always_inline))
+
 constexpr int32_t NaturalToZigzag(int32_t n) {
   for (int32_t k = 0; k < 64; ++k) {
     if (zigzagToNatural[k] == n) return k;
@@ -40,19 +43,22 @@ constexpr bool Feeds(int32_t q, int32_t g) {
 }
 
 template <int32_t Q, int32_t G, std::size_t... I>
-inline __m256i Mask(std::index_sequence<I...>) {
+IFFJPEG_INLINE __m256i Mask(std::index_sequence<I...>) {
   return _mm256_setr_epi8(MaskByte(Q, G, static_cast<int32_t>(I))...);
 }
 
-// Output register Q from the groups (each already in both lanes).
+// Output register Q: each group that feeds it, loaded into both lanes
+// where it is used (loads are cheap, and the block's registers then never
+// outnumber the processor's: a spilled 32-byte register would need a stack
+// alignment the Windows targets do not keep).
 template <int32_t Q, int32_t G = 0>
-inline __m256i Gather(const __m256i* groups) {
+IFFJPEG_INLINE __m256i Gather(const __m128i* groups) {
   if constexpr (G == 8) {
     return _mm256_setzero_si256();
   } else if constexpr (Feeds(Q, G)) {
-    return _mm256_or_si256(
-        _mm256_shuffle_epi8(groups[G], Mask<Q, G>(std::make_index_sequence<32>{})),
-        Gather<Q, G + 1>(groups));
+    const __m256i both = _mm256_broadcastsi128_si256(_mm_loadu_si128(groups + G));
+    return _mm256_or_si256(_mm256_shuffle_epi8(both, Mask<Q, G>(std::make_index_sequence<32>{})),
+                           Gather<Q, G + 1>(groups));
   } else {
     return Gather<Q, G + 1>(groups);
   }
@@ -62,21 +68,18 @@ inline __m256i Gather(const __m256i* groups) {
 
 void DequantizeRowAvx2(const CoefBlock* zigzag, CoefBlock* natural, int32_t blocks,
                        const uint16_t* quant) {
-  alignas(32) uint16_t step[64];
+  uint16_t step[64];
   for (int32_t k = 0; k < 64; ++k) step[zigzagToNatural[k]] = quant[k];
+  // (Read unaligned from memory where they are multiplied, for the same
+  // reason.)
   const auto* steps = reinterpret_cast<const __m256i*>(step);
-  const __m256i s0 = _mm256_load_si256(steps), s1 = _mm256_load_si256(steps + 1);
-  const __m256i s2 = _mm256_load_si256(steps + 2), s3 = _mm256_load_si256(steps + 3);
   for (int32_t b = 0; b < blocks; ++b) {
     const auto* in = reinterpret_cast<const __m128i*>(zigzag[b]);
-    __m256i groups[8];
-    for (int32_t g = 0; g < 8; ++g)
-      groups[g] = _mm256_broadcastsi128_si256(_mm_loadu_si128(in + g));
     auto* out = reinterpret_cast<__m256i*>(natural[b]);
-    _mm256_storeu_si256(out, _mm256_mullo_epi16(Gather<0>(groups), s0));
-    _mm256_storeu_si256(out + 1, _mm256_mullo_epi16(Gather<1>(groups), s1));
-    _mm256_storeu_si256(out + 2, _mm256_mullo_epi16(Gather<2>(groups), s2));
-    _mm256_storeu_si256(out + 3, _mm256_mullo_epi16(Gather<3>(groups), s3));
+    _mm256_storeu_si256(out, _mm256_mullo_epi16(Gather<0>(in), _mm256_loadu_si256(steps)));
+    _mm256_storeu_si256(out + 1, _mm256_mullo_epi16(Gather<1>(in), _mm256_loadu_si256(steps + 1)));
+    _mm256_storeu_si256(out + 2, _mm256_mullo_epi16(Gather<2>(in), _mm256_loadu_si256(steps + 2)));
+    _mm256_storeu_si256(out + 3, _mm256_mullo_epi16(Gather<3>(in), _mm256_loadu_si256(steps + 3)));
   }
 }
 
