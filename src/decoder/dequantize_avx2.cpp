@@ -9,8 +9,6 @@
 #if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
-#include <utility>
-
 #include "decoder/dequantize.h"
 #include "format/jpeg_records.h"
 
@@ -35,17 +33,26 @@ constexpr int8_t MaskByte(int32_t q, int32_t g, int32_t i) {
   return z / 8 == g ? static_cast<int8_t>(2 * (z % 8) + i % 2) : static_cast<int8_t>(-128);
 }
 
-constexpr bool Feeds(int32_t q, int32_t g) {
-  for (int32_t i = 0; i < 32; ++i) {
-    if (MaskByte(q, g, i) >= 0) return true;
+// The 32 shuffles, made once at compile time.
+struct Shuffles {
+  int8_t mask[4][8][32];
+  bool feeds[4][8];  // some byte of mask[q][g] takes a term
+};
+
+constexpr Shuffles MakeShuffles() {
+  Shuffles t{};
+  for (int32_t q = 0; q < 4; ++q) {
+    for (int32_t g = 0; g < 8; ++g) {
+      for (int32_t i = 0; i < 32; ++i) {
+        t.mask[q][g][i] = MaskByte(q, g, i);
+        t.feeds[q][g] = t.feeds[q][g] || t.mask[q][g][i] >= 0;
+      }
+    }
   }
-  return false;
+  return t;
 }
 
-template <int32_t Q, int32_t G, std::size_t... I>
-IFFJPEG_INLINE __m256i Mask(std::index_sequence<I...>) {
-  return _mm256_setr_epi8(MaskByte(Q, G, static_cast<int32_t>(I))...);
-}
+constexpr Shuffles kShuffles = MakeShuffles();
 
 // Output register Q: each group that feeds it, loaded into both lanes
 // where it is used (loads are cheap, and the block's registers then never
@@ -55,10 +62,10 @@ template <int32_t Q, int32_t G = 0>
 IFFJPEG_INLINE __m256i Gather(const __m128i* groups) {
   if constexpr (G == 8) {
     return _mm256_setzero_si256();
-  } else if constexpr (Feeds(Q, G)) {
+  } else if constexpr (kShuffles.feeds[Q][G]) {
     const __m256i both = _mm256_broadcastsi128_si256(_mm_loadu_si128(groups + G));
-    return _mm256_or_si256(_mm256_shuffle_epi8(both, Mask<Q, G>(std::make_index_sequence<32>{})),
-                           Gather<Q, G + 1>(groups));
+    const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kShuffles.mask[Q][G]));
+    return _mm256_or_si256(_mm256_shuffle_epi8(both, mask), Gather<Q, G + 1>(groups));
   } else {
     return Gather<Q, G + 1>(groups);
   }
