@@ -150,6 +150,43 @@ TEST(CoefficientMasks, SimdMasksMatchTheScalarMasks) {
   }
 }
 
+#if defined(IFFJPEG_HAVE_AVX2)
+// The row kernels against the per-block scalar forms, on rows of 1 to 40
+// blocks (whose masks are read from a larger array), every shift a scan
+// can use; nothing past the row's masks is written.
+TEST(CoefficientMasks, RowKernelsMatchTheScalarMasks) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(59);
+  const int16_t extremes[] = {0, 1, -1, 2, -2, 3, -3, 4, -4, 8191, -8192, 32767, -32767, -32768};
+  std::vector<Block> blocks(48);
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    blocks[i] = RandomBlock(rng, static_cast<int>(i % 4));
+    if (i % 3 == 0) {
+      for (int16_t& c : blocks[i]) c = extremes[rng() % std::size(extremes)];
+    }
+  }
+  for (int32_t count = 1; count <= 40; ++count) {
+    const Block* row = &blocks[static_cast<std::size_t>(count % 7)];
+    for (int32_t shift = 0; shift <= 13; ++shift) {
+      std::vector<uint64_t> magnitudes(static_cast<std::size_t>(count) + 1, 0x5A5A);
+      std::vector<RefinementMasks> refinement(static_cast<std::size_t>(count) + 1,
+                                              RefinementMasks{1, 2, 3});
+      MagnitudeMasksAvx2(row[0].data(), count, shift, magnitudes.data());
+      RefinementMasksAvx2(row[0].data(), count, shift, refinement.data());
+      for (int32_t b = 0; b < count; ++b) {
+        const RefinementMasks scalar = RefinementMasksScalar(row[b].data(), shift);
+        ASSERT_EQ(magnitudes[b], MagnitudeMaskScalar(row[b].data(), shift)) << count << " " << b;
+        ASSERT_EQ(refinement[b].nonZero, scalar.nonZero) << count << " " << b << " " << shift;
+        ASSERT_EQ(refinement[b].before, scalar.before) << count << " " << b << " " << shift;
+        ASSERT_EQ(refinement[b].bits, scalar.bits) << count << " " << b << " " << shift;
+      }
+      ASSERT_EQ(magnitudes[count], 0x5A5Au);
+      ASSERT_EQ(refinement[count].nonZero + refinement[count].before + refinement[count].bits, 6u);
+    }
+  }
+}
+#endif
+
 // The refinement's bit steps: the instruction forms against the portable
 // ones, on sparse, dense and edge masks and every count.
 TEST(CoefficientMasks, BitInstructionsMatchThePortableForms) {

@@ -5,7 +5,11 @@ namespace iffjpeg {
 EncoderKernels FastestEncoderKernels() {
   EncoderKernels k = kScalarEncoderKernels;
 #if defined(IFFJPEG_HAVE_AVX2)
-  if (platform::ProcessorHasAvx2()) k.rgbToYccRow = RgbToYccRowAvx2;
+  if (platform::ProcessorHasAvx2()) {
+    k.rgbToYccRow = RgbToYccRowAvx2;
+    k.magnitudeMasks = MagnitudeMasksAvx2;
+    k.refinementMasks = RefinementMasksAvx2;
+  }
 #endif
   return k;
 }

@@ -1,16 +1,20 @@
-// The encoder's dispatch point for its row kernel (colour conversion): the
-// fastest variant this processor runs, chosen once per process, on first
-// use. A null entry leaves the whole row to the table loop; every variant's
-// samples equal the table loop's.
+// The encoder's dispatch point for its row kernels (colour conversion, the
+// progressive coder's coefficient masks): the fastest variants this
+// processor runs, chosen once per process, on first use. A null entry
+// leaves the work to the portable loop; every variant's results equal the
+// portable loop's.
 #pragma once
 
 #include "encoder/colour_convert.h"
+#include "entropy/coefficient_masks.h"
 #include "platform/cpu_features.h"
 
 namespace iffjpeg {
 
 struct EncoderKernels {
-  RgbToYccRowFn rgbToYccRow;  // null: the table loop alone
+  RgbToYccRowFn rgbToYccRow;          // null: the table loop alone
+  MagnitudeMasksFn magnitudeMasks;    // null: block by block (MagnitudeMask)
+  RefinementMasksFn refinementMasks;  // null: block by block (RefinementMasksOf)
 };
 
 // The scalar twins, and the fastest variants this build and processor

@@ -7,6 +7,7 @@
 
 #include "common/result_codes.h"
 #include "encoder/coefficient_store.h"
+#include "encoder/encoder_kernels.h"
 #include "entropy/huffman_encoder.h"
 #include "entropy/huffman_optimizer.h"
 #include "entropy/progressive_encoder.h"
@@ -113,6 +114,9 @@ bool WalkRow(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe, 
 void StartScan(EncoderState& enc, const ScriptScan& scan, ProgressiveEncoder& pe) {
   pe.params = scan.params;
   pe.restartInterval = enc.restartInterval;
+  const EncoderKernels& kernels = SelectedEncoderKernels();
+  pe.magnitudeMasks = kernels.magnitudeMasks;
+  pe.refinementMasks = kernels.refinementMasks;
   StartProgressiveEncoding(pe);
 }
 

@@ -150,6 +150,20 @@ inline RefinementMasks RefinementMasksOf(const int16_t* block, int32_t shift) {
 #endif
 }
 
+// Row kernels: the masks of `count` consecutive blocks (64 coefficients
+// each) at once, out[i] for block i, exactly what MagnitudeMaskScalar and
+// RefinementMasksScalar give (shift 0..13). The progressive encoder takes
+// a row's masks from them a stretch at a time; a null kernel leaves each
+// block to the forms above.
+using MagnitudeMasksFn = void (*)(const int16_t* blocks, int32_t count, int32_t shift,
+                                  uint64_t* out);
+using RefinementMasksFn = void (*)(const int16_t* blocks, int32_t count, int32_t shift,
+                                   RefinementMasks* out);
+#if defined(IFFJPEG_HAVE_AVX2)
+void MagnitudeMasksAvx2(const int16_t* blocks, int32_t count, int32_t shift, uint64_t* out);
+void RefinementMasksAvx2(const int16_t* blocks, int32_t count, int32_t shift, RefinementMasks* out);
+#endif
+
 // Bits from..to of a mask (0 <= from, to <= 63; empty when from > to).
 inline uint64_t Span(int32_t from, int32_t to) {
   if (from > to) return 0;

@@ -141,10 +141,11 @@ void EncodeDcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block, int3
 // T.81 G.1.2.2: the band's magnitudes divided by 2^Al, as run/size pairs;
 // a block ending in zeros joins the end-of-band run. Only the coefficients
 // that are not zero after the point transform are visited.
+// magnitudes is MagnitudeMask(block, Al).
 template <class Sink>
-void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
+void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block, uint64_t magnitudes) {
   const int32_t al = pe.params.al;
-  uint64_t coded = MagnitudeMask(block, al) & Span(pe.params.ss, pe.params.se);
+  uint64_t coded = magnitudes & Span(pe.params.ss, pe.params.se);
   int32_t next = pe.params.ss;           // the first position after the last coded one
   if (coded != 0) EmitEobRun(pe, sink);  // the run ends before the block's first symbol
   for (; coded != 0; coded &= coded - 1) {
@@ -167,12 +168,12 @@ void EncodeAcFirst(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
 // the way to a newly non-zero coefficient. The block is taken a stretch at
 // a time, from one newly non-zero coefficient to the next: a stretch whose
 // zeros cannot make a ZRL passes its correction bits on at once; only one
-// that can is walked coefficient by coefficient.
+// that can is walked coefficient by coefficient. masks are
+// RefinementMasksOf(block, Al).
 template <class Sink>
-void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block) {
-  const int32_t al = pe.params.al;
+void EncodeAcRefine(ProgressiveEncoder& pe, Sink sink, const int16_t* block,
+                    const RefinementMasks& masks) {
   const uint64_t band = Span(pe.params.ss, pe.params.se);
-  const RefinementMasks masks = RefinementMasksOf(block, al);
   const uint64_t nonZero = masks.nonZero & band;
   const uint64_t before = masks.before & band;  // non-zero in earlier scans
   const uint64_t zeros = band & ~nonZero;
@@ -263,9 +264,9 @@ inline void EncodeBlock(ProgressiveEncoder& pe, Sink sink, const int16_t* block,
   } else if constexpr (kKind == ScanKind::kDcRefine) {
     sink.bits(1, static_cast<uint32_t>(block[0] >> pe.params.al) & 1);  // G.1.2.1
   } else if constexpr (kKind == ScanKind::kAcFirst) {
-    EncodeAcFirst(pe, sink, block);
+    EncodeAcFirst(pe, sink, block, MagnitudeMask(block, pe.params.al));
   } else {
-    EncodeAcRefine(pe, sink, block);
+    EncodeAcRefine(pe, sink, block, RefinementMasksOf(block, pe.params.al));
   }
 }
 
@@ -292,8 +293,41 @@ inline void BeforeMcu(ProgressiveEncoder& pe, Sink sink) {
   --pe.restartsLeft;
 }
 
+// An AC scan's row with its masks from the row kernel, a stretch of blocks
+// at a time: what EncodeBlock gives block by block.
+template <ScanKind kKind, class Sink, class Masks>
+void EncodeRowWithMasks(ProgressiveEncoder& pe, Sink sink, const CoefBlock* row, int32_t count) {
+  constexpr int32_t kStretch = 32;
+  Masks masks[kStretch];
+  for (int32_t at = 0; at < count; at += kStretch) {
+    const int32_t n = count - at < kStretch ? count - at : kStretch;
+    if constexpr (kKind == ScanKind::kAcFirst) {
+      pe.magnitudeMasks(row[at], n, pe.params.al, masks);
+    } else {
+      pe.refinementMasks(row[at], n, pe.params.al, masks);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      BeforeMcu(pe, sink);
+      if constexpr (kKind == ScanKind::kAcFirst) {
+        EncodeAcFirst(pe, sink, row[at + i], masks[i]);
+      } else {
+        EncodeAcRefine(pe, sink, row[at + i], masks[i]);
+      }
+    }
+  }
+}
+
 template <ScanKind kKind, class Sink>
 void EncodeRow(ProgressiveEncoder& pe, Sink sink, const CoefBlock* row, int32_t count) {
+  if constexpr (kKind == ScanKind::kAcFirst) {
+    if (pe.magnitudeMasks != nullptr) {
+      return EncodeRowWithMasks<kKind, Sink, uint64_t>(pe, sink, row, count);
+    }
+  } else if constexpr (kKind == ScanKind::kAcRefine) {
+    if (pe.refinementMasks != nullptr) {
+      return EncodeRowWithMasks<kKind, Sink, RefinementMasks>(pe, sink, row, count);
+    }
+  }
   for (int32_t i = 0; i < count; ++i) {
     BeforeMcu(pe, sink);
     EncodeBlock<kKind>(pe, sink, row[i], 0);

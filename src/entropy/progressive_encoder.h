@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "encoder/compress_fields.h"
+#include "entropy/coefficient_masks.h"
 #include "entropy/huffman_optimizer.h"
 #include "format/jpeg_records.h"
 #include "memory/memory_manager.h"
@@ -30,6 +31,10 @@ struct ProgressiveEncoder {
   ByteStream* stream;
   BitWriter* writer;
   bool counting;
+  // Row kernels for the AC scans' masks (coefficient_masks.h), set by the
+  // caller; null ones leave each block to the per-block forms.
+  MagnitudeMasksFn magnitudeMasks;
+  RefinementMasksFn refinementMasks;
   // Restart interval in the scan's MCUs (0 none), set by the caller; the
   // rest is the coder's own.
   int32_t restartInterval;

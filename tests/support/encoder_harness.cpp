@@ -52,6 +52,13 @@ int32_t EncodeImage(const Image& img, MemoryFile& file, const EncodeOptions& opt
       return rc;
     }
   }
+  for (auto [code, value] : options.controls) {
+    int32_t rc = IFFControl(h, code, value, 0, nullptr);
+    if (rc != 0) {
+      IFFClose(h);
+      return rc;
+    }
+  }
   std::vector<uint8_t> extra(static_cast<std::size_t>(img.width) * img.channels, 0x55);
   int32_t rc = 0;
   for (int y = 0; y < img.height && rc == 0; y += options.linesPerCall) {

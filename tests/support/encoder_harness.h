@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "driver/handle.h"
@@ -35,6 +36,8 @@ struct EncodeOptions {
   int quality = 75;      // applied through SetQuality before the first line
   int linesPerCall = 1;  // IFFPutLine count per call
   int extraLines = 0;    // lines put after the image (must be ignored)
+  // IFFControl (code, value) pairs applied before the first line.
+  std::vector<std::pair<int32_t, int32_t>> controls;
 };
 
 // Encodes img through IFFOpen / IFFPutLine / IFFClose into file. Returns the
