@@ -11,6 +11,7 @@
 
 #include "decoder/dequantize.h"
 #include "format/jpeg_records.h"
+#include "memory/block_prefetch.h"
 
 namespace iffjpeg {
 namespace {
@@ -82,6 +83,7 @@ void DequantizeRowAvx2(const CoefBlock* zigzag, CoefBlock* natural, int32_t bloc
   const auto* steps = reinterpret_cast<const __m256i*>(step);
   for (int32_t b = 0; b < blocks; ++b) {
     const auto* in = reinterpret_cast<const __m128i*>(zigzag[b]);
+    PrefetchBlockAhead(zigzag[b]);  // the rows come from whole-image arrays
     auto* out = reinterpret_cast<__m256i*>(natural[b]);
     _mm256_storeu_si256(out, _mm256_mullo_epi16(Gather<0>(in), _mm256_loadu_si256(steps)));
     _mm256_storeu_si256(out + 1, _mm256_mullo_epi16(Gather<1>(in), _mm256_loadu_si256(steps + 1)));

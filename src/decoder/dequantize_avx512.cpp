@@ -11,6 +11,7 @@
 
 #include "decoder/dequantize.h"
 #include "format/jpeg_records.h"
+#include "memory/block_prefetch.h"
 
 namespace iffjpeg {
 
@@ -34,6 +35,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void DequantizeRowAvx512(
   }
   for (int32_t b = 0; b < blocks; ++b) {
     const auto* in = reinterpret_cast<const __m256i*>(zigzag[b]);
+    PrefetchBlockAhead(zigzag[b]);  // the rows come from whole-image arrays
     const __m256i t0 = _mm256_loadu_si256(in), t1 = _mm256_loadu_si256(in + 1);
     const __m256i t2 = _mm256_loadu_si256(in + 2), t3 = _mm256_loadu_si256(in + 3);
     auto* out = reinterpret_cast<__m256i*>(natural[b]);

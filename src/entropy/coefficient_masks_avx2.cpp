@@ -8,25 +8,11 @@
 #if defined(IFFJPEG_HAVE_AVX2)
 #include <immintrin.h>
 
-#include <cstdint>
-
 #include "entropy/coefficient_masks.h"
+#include "memory/block_prefetch.h"
 
 namespace iffjpeg {
 namespace {
-
-// The rows come from whole-image arrays, far larger than any cache: both
-// lines of the block 16 ahead (2 KiB) are asked for before it is needed,
-// about what the memory's latency calls for at this pace, which the
-// processor's own prefetcher does not quite manage (7% of a progressive
-// encode). Past the array's end the hint is simply dropped.
-// The address is formed as a number, as it may lie outside the array.
-inline void Prefetch(const int16_t* block) {
-  constexpr std::uintptr_t kAhead = 16 * 64 * sizeof(int16_t);
-  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(block) + kAhead;
-  _mm_prefetch(reinterpret_cast<const char*>(at), _MM_HINT_T0);
-  _mm_prefetch(reinterpret_cast<const char*>(at + 64), _MM_HINT_T0);
-}
 
 // |c| >> shift for coefficients 16 i .. 16 i + 15 of a block.
 inline __m256i ShiftedMagnitudes(const int16_t* block, int32_t i, __m128i count) {
@@ -47,7 +33,7 @@ void MagnitudeMasksAvx2(const int16_t* blocks, int32_t count, int32_t shift, uin
   const __m256i zero = _mm256_setzero_si256();
   const __m128i by = _mm_cvtsi32_si128(shift);
   for (int32_t b = 0; b < count; ++b, blocks += 64) {
-    Prefetch(blocks);
+    PrefetchBlockAhead(blocks);
     uint64_t zeros = 0;
     for (int32_t half = 0; half < 2; ++half) {
       __m256i x = _mm256_cmpeq_epi16(ShiftedMagnitudes(blocks, 2 * half, by), zero);
@@ -64,7 +50,7 @@ void RefinementMasksAvx2(const int16_t* blocks, int32_t count, int32_t shift,
   const __m256i one = _mm256_set1_epi16(1);
   const __m128i by = _mm_cvtsi32_si128(shift);
   for (int32_t b = 0; b < count; ++b, blocks += 64) {
-    Prefetch(blocks);
+    PrefetchBlockAhead(blocks);
     uint64_t zeros = 0, zerosAbove = 0, bits = 0;
     for (int32_t half = 0; half < 2; ++half) {
       const __m256i x = ShiftedMagnitudes(blocks, 2 * half, by);
