@@ -267,12 +267,12 @@ TEST(HuffmanDecoder, RunPastBlockEndStoresNothing) {
 TEST(HuffmanDecoder, DcCategoryAbove15IsZeroDifference) {
   OneComponentScan scan(PackBits("0 1010  010 1 1010"));
   HuffTable corrupt = iffjpeg_test::MakeHuffTable({1, 1}, {16, 0});  // 0: 16, 10: 0
-  scan.stream.dec().dcHuffTables[0] = &corrupt;
-  buildDecodingTable(corrupt);
+  // The table the scan decodes with, swapped in place of the Annex K one.
+  scan.stream.dec().dcDecoding[0] = decodingTable(corrupt, false);
   scan.stream.dec().lastDcVal[0] = 7;
   std::vector<int> block = scan.Mcu();
   EXPECT_EQ(block[0], 7);
-  scan.stream.dec().dcHuffTables[0] = &scan.dcTable;
+  scan.stream.dec().dcDecoding[0] = decodingTable(scan.dcTable, false);
   EXPECT_EQ(scan.Mcu()[0], 8);
 }
 
@@ -337,6 +337,20 @@ TEST(HuffmanDecoder, OtherMarkerAtRestartPointDecodesZeroBits) {
   EXPECT_EQ(scan.stream.handle().stream.lineCode, 0);
   EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xFF);
   EXPECT_EQ(ReadByte(scan.stream.handle().stream), 0xE1);
+}
+
+// A scan whose table is one of Annex K decodes with the copy derived at
+// compile time (nothing derived or copied at the open); any other table is
+// derived in place. Both decode the same symbols (the scan tests above).
+TEST(HuffmanDecoder, AnnexKTablesDecodeInPlaceOthersAreDerived) {
+  OneComponentScan scan({});
+  const DecoderState& dec = scan.stream.dec();
+  EXPECT_NE(dec.dcDecoding[0], &scan.dcTable);
+  EXPECT_NE(dec.acDecoding[0], &scan.acTable);
+  EXPECT_EQ(dec.dcDecoding[0]->decode.lookNbits[0], 2);  // code 00 of the luminance DC table
+  HuffTable other = iffjpeg_test::MakeHuffTable({1, 1}, {16, 0});
+  EXPECT_EQ(decodingTable(other, true), &other);
+  EXPECT_EQ(other.decode.lookNbits[0x80], 2);  // code 10
 }
 
 TEST(HuffmanDecoder, MissingTableAtScanStart) {

@@ -92,6 +92,10 @@ struct DecoderState {
   QuantTable* quantTables[kNumTables];
   HuffTable* dcHuffTables[kNumTables];
   HuffTable* acHuffTables[kNumTables];
+  // The tables a sequential scan's components decode with (startHuffmanPass):
+  // their own tables derived, or the Annex K tables derived at compile time.
+  const HuffTable* dcDecoding[kMaxScanComponents];
+  const HuffTable* acDecoding[kMaxScanComponents];
   uint8_t arithDcL[16];
   uint8_t arithDcU[16];
   uint8_t arithAcK[16];

@@ -455,33 +455,37 @@ constexpr void DeriveDecodingTables(const uint8_t* bits, const uint8_t* huffval,
   }
 }
 
-struct AnnexKTable {
-  const uint8_t* bits;
-  const uint8_t* values;
-  int32_t count;
-  HuffDecodeTables decode;
-};
-
-constexpr AnnexKTable Derived(const uint8_t* bits, const uint8_t* values, int32_t count) {
-  AnnexKTable k{bits, values, count, {}};
-  DeriveDecodingTables(bits, values, k.decode);
-  DeriveCombinedLookup(bits, values, k.decode);
-  return k;
+// The four tables of T.81 Annex K, which most files carry, derived whole
+// at compile time (decoding tables and combined lookups): a scan that uses
+// one decodes with it in place, so that an open pays neither a derivation
+// nor a copy (thousands of small files are thousands of opens).
+constexpr HuffTable Derived(const uint8_t* bits, const uint8_t* values, int32_t count) {
+  HuffTable t{};
+  for (int32_t l = 0; l < 17; ++l) t.bits[l] = bits[l];
+  for (int32_t i = 0; i < count; ++i) t.huffval[i] = values[i];
+  t.decode = HuffDecodeTables{};
+  DeriveDecodingTables(t.bits, t.huffval, t.decode);
+  DeriveCombinedLookup(t.bits, t.huffval, t.decode);
+  return t;
 }
 
-// Every open of a file with these tables would otherwise derive them again
-// (thousands of small files are thousands of derivations).
-constexpr AnnexKTable kAnnexKTables[] = {Derived(kDcLuminanceBits, kDcLuminanceValues, 12),
-                                         Derived(kDcChrominanceBits, kDcChrominanceValues, 12),
-                                         Derived(kAcLuminanceBits, kAcLuminanceValues, 162),
-                                         Derived(kAcChrominanceBits, kAcChrominanceValues, 162)};
+struct AnnexKTable {
+  int32_t count;  // symbols
+  HuffTable table;
+};
+
+constexpr AnnexKTable kAnnexKTables[] = {
+    {12, Derived(kDcLuminanceBits, kDcLuminanceValues, 12)},
+    {12, Derived(kDcChrominanceBits, kDcChrominanceValues, 12)},
+    {162, Derived(kAcLuminanceBits, kAcLuminanceValues, 162)},
+    {162, Derived(kAcChrominanceBits, kAcChrominanceValues, 162)}};
 
 // The Annex K table whose counts and symbols the table holds, if any.
-const HuffDecodeTables* AnnexKDecoding(const HuffTable& table) {
+const HuffTable* AnnexKTableOf(const HuffTable& table) {
   for (const AnnexKTable& k : kAnnexKTables) {
-    if (std::memcmp(table.bits + 1, k.bits + 1, 16) == 0 &&
-        std::memcmp(table.huffval, k.values, static_cast<std::size_t>(k.count)) == 0) {
-      return &k.decode;
+    if (std::memcmp(table.bits + 1, k.table.bits + 1, 16) == 0 &&
+        std::memcmp(table.huffval, k.table.huffval, static_cast<std::size_t>(k.count)) == 0) {
+      return &k.table;
     }
   }
   return nullptr;
@@ -490,20 +494,27 @@ const HuffDecodeTables* AnnexKDecoding(const HuffTable& table) {
 }  // namespace
 
 void buildCombinedLookup(HuffTable& table) {
-  if (const HuffDecodeTables* known = AnnexKDecoding(table)) {
-    std::memcpy(table.decode.lookAc, known->lookAc, sizeof known->lookAc);
-    std::memcpy(table.decode.lookSkip, known->lookSkip, sizeof known->lookSkip);
+  if (const HuffTable* known = AnnexKTableOf(table)) {
+    std::memcpy(table.decode.lookAc, known->decode.lookAc, sizeof known->decode.lookAc);
+    std::memcpy(table.decode.lookSkip, known->decode.lookSkip, sizeof known->decode.lookSkip);
     return;
   }
   DeriveCombinedLookup(table.bits, table.huffval, table.decode);
 }
 
 void buildDecodingTable(HuffTable& table) {
-  if (const HuffDecodeTables* known = AnnexKDecoding(table)) {
-    std::memcpy(&table.decode, known, offsetof(HuffDecodeTables, lookAc));
+  if (const HuffTable* known = AnnexKTableOf(table)) {
+    std::memcpy(&table.decode, &known->decode, offsetof(HuffDecodeTables, lookAc));
     return;
   }
   DeriveDecodingTables(table.bits, table.huffval, table.decode);
+}
+
+const HuffTable* decodingTable(HuffTable& table, bool combined) {
+  if (const HuffTable* known = AnnexKTableOf(table)) return known;
+  DeriveDecodingTables(table.bits, table.huffval, table.decode);
+  if (combined) DeriveCombinedLookup(table.bits, table.huffval, table.decode);
+  return &table;
 }
 
 int32_t selectHuffmanDecoder(DecoderState& dec) {
@@ -530,26 +541,26 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
   const bool fast = !platform::ScalarKernelsForced() && blocks >= kFastReaderMinBlocks;
   dec.methods->decodeMcu = fast ? decodeHuffmanMcuFast : decodeHuffmanMcu;
   dec.methods->decodeMcus = fast ? decodeHuffmanMcusFast : nullptr;
+  // The tables each scan component decodes with, derived once per table
+  // of the scan (the fast decoder's combined lookups too).
   for (int32_t i = 0; i < dec.scanComponentCount; ++i) {
     const ComponentInfo& comp = *dec.scanComponents[i];
     HuffTable* dc = dec.dcHuffTables[comp.dcTableNo];
     HuffTable* ac = dec.acHuffTables[comp.acTableNo];
     if (dc == nullptr || ac == nullptr) return kErrInvalid;
-    buildDecodingTable(*dc);
-    buildDecodingTable(*ac);
-    dec.lastDcVal[i] = 0;
-  }
-  // The fast decoder's combined lookup, once per DC and AC table of the scan.
-  for (int32_t i = 0; fast && i < dec.scanComponentCount; ++i) {
-    HuffTable* dc = dec.dcHuffTables[dec.scanComponents[i]->dcTableNo];
-    HuffTable* ac = dec.acHuffTables[dec.scanComponents[i]->acTableNo];
-    bool dcSeen = false, acSeen = false;
+    dec.dcDecoding[i] = nullptr;
+    dec.acDecoding[i] = nullptr;
     for (int32_t j = 0; j < i; ++j) {
-      dcSeen = dcSeen || dec.dcHuffTables[dec.scanComponents[j]->dcTableNo] == dc;
-      acSeen = acSeen || dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac;
+      if (dec.dcHuffTables[dec.scanComponents[j]->dcTableNo] == dc) {
+        dec.dcDecoding[i] = dec.dcDecoding[j];
+      }
+      if (dec.acHuffTables[dec.scanComponents[j]->acTableNo] == ac) {
+        dec.acDecoding[i] = dec.acDecoding[j];
+      }
     }
-    if (!dcSeen) buildCombinedLookup(*dc);
-    if (!acSeen) buildCombinedLookup(*ac);
+    if (dec.dcDecoding[i] == nullptr) dec.dcDecoding[i] = decodingTable(*dc, fast);
+    if (dec.acDecoding[i] == nullptr) dec.acDecoding[i] = decodingTable(*ac, fast);
+    dec.lastDcVal[i] = 0;
   }
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
@@ -570,8 +581,8 @@ int32_t decodeHuffmanMcu(ByteStream& stream, BitReader& bits, DecoderState& dec,
     int32_t ci = dec.mcuMembership[b];
     const ComponentInfo& comp = *dec.scanComponents[ci];
     const uint16_t* q = dec.quantTables[comp.quantTableNo]->quantval;
-    const HuffTable& dcTable = *dec.dcHuffTables[comp.dcTableNo];
-    const HuffTable& acTable = *dec.acHuffTables[comp.acTableNo];
+    const HuffTable& dcTable = *dec.dcDecoding[ci];
+    const HuffTable& acTable = *dec.acDecoding[ci];
     int16_t* block = *blocks[b];
     const uint64_t unused = dec.unusedCoefficients[ci];
 

@@ -90,6 +90,10 @@ void buildDecodingTable(HuffTable& table);
 // skipping lookup (lookSkip), from the tables buildDecodingTable made;
 // startHuffmanPass runs it for the scan's tables.
 void buildCombinedLookup(HuffTable& table);
+// The table to decode with: one of the Annex K tables derived at compile
+// time when the table holds its counts and symbols, else the table itself,
+// its decoding tables (and with `combined` the combined lookups) derived.
+const HuffTable* decodingTable(HuffTable& table, bool combined);
 
 // Bit-level primitives, exposed for tests.
 int32_t getBits(ByteStream& stream, BitReader& bits, int32_t n);

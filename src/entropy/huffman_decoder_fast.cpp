@@ -515,11 +515,9 @@ void PlanMcu(const DecoderState& dec, McuPlan& plan) {
   }
   for (int32_t b = 0; b < dec.blocksInMcu; ++b) {
     int32_t ci = dec.mcuMembership[b];
-    const ComponentInfo& comp = *dec.scanComponents[ci];
     // The DC term is always used, so ~unused is never 0.
     auto last = static_cast<uint32_t>(63 - std::countl_zero(~dec.unusedCoefficients[ci]));
-    plan.block[b] = {ci, plan.place[ci], dec.dcHuffTables[comp.dcTableNo],
-                     dec.acHuffTables[comp.acTableNo], last};
+    plan.block[b] = {ci, plan.place[ci], dec.dcDecoding[ci], dec.acDecoding[ci], last};
   }
 }
 
