@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "entropy/mcu_plan.h"
 #include "format/jpeg_records.h"
 #include "format/segment_collection.h"
 #include "memory/memory_manager.h"
@@ -96,6 +97,7 @@ struct DecoderState {
   // their own tables derived, or the Annex K tables derived at compile time.
   const HuffTable* dcDecoding[kMaxScanComponents];
   const HuffTable* acDecoding[kMaxScanComponents];
+  McuPlan mcuPlan;  // the fast decoder's, for the scan
   uint8_t arithDcL[16];
   uint8_t arithDcU[16];
   uint8_t arithAcK[16];

@@ -562,6 +562,7 @@ int32_t startHuffmanPass(ByteStream&, BitReader& bits, DecoderState& dec) {
     if (dec.acDecoding[i] == nullptr) dec.acDecoding[i] = decodingTable(*ac, fast);
     dec.lastDcVal[i] = 0;
   }
+  dec.mcuPlan.made = 0;
   dec.restartsToGo = dec.restartInterval;
   dec.nextRestartNum = 0;
   dec.restartsAbandoned = 0;

@@ -19,6 +19,7 @@
 
 #include "entropy/error_concealment.h"
 #include "entropy/huffman_decoder.h"
+#include "entropy/mcu_plan.h"
 #include "format/marker_codes.h"
 #include "stream/byte_stream.h"
 
@@ -473,38 +474,24 @@ class FastBitReader {
 
 namespace {
 
-// What a block of the MCU needs, gathered once per batch of MCUs.
 // Where coefficient k (zigzag order) of a component lands in its block and
-// its quantizer step: the natural index in the low bits, the step in bits
-// 16..31, one load per coefficient. An unused coefficient
+// its quantizer step (McuPlan::place). An unused coefficient
 // (DecoderState::unusedCoefficients) before the component's last used one
 // has the step 0: the loop stays free of a branch, and the block keeps the
 // zero it holds there.
-using Placement = uint32_t[64];
-
-void PlaceCoefficients(const uint16_t* quant, uint64_t unused, Placement& place) {
+void PlaceCoefficients(const uint16_t* quant, uint64_t unused, CoefficientPlacement& place) {
   for (int32_t k = 0; k < 64; ++k) {
     uint32_t step = (unused >> k & 1) != 0 ? 0 : quant[k];
     place[k] = static_cast<uint32_t>(zigzagToNatural[k]) | step << 16;
   }
 }
 
-struct BlockPlan {
-  int32_t component;  // index into the scan's components (and lastDcVal)
-  const uint32_t* place;
-  const HuffTable* dc;
-  const HuffTable* ac;
-  uint32_t last;  // the last coefficient (zigzag order) stored, 0..63
-};
-
-struct McuPlan {
-  int32_t blocks;
-  bool drops;  // some component leaves coefficients unused
-  BlockPlan block[kMaxBlocksInMcu];
-  Placement place[kMaxScanComponents];
-};
-
-void PlanMcu(const DecoderState& dec, McuPlan& plan) {
+// The scan's plan, made at its first MCU and kept in the decoder's record
+// until the next scan starts (startHuffmanPass).
+const McuPlan& PlanOf(DecoderState& dec) {
+  McuPlan& plan = dec.mcuPlan;
+  if (plan.made) return plan;
+  plan.made = 1;
   plan.blocks = dec.blocksInMcu;
   plan.drops = false;
   for (int32_t c = 0; c < dec.scanComponentCount; ++c) {
@@ -519,6 +506,7 @@ void PlanMcu(const DecoderState& dec, McuPlan& plan) {
     auto last = static_cast<uint32_t>(63 - std::countl_zero(~dec.unusedCoefficients[ci]));
     plan.block[b] = {ci, plan.place[ci], dec.dcDecoding[ci], dec.acDecoding[ci], last};
   }
+  return plan;
 }
 
 // DC: the difference from the component's prediction (T.81 F.2.2.1).
@@ -725,8 +713,7 @@ void DecodeMcus(ByteStream& stream, BitReader& bits, DecoderState& dec, const Mc
 
 int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
                              CoefBlock** blocks) {
-  McuPlan plan;
-  PlanMcu(dec, plan);
+  const McuPlan& plan = PlanOf(dec);
   if (plan.drops) {
     DecodeMcus<true>(stream, bits, dec, plan, blocks, 1);
   } else {
@@ -737,8 +724,7 @@ int32_t decodeHuffmanMcuFast(ByteStream& stream, BitReader& bits, DecoderState& 
 
 void decodeHuffmanMcusFast(ByteStream& stream, BitReader& bits, DecoderState& dec,
                            CoefBlock** blocks, int32_t count) {
-  McuPlan plan;
-  PlanMcu(dec, plan);
+  const McuPlan& plan = PlanOf(dec);
   if (plan.drops) {
     DecodeMcus<true>(stream, bits, dec, plan, blocks, count);
   } else {
