@@ -89,10 +89,11 @@ int32_t ReadHuffmanTables(ByteStream& stream, DecoderState& dec) {
     if (slot == nullptr) {
       slot = AllocTable<HuffTable>(dec);
       if (slot == nullptr) return kErrMemory;
-      // Everything but the fast reader's 8 KiB lookup, which is written
-      // whole before it is read (buildCombinedLookup).
-      std::memset(static_cast<void*>(slot), 0,
-                  offsetof(HuffTable, decode) + offsetof(HuffDecodeTables, lookAc));
+      // The counts and symbols; the decoding tables are written whole
+      // before they are read (decodingTable, buildDecodingTable and
+      // buildCombinedLookup), and the scans of tables of T.81 Annex K never
+      // read them (they decode with the copies made at compile time).
+      std::memset(static_cast<void*>(slot), 0, offsetof(HuffTable, decode));
     }
     std::memcpy(slot->bits, bits, sizeof bits);
     std::memcpy(slot->huffval, huffval, static_cast<std::size_t>(total));
@@ -132,8 +133,12 @@ int32_t ReadQuantTables(ByteStream& stream, DecoderState& dec) {
       slot = AllocTable<QuantTable>(dec);
       if (slot == nullptr) return kErrMemory;
     }
-    for (uint16_t& value : slot->quantval) {
-      value = static_cast<uint16_t>(sixteenBit ? ReadWord(stream) : ReadByte(stream));
+    if (sixteenBit) {
+      for (uint16_t& value : slot->quantval) value = static_cast<uint16_t>(ReadWord(stream));
+    } else {
+      uint8_t values[64];
+      ReadBytes(stream, values, 64);
+      for (int32_t k = 0; k < 64; ++k) slot->quantval[k] = values[k];
     }
     remaining -= sixteenBit ? 129 : 65;
   }
