@@ -124,6 +124,10 @@ void ReconstructScaled(DecoderState& dec, const DecompressFields& f, int32_t j) 
         }
         continue;
       }
+      if (w == 2 && h == 2) {
+        ReducedTwoRowToSamples(blocks, blocksPerRow, out, clear);
+        continue;
+      }
       if (w == 8 && h == 8) {
         // A subsampled component at 1/2: the full-size reconstruction.
         TransformBlockRow(blocks, blocksPerRow, out, clear);

@@ -93,19 +93,23 @@ inline uint64_t RowBits(const int16_t* block, int32_t v) {
 // The row pass of up to four terms stays within 32 bits (|in| <= 2^15,
 // each output at most 2^15 x (2 x 5793 + 7568 + 3135) < 2^30); the column
 // pass needs 64.
+// The 2 x 2 transform: every term of both 2-point passes is multiplied by
+// 1 / sqrt(2), so each sample is a signed sum of the four terms times its
+// square: the very integers the two passes give.
+inline void TwoByTwo(const int16_t* block, SampleRow const* rows, int32_t column) {
+  constexpr int64_t kSquare = kHalfRoot2 * kHalfRoot2;
+  constexpr int64_t kHalf = int64_t{1} << (kDescaleBits - 1);
+  const int64_t a = block[0], b = block[1], c = block[8], d = block[9];
+  rows[0][column] = ClampSample(((a + b + c + d) * kSquare + kHalf) >> kDescaleBits);
+  rows[0][column + 1] = ClampSample(((a - b + c - d) * kSquare + kHalf) >> kDescaleBits);
+  rows[1][column] = ClampSample(((a + b - c - d) * kSquare + kHalf) >> kDescaleBits);
+  rows[1][column + 1] = ClampSample(((a - b - c + d) * kSquare + kHalf) >> kDescaleBits);
+}
+
 template <int W, int H>
 void Reduced(const int16_t* block, SampleRow const* rows, int32_t column) {
   if constexpr (W == 2 && H == 2) {
-    // Every term of both 2-point passes is multiplied by 1 / sqrt(2), so
-    // each sample is a signed sum of the four terms times its square: the
-    // very integers the two passes give.
-    constexpr int64_t kSquare = kHalfRoot2 * kHalfRoot2;
-    constexpr int64_t kHalf = int64_t{1} << (kDescaleBits - 1);
-    const int64_t a = block[0], b = block[1], c = block[8], d = block[9];
-    rows[0][column] = ClampSample(((a + b + c + d) * kSquare + kHalf) >> kDescaleBits);
-    rows[0][column + 1] = ClampSample(((a - b + c - d) * kSquare + kHalf) >> kDescaleBits);
-    rows[1][column] = ClampSample(((a + b - c - d) * kSquare + kHalf) >> kDescaleBits);
-    rows[1][column + 1] = ClampSample(((a - b - c + d) * kSquare + kHalf) >> kDescaleBits);
+    TwoByTwo(block, rows, column);
     return;
   }
   using RowValue = std::conditional_t<(W <= 4), int32_t, int64_t>;
@@ -197,6 +201,17 @@ ReducedFn Pick(int32_t width, int32_t height) {
 }
 
 }  // namespace
+
+void ReducedTwoRowToSamples(CoefBlock* blocks, int32_t count, SampleRow const* rows, bool clear) {
+  for (int32_t b = 0; b < count; ++b) {
+    int16_t* block = blocks[b];
+    TwoByTwo(block, rows, 2 * b);
+    if (clear) {
+      std::memset(block, 0, 2 * sizeof(int16_t));
+      std::memset(block + 8, 0, 2 * sizeof(int16_t));
+    }
+  }
+}
 
 void ReducedFourToSamplesScalar(const int16_t* block, SampleRow const* rows, int32_t column) {
   Reduced<4, 4>(block, rows, column);
