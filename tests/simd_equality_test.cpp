@@ -194,6 +194,35 @@ TEST(SimdEquality, ReducedFourAvx2MatchesScalar) {
 }
 #endif
 
+// The row form of the 2 x 2 transform against the per-block transform, on
+// rows of 1 to 37 blocks of every kind: the same samples, nothing written
+// past the row's, and with clearing only the four terms it read zeroed.
+TEST(SimdEquality, ReducedTwoRowMatchesTheBlockTransform) {
+  const auto stored = CoefficientBlocks(600, 1597);
+  for (int count = 1; count <= 37; ++count) {
+    std::vector<iffjpeg::CoefBlock> row(static_cast<std::size_t>(count));
+    for (int b = 0; b < count; ++b) {
+      std::memcpy(row[b], stored[(count * 31 + b) % stored.size()].data(), sizeof row[b]);
+    }
+    std::vector<uint8_t> expected(2 * 80, 0x5A), actual(2 * 80, 0x5A);
+    iffjpeg::SampleRow rowsE[2] = {expected.data(), expected.data() + 80};
+    iffjpeg::SampleRow rowsA[2] = {actual.data(), actual.data() + 80};
+    for (int b = 0; b < count; ++b) {
+      iffjpeg::ReducedInverseDctToSamples(row[b], 2, rowsE, 2 * b);
+    }
+    std::vector<iffjpeg::CoefBlock> cleared(row.size());
+    std::memcpy(cleared.data(), row.data(), row.size() * sizeof(iffjpeg::CoefBlock));
+    iffjpeg::ReducedTwoRowToSamples(cleared.data(), count, rowsA, true);
+    ASSERT_EQ(expected, actual) << count << " blocks";
+    for (int b = 0; b < count; ++b) {
+      for (int k = 0; k < 64; ++k) {
+        const bool read = k == 0 || k == 1 || k == 8 || k == 9;
+        ASSERT_EQ(cleared[b][k], read ? 0 : row[b][k]) << count << " " << b << " " << k;
+      }
+    }
+  }
+}
+
 #if defined(IFFJPEG_HAVE_SSE2)
 // The half-size fold in each direction and both, on every kind of block
 // (the extremes saturate).
