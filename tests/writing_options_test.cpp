@@ -13,6 +13,7 @@
 
 #include "entropy/huffman_optimizer.h"
 #include "iffjpeg.h"
+#include "stream/byte_stream.h"
 #include "support/decode_helpers.h"
 #include "support/images.h"
 #include "support/memory_file.h"
@@ -32,6 +33,7 @@ struct Written {
   std::vector<int32_t> settingCodes;
   int32_t close = -1;
   std::vector<uint8_t> bytes;
+  std::vector<int32_t> writeSizes;  // of each write callback
 };
 
 // Writes img with the settings made before the first line, in 5-line calls;
@@ -61,6 +63,7 @@ Written Write(const Image& img, const std::vector<Setting>& settings, int qualit
   w.close = IFFClose(h);
   if (rc != 0) w.close = rc;
   w.bytes = file.data;
+  w.writeSizes = file.writeSizes;
   return w;
 }
 
@@ -274,6 +277,26 @@ TEST(WritingOptions, MetadataSegmentsFollowTheJfifSegmentInOrder) {
                                 {IFF_CTL_METADATA, 4, 14, comment.data()},
                                 {IFF_CTL_METADATA, 4, 0, comment.data()}});
   EXPECT_EQ(removed.bytes, plain.bytes);
+}
+
+// A profile larger than the stream buffer goes out in whole bufferfuls,
+// the buffer written when full as byte-by-byte writing would, and comes
+// back whole.
+TEST(WritingOptions, MetadataLargerThanTheStreamBufferKeepsItsBytesAndBufferfuls) {
+  Image img = MakeTestImage(16, 16, 3, 9);
+  std::vector<uint8_t> icc = Pattern(5 * 65519 + 77, 5);
+  Written w = Write(img, {{IFF_CTL_METADATA, 1, static_cast<int32_t>(icc.size()), icc.data()}});
+  ASSERT_EQ(w.close, 0);
+  ASSERT_GE(w.writeSizes.size(), 2u);
+  for (std::size_t i = 0; i + 1 < w.writeSizes.size(); ++i) {
+    EXPECT_EQ(w.writeSizes[i], static_cast<int32_t>(iffjpeg::kStreamBufferSize)) << i;
+  }
+  std::vector<uint8_t> chunks;
+  for (const Segment& segment : Segments(w.bytes)) {
+    if (segment.marker == 0xE2)
+      chunks.insert(chunks.end(), segment.payload.begin() + 14, segment.payload.end());
+  }
+  EXPECT_EQ(chunks, icc);
 }
 
 TEST(WritingOptions, RefusedSettingsAndSettingsAfterTheFirstLineChangeNothing) {

@@ -4,7 +4,9 @@
 // none). One definition for both.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace iffjpeg {
 
@@ -46,5 +48,28 @@ inline constexpr uint8_t kAcChrominanceValues[162] = {
     0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca,
     0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7,
     0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
+
+// Which of the four tables (0 DC luminance, 1 DC chrominance, 2 AC
+// luminance, 3 AC chrominance) holds exactly these counts (bits[1..16])
+// and symbols, or -1: most files and every default encoding carry them, so
+// their derived tables can be made once, at compile time.
+inline int32_t AnnexKTableIndex(const uint8_t* bits, const uint8_t* huffval) {
+  struct Known {
+    const uint8_t* bits;
+    const uint8_t* values;
+    std::size_t count;
+  };
+  static constexpr Known kKnown[4] = {{kDcLuminanceBits, kDcLuminanceValues, 12},
+                                      {kDcChrominanceBits, kDcChrominanceValues, 12},
+                                      {kAcLuminanceBits, kAcLuminanceValues, 162},
+                                      {kAcChrominanceBits, kAcChrominanceValues, 162}};
+  for (int32_t i = 0; i < 4; ++i) {
+    if (std::memcmp(bits + 1, kKnown[i].bits + 1, 16) == 0 &&
+        std::memcmp(huffval, kKnown[i].values, kKnown[i].count) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
 
 }  // namespace iffjpeg

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/result_codes.h"
+#include "entropy/annex_k_tables.h"
 #include "format/marker_codes.h"
 #include "platform/cpu_features.h"
 #include "stream/byte_stream.h"
@@ -32,22 +33,50 @@ inline void EmitSymbol(ByteStream& stream, BitWriter& writer, const HuffTable& t
 
 }  // namespace
 
-void buildEncodingTable(HuffTable& table) {
-  HuffEncodeTables& enc = table.encode;
-  std::memset(enc.sizeOfSymbol, 0, sizeof enc.sizeOfSymbol);
-  std::memset(enc.codeOfSymbol, 0, sizeof enc.codeOfSymbol);
-  // Annex C: codes of one length count up; each longer length doubles.
+namespace {
+
+// Annex C: codes of one length count up; each longer length doubles.
+constexpr void DeriveEncodingTables(const uint8_t* bits, const uint8_t* huffval,
+                                    HuffEncodeTables& enc) {
+  for (int32_t s = 0; s < 256; ++s) {
+    enc.codeOfSymbol[s] = 0;
+    enc.sizeOfSymbol[s] = 0;
+  }
   uint32_t code = 0;
   int p = 0;
   for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < table.bits[length] && p < 256; ++i, ++p) {
-      uint8_t symbol = table.huffval[p];
+    for (int i = 0; i < bits[length] && p < 256; ++i, ++p) {
+      uint8_t symbol = huffval[p];
       enc.codeOfSymbol[symbol] = static_cast<uint16_t>(code);
       enc.sizeOfSymbol[symbol] = static_cast<uint8_t>(length);
       ++code;
     }
     code <<= 1;
   }
+}
+
+constexpr HuffEncodeTables Derived(const uint8_t* bits, const uint8_t* values) {
+  HuffEncodeTables enc{};
+  DeriveEncodingTables(bits, values, enc);
+  return enc;
+}
+
+// The default tables' codes, made at compile time rather than at every
+// open (in the order of AnnexKTableIndex).
+constexpr HuffEncodeTables kAnnexKEncoding[] = {Derived(kDcLuminanceBits, kDcLuminanceValues),
+                                                Derived(kDcChrominanceBits, kDcChrominanceValues),
+                                                Derived(kAcLuminanceBits, kAcLuminanceValues),
+                                                Derived(kAcChrominanceBits, kAcChrominanceValues)};
+
+}  // namespace
+
+void buildEncodingTable(HuffTable& table) {
+  const int32_t known = AnnexKTableIndex(table.bits, table.huffval);
+  if (known >= 0) {
+    table.encode = kAnnexKEncoding[known];
+    return;
+  }
+  DeriveEncodingTables(table.bits, table.huffval, table.encode);
 }
 
 void emitBits(ByteStream& stream, BitWriter& writer, int32_t size, uint32_t code) {

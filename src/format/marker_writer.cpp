@@ -28,10 +28,6 @@ constexpr uint8_t kIccIdentifier[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 
 // carries it.
 constexpr char kXmpIdentifier[] = "http://ns.adobe.com/xap/1.0/";
 
-void PutBytes(ByteStream& stream, const uint8_t* bytes, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) PutByte(stream, bytes[i]);
-}
-
 // One segment: marker, length, identifier, payload.
 void WriteSegment(ByteStream& stream, int marker, const uint8_t* identifier, uint32_t idLength,
                   const uint8_t* payload, uint32_t length) {
@@ -96,10 +92,13 @@ int32_t WriteQuantTable(EncoderState& enc, ByteStream& stream, int32_t tableNo) 
   PutMarker(stream, kMarkerDqt);
   PutWord(stream, precision ? 64 * 2 + 3 : 64 + 3);
   PutByte(stream, (precision << 4) + tableNo);
+  uint8_t bytes[128];
+  uint32_t n = 0;
   for (uint16_t q : table.quantval) {
-    if (precision) PutByte(stream, q >> 8);
-    PutByte(stream, q & 0xFF);
+    if (precision) bytes[n++] = static_cast<uint8_t>(q >> 8);
+    bytes[n++] = static_cast<uint8_t>(q & 0xFF);
   }
+  PutBytes(stream, bytes, n);
   return precision;
 }
 
@@ -113,8 +112,8 @@ void WriteHuffmanTable(ByteStream& stream, EncoderState& enc, int32_t tableNo, i
   PutMarker(stream, kMarkerDht);
   PutWord(stream, 19 + n);
   PutByte(stream, tableClass ? tableNo + 16 : tableNo);
-  for (int l = 1; l <= 16; ++l) PutByte(stream, table->bits[l]);
-  for (int i = 0; i < n; ++i) PutByte(stream, table->huffval[i]);
+  PutBytes(stream, table->bits + 1, 16);
+  PutBytes(stream, table->huffval, static_cast<uint32_t>(n));
   table->written = 1;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "iffjpeg.h"
 
@@ -89,6 +90,22 @@ inline void PutByte(ByteStream& stream, int value) {
   if (stream.byteCount + 1 > stream.bufferSize) FlushBuffer(stream);
   *stream.cursor++ = static_cast<uint8_t>(value);
   ++stream.byteCount;
+}
+
+// count bytes, as count PutByte calls would write them (the buffer flushed
+// at the same moments: when it is full and another byte comes), copied a
+// bufferful at a time.
+inline void PutBytes(ByteStream& stream, const uint8_t* bytes, uint32_t count) {
+  while (count > 0) {
+    if (stream.byteCount + 1 > stream.bufferSize) FlushBuffer(stream);
+    uint32_t n = stream.bufferSize - stream.byteCount;
+    if (n > count) n = count;
+    std::memcpy(stream.cursor, bytes, n);
+    stream.cursor += n;
+    stream.byteCount += n;
+    bytes += n;
+    count -= n;
+  }
 }
 
 inline void PutMarker(ByteStream& stream, int code) {
