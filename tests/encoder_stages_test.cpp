@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/stages.h"
@@ -14,6 +15,7 @@
 #include "encoder/compress_defaults.h"
 #include "encoder/downsample.h"
 #include "encoder/mcu_assembly.h"
+#include "entropy/annex_k_tables.h"
 #include "entropy/huffman_encoder.h"
 #include "support/encoder_harness.h"
 #include "transform/fdct.h"
@@ -552,6 +554,32 @@ TEST(HuffmanEncoderTables, CodesFollowAnnexC) {
   }
   EXPECT_EQ(t.encode.sizeOfSymbol[12], 0);
   EXPECT_EQ(t.encode.sizeOfSymbol[255], 0);
+}
+
+// The codes made at compile time serve only a table that holds exactly
+// Annex K's counts and symbols: the luminance AC table with its first two
+// symbols (0x01 and 0x02, codes 00 and 01) exchanged, or with one count
+// moved, gets its own codes.
+TEST(HuffmanEncoderTables, OnlyTheAnnexKTablesThemselvesTakeTheirPrecomputedCodes) {
+  HuffTable annex{};
+  std::memcpy(annex.bits, kAcLuminanceBits, 17);
+  std::memcpy(annex.huffval, kAcLuminanceValues, 162);
+  HuffTable swapped = annex;
+  std::swap(swapped.huffval[0], swapped.huffval[1]);
+  HuffTable moved = annex;
+  moved.bits[2] = 1;  // one 2-bit code fewer, one 3-bit code more
+  moved.bits[3] = 2;
+  buildEncodingTable(annex);
+  buildEncodingTable(swapped);
+  buildEncodingTable(moved);
+  EXPECT_EQ(annex.encode.codeOfSymbol[0x01], 0b00);
+  EXPECT_EQ(annex.encode.codeOfSymbol[0x02], 0b01);
+  EXPECT_EQ(swapped.encode.codeOfSymbol[0x01], 0b01);
+  EXPECT_EQ(swapped.encode.codeOfSymbol[0x02], 0b00);
+  EXPECT_EQ(moved.encode.sizeOfSymbol[0x02], 3);
+  EXPECT_EQ(moved.encode.codeOfSymbol[0x02], 0b010);
+  EXPECT_EQ(annex.encode.sizeOfSymbol[0xF0], 11);  // ZRL, 11111111001 (T.81 Table K.5)
+  EXPECT_EQ(annex.encode.codeOfSymbol[0xF0], 0b11111111001);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entropy/annex_k_tables.h"
@@ -351,6 +352,12 @@ TEST(HuffmanDecoder, AnnexKTablesDecodeInPlaceOthersAreDerived) {
   HuffTable other = iffjpeg_test::MakeHuffTable({1, 1}, {16, 0});
   EXPECT_EQ(decodingTable(other, true), &other);
   EXPECT_EQ(other.decode.lookNbits[0x80], 2);  // code 10
+  // The same counts as the luminance DC table with two symbols exchanged:
+  // its own table, code 00 decoding to 1.
+  HuffTable swapped = scan.dcTable;
+  std::swap(swapped.huffval[0], swapped.huffval[1]);
+  EXPECT_EQ(decodingTable(swapped, true), &swapped);
+  EXPECT_EQ(swapped.decode.lookSym[0], 1);
 }
 
 TEST(HuffmanDecoder, MissingTableAtScanStart) {
